@@ -1,0 +1,9 @@
+#include "driver/Error.hpp"
+
+#include <cstring>
+
+namespace shapescale {
+
+std::string systemReason(int errnum) { return std::strerror(errnum); }
+
+}  // namespace shapescale

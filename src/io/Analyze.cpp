@@ -1,0 +1,112 @@
+#include "io/Analyze.hpp"
+
+#include <bit>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "driver/Error.hpp"
+#include "io/OutputFile.hpp"
+
+namespace shapescale {
+
+namespace {
+
+constexpr std::size_t HEADER_BYTES = 348;
+
+void putInt16(unsigned char* at, int value) {
+    const auto v = static_cast<std::uint16_t>(static_cast<std::int16_t>(value));
+    at[0] = static_cast<unsigned char>(v & 0xFFu);
+    at[1] = static_cast<unsigned char>(v >> 8);
+}
+
+void putInt32(unsigned char* at, std::int32_t value) {
+    const auto v = static_cast<std::uint32_t>(value);
+    for (int k = 0; k < 4; ++k) at[k] = static_cast<unsigned char>((v >> (8 * k)) & 0xFFu);
+}
+
+void putFloat(unsigned char* at, float value) {
+    putInt32(at, std::bit_cast<std::int32_t>(value));
+}
+
+// Field values as this tool has always written them; session_error 16384,
+// hkey_un0 'r' and unused1 1 differ from most writers and are kept so that
+// files stay byte-identical to earlier results.
+void buildHeader(unsigned char* h, const double* voxelSize, const int* dims) {
+    std::memset(h, 0, HEADER_BYTES);
+    putInt32(h + 0, static_cast<std::int32_t>(HEADER_BYTES));  // sizeof_hdr
+    putInt32(h + 32, 16384);                                    // extents
+    putInt16(h + 36, 16384);                                    // session_error
+    h[38] = 'r';                                                // regular
+    h[39] = 'r';                                                // hkey_un0
+    putInt16(h + 40, 4);                                        // dim[0]
+    for (int a = 0; a < 3; ++a) putInt16(h + 42 + 2 * a, dims[a]);
+    for (int k = 0; k < 4; ++k) putInt16(h + 48 + 2 * k, 1);    // dim[4..7]
+    putInt16(h + 68, 1);                                        // unused1
+    putInt16(h + 70, 16);                                       // datatype: float
+    putInt16(h + 72, 32);                                       // bitpix
+    for (int a = 0; a < 3; ++a) putFloat(h + 80 + 4 * a, static_cast<float>(voxelSize[a]));
+}
+
+void writeFloats(OutputFile& file, const float* data, std::size_t count) {
+    if constexpr (std::endian::native == std::endian::little) {
+        file.write(data, count * sizeof(float));
+    } else {
+        std::vector<unsigned char> chunk;
+        constexpr std::size_t CHUNK = 1 << 16;
+        for (std::size_t start = 0; start < count; start += CHUNK) {
+            const std::size_t n = std::min(CHUNK, count - start);
+            chunk.resize(n * 4);
+            for (std::size_t i = 0; i < n; ++i) putFloat(chunk.data() + 4 * i, data[start + i]);
+            file.write(chunk.data(), chunk.size());
+        }
+    }
+}
+
+}  // namespace
+
+void checkAnalyzeDims(const int* dims) {
+    std::int64_t count = 1;
+    for (int a = 0; a < 3; ++a) {
+        if (dims[a] < 1 || dims[a] > ANALYZE_MAX_DIM)
+            throw Error("grid " + std::to_string(dims[0]) + " x " + std::to_string(dims[1]) +
+                        " x " + std::to_string(dims[2]) +
+                        " cannot be written as Analyze 7.5: each dimension must lie in 1.." +
+                        std::to_string(ANALYZE_MAX_DIM));
+        count *= dims[a];
+    }
+    if (count > std::numeric_limits<std::int32_t>::max())
+        throw Error("grid " + std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " +
+                    std::to_string(dims[2]) + " has " + std::to_string(count) +
+                    " voxels, more than an Analyze 7.5 volume holds (2147483647)");
+}
+
+void saveAnalyze(const std::string& name, const float* data, const double* voxelSize,
+                 const int* dims) {
+    checkAnalyzeDims(dims);
+    const std::string headerName = name + ".hdr";
+    const std::string dataName = name + ".img";
+    try {
+        unsigned char header[HEADER_BYTES];
+        buildHeader(header, voxelSize, dims);
+        OutputFile headerFile(headerName);
+        headerFile.write(header, HEADER_BYTES);
+        headerFile.close();
+
+        OutputFile dataFile(dataName);
+        const std::size_t count = static_cast<std::size_t>(dims[0]) *
+                                  static_cast<std::size_t>(dims[1]) *
+                                  static_cast<std::size_t>(dims[2]);
+        writeFloats(dataFile, data, count);
+        dataFile.close();
+    } catch (const Error&) {
+        // A half-written pair must not look like a result.
+        std::remove(headerName.c_str());
+        std::remove(dataName.c_str());
+        throw;
+    }
+}
+
+}  // namespace shapescale

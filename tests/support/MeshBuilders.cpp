@@ -1,0 +1,185 @@
+#include "support/MeshBuilders.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+#include <utility>
+
+#include "driver/OffLoader.hpp"
+
+namespace shapescale::test {
+
+namespace {
+
+// Corner k of a box: bit 0 selects x, bit 1 y, bit 2 z.
+const std::vector<std::vector<int>> CUBE_TRIANGLES = {
+    {0, 2, 3}, {0, 3, 1}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4},
+    {2, 6, 7}, {2, 7, 3}, {0, 4, 6}, {0, 6, 2}, {1, 3, 7}, {1, 7, 5}};
+const std::vector<std::vector<int>> CUBE_QUADS = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                                                  {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+
+std::vector<std::array<double, 3>> boxCorners(const std::array<double, 3>& lo,
+                                              const std::array<double, 3>& hi) {
+    std::vector<std::array<double, 3>> corners;
+    for (int k = 0; k < 8; ++k)
+        corners.push_back({(k & 1) ? hi[0] : lo[0], (k & 2) ? hi[1] : lo[1], (k & 4) ? hi[2] : lo[2]});
+    return corners;
+}
+
+}  // namespace
+
+PolyMesh box(const std::array<double, 3>& lo, const std::array<double, 3>& hi) {
+    return {boxCorners(lo, hi), CUBE_TRIANGLES};
+}
+
+PolyMesh unitCube() { return box({0, 0, 0}, {1, 1, 1}); }
+
+PolyMesh quadCube() { return {boxCorners({0, 0, 0}, {1, 1, 1}), CUBE_QUADS}; }
+
+PolyMesh icosphere(int levels, double radius, std::array<double, 3> centre) {
+    const double t = (1.0 + std::sqrt(5.0)) / 2.0;
+    std::vector<std::array<double, 3>> v = {{-1, t, 0}, {1, t, 0}, {-1, -t, 0}, {1, -t, 0},
+                                            {0, -1, t}, {0, 1, t}, {0, -1, -t}, {0, 1, -t},
+                                            {t, 0, -1}, {t, 0, 1}, {-t, 0, -1}, {-t, 0, 1}};
+    std::vector<std::array<int, 3>> f = {{0, 11, 5}, {0, 5, 1},  {0, 1, 7},   {0, 7, 10}, {0, 10, 11},
+                                         {1, 5, 9},  {5, 11, 4}, {11, 10, 2}, {10, 7, 6}, {7, 1, 8},
+                                         {3, 9, 4},  {3, 4, 2},  {3, 2, 6},   {3, 6, 8},  {3, 8, 9},
+                                         {4, 9, 5},  {2, 4, 11}, {6, 2, 10},  {8, 6, 7},  {9, 8, 1}};
+    auto normalise = [](std::array<double, 3> p) {
+        const double l = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+        return std::array<double, 3>{p[0] / l, p[1] / l, p[2] / l};
+    };
+    for (auto& p : v) p = normalise(p);
+    for (int level = 0; level < levels; ++level) {
+        std::map<std::pair<int, int>, int> midpoints;
+        auto midpoint = [&](int a, int b) {
+            const auto key = std::minmax(a, b);
+            auto it = midpoints.find(key);
+            if (it != midpoints.end()) return it->second;
+            const auto& p = v[static_cast<std::size_t>(a)];
+            const auto& q = v[static_cast<std::size_t>(b)];
+            v.push_back(normalise({p[0] + q[0], p[1] + q[1], p[2] + q[2]}));
+            const int index = static_cast<int>(v.size()) - 1;
+            midpoints.emplace(key, index);
+            return index;
+        };
+        std::vector<std::array<int, 3>> next;
+        for (const auto& tri : f) {
+            const int a = midpoint(tri[0], tri[1]);
+            const int b = midpoint(tri[1], tri[2]);
+            const int c = midpoint(tri[2], tri[0]);
+            next.push_back({tri[0], a, c});
+            next.push_back({tri[1], b, a});
+            next.push_back({tri[2], c, b});
+            next.push_back({a, b, c});
+        }
+        f = std::move(next);
+    }
+    PolyMesh mesh;
+    for (const auto& p : v)
+        mesh.vertices.push_back(
+            {centre[0] + radius * p[0], centre[1] + radius * p[1], centre[2] + radius * p[2]});
+    for (const auto& tri : f) mesh.faces.push_back({tri[0], tri[1], tri[2]});
+    return mesh;
+}
+
+PolyMesh torus(double R, double r, int nu, int nv) {
+    const double twoPi = 2.0 * M_PI;
+    PolyMesh mesh;
+    for (int i = 0; i < nu; ++i) {
+        for (int j = 0; j < nv; ++j) {
+            const double u = twoPi * i / nu, w = twoPi * j / nv;
+            mesh.vertices.push_back({(R + r * std::cos(w)) * std::cos(u),
+                                     (R + r * std::cos(w)) * std::sin(u), r * std::sin(w)});
+        }
+    }
+    auto at = [&](int i, int j) { return ((i + nu) % nu) * nv + (j + nv) % nv; };
+    for (int i = 0; i < nu; ++i) {
+        for (int j = 0; j < nv; ++j) {
+            mesh.faces.push_back({at(i, j), at(i + 1, j), at(i + 1, j + 1)});
+            mesh.faces.push_back({at(i, j), at(i + 1, j + 1), at(i, j + 1)});
+        }
+    }
+    return mesh;
+}
+
+PolyMesh flipped(PolyMesh mesh) {
+    for (auto& face : mesh.faces) std::reverse(face.begin() + 1, face.end());
+    return mesh;
+}
+
+PolyMesh merged(const PolyMesh& a, const PolyMesh& b) {
+    PolyMesh mesh = a;
+    const int shift = static_cast<int>(a.vertices.size());
+    mesh.vertices.insert(mesh.vertices.end(), b.vertices.begin(), b.vertices.end());
+    for (auto face : b.faces) {
+        for (int& k : face) k += shift;
+        mesh.faces.push_back(face);
+    }
+    return mesh;
+}
+
+PolyMesh hemisphere(int levels, double radius) {
+    const PolyMesh sphere = icosphere(levels, radius);
+    PolyMesh mesh;
+    std::vector<int> renumber(sphere.vertices.size(), -1);
+    for (std::size_t i = 0; i < sphere.vertices.size(); ++i) {
+        if (sphere.vertices[i][2] >= -1e-9 * radius) {
+            renumber[i] = static_cast<int>(mesh.vertices.size());
+            mesh.vertices.push_back(sphere.vertices[i]);
+        }
+    }
+    for (const auto& face : sphere.faces) {
+        std::vector<int> kept;
+        for (int k : face)
+            if (renumber[static_cast<std::size_t>(k)] >= 0) kept.push_back(renumber[static_cast<std::size_t>(k)]);
+        if (kept.size() == face.size()) mesh.faces.push_back(kept);
+    }
+    return mesh;
+}
+
+std::string toOff(const PolyMesh& mesh) {
+    std::string text = "OFF\n" + std::to_string(mesh.vertices.size()) + " " +
+                       std::to_string(mesh.faces.size()) + " 0\n";
+    char line[128];
+    for (const auto& p : mesh.vertices) {
+        std::snprintf(line, sizeof line, "%.17g %.17g %.17g\n", p[0], p[1], p[2]);
+        text += line;
+    }
+    for (const auto& face : mesh.faces) {
+        text += std::to_string(face.size());
+        for (int k : face) {
+            text += ' ';
+            text += std::to_string(k);
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+void writeOff(const PolyMesh& mesh, const std::string& path) {
+    std::ofstream out(path, std::ios::binary);
+    out << toOff(mesh);
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+TriMesh loadOffText(const std::string& text) {
+    std::string copy = text;
+    std::FILE* in = fmemopen(copy.data(), copy.size(), "r");
+    if (in == nullptr) throw std::runtime_error("fmemopen failed");
+    try {
+        TriMesh mesh = loadOffMesh(in, "memory.off");
+        std::fclose(in);
+        return mesh;
+    } catch (...) {
+        std::fclose(in);
+        throw;
+    }
+}
+
+TriMesh loadMesh(const PolyMesh& mesh) { return loadOffText(toOff(mesh)); }
+
+}  // namespace shapescale::test

@@ -1,0 +1,45 @@
+#pragma once
+// Small polygon meshes for tests, written as OFF text or loaded in memory.
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "driver/TriMesh.hpp"
+
+namespace shapescale::test {
+
+/// A polygon mesh: vertices and faces of any size, faces counter-clockwise
+/// seen from outside unless a builder says otherwise.
+struct PolyMesh {
+    std::vector<std::array<double, 3>> vertices;
+    std::vector<std::vector<int>> faces;
+};
+
+/// The unit cube [0, 1]^3 as 12 triangles.
+PolyMesh unitCube();
+/// The axis-aligned box [lo, hi] as 12 triangles.
+PolyMesh box(const std::array<double, 3>& lo, const std::array<double, 3>& hi);
+/// The unit cube as 6 quadrilaterals.
+PolyMesh quadCube();
+/// Icosahedron subdivided `levels` times, projected onto the sphere.
+PolyMesh icosphere(int levels, double radius = 1.0, std::array<double, 3> centre = {0, 0, 0});
+/// Torus around the z axis: ring radius R, tube radius r, nu x nv quads split in two.
+PolyMesh torus(double R, double r, int nu, int nv);
+/// The same surface with every face reversed (clockwise seen from outside).
+PolyMesh flipped(PolyMesh mesh);
+/// Both meshes in one, b's vertex numbers shifted.
+PolyMesh merged(const PolyMesh& a, const PolyMesh& b);
+/// Upper half of an icosphere (vertices with z >= 0 and the faces among them): an open surface.
+PolyMesh hemisphere(int levels, double radius = 1.0);
+
+/// OFF text: "OFF", counts, one vertex per line ("%.17g"), one face per line.
+std::string toOff(const PolyMesh& mesh);
+/// Writes toOff(mesh) to `path`.
+void writeOff(const PolyMesh& mesh, const std::string& path);
+/// Loads the mesh through the real OFF reader, from memory.
+TriMesh loadMesh(const PolyMesh& mesh);
+/// Loads OFF text through the real reader, from memory.
+TriMesh loadOffText(const std::string& text);
+
+}  // namespace shapescale::test

@@ -1,0 +1,51 @@
+#pragma once
+// Per-test temporary directories, whole-file reads and the runner of the
+// real shapescale binary.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace shapescale::test {
+
+/// A fresh directory under the system's temporary directory, removed with
+/// everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    /// path() + "/" + name
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+/// Whole file as bytes; empty when it cannot be read.
+std::vector<unsigned char> readBytes(const std::string& path);
+/// Whole file as text.
+std::string readText(const std::string& path);
+void writeText(const std::string& path, const std::string& text);
+bool fileExists(const std::string& path);
+/// Names of the entries of a directory, sorted.
+std::vector<std::string> listDir(const std::string& path);
+/// Floats of an Analyze data file.
+std::vector<float> readFloats(const std::string& path);
+
+struct RunResult {
+    int status = -1;  ///< exit status, or -1 when the process did not exit normally
+    std::string out;  ///< standard output
+    std::string err;  ///< standard error
+};
+
+/// Runs the shapescale binary with `args` in working directory `cwd` and
+/// waits for it; standard input is empty.
+RunResult runShapescale(const std::vector<std::string>& args, const std::string& cwd);
+
+/// Splits text into lines (without their newlines).
+std::vector<std::string> lines(const std::string& text);
+
+}  // namespace shapescale::test
