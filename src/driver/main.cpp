@@ -1,1 +1,24 @@
-int main() { return 0; }
+// Entry point: the only place that turns a failure into an exit status.
+
+#include <cstdio>
+#include <exception>
+#include <new>
+
+#include "driver/Driver.hpp"
+#include "driver/Error.hpp"
+
+int main(int argc, char** argv) {
+    try {
+        return shapescale::runShapescale(argc, argv);
+    } catch (const shapescale::Error& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "shapescale: %s\n", e.what());
+    } catch (const std::bad_alloc&) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "shapescale: out of memory\n");
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "shapescale: internal error: %s\n", e.what());
+    }
+    return shapescale::EXIT_RUN_FAILED;
+}

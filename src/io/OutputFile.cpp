@@ -7,7 +7,8 @@
 
 namespace shapescale {
 
-OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
+OutputFile::OutputFile(std::string path, Incomplete incomplete)
+    : path_(std::move(path)), incomplete_(incomplete) {
     errno = 0;
     file_ = std::fopen(path_.c_str(), "wb");
     if (file_ == nullptr) fail("create", errno);
@@ -15,6 +16,7 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
 
 OutputFile::~OutputFile() {
     if (file_ != nullptr) std::fclose(file_);
+    if (!complete_ && incomplete_ == Incomplete::remove) std::remove(path_.c_str());
 }
 
 void OutputFile::fail(const char* verb, int errnum) {
@@ -48,6 +50,7 @@ void OutputFile::close() {
     errno = 0;
     const bool failedBefore = std::ferror(f) != 0;
     if (std::fclose(f) != 0 || failedBefore) fail("write", errno);
+    complete_ = true;
 }
 
 }  // namespace shapescale

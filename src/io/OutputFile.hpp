@@ -10,13 +10,17 @@ namespace shapescale {
 
 class OutputFile {
 public:
+    /// What becomes of a file that is dropped before close() succeeded.
+    enum class Incomplete { remove, keep };
+
     /// Creates or truncates `path` for writing.
     /// @throw Error "cannot create <path>: <reason>"
-    explicit OutputFile(std::string path);
+    explicit OutputFile(std::string path, Incomplete incomplete = Incomplete::remove);
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
-    /// Closes a file that close() did not; an error here goes unreported,
-    /// which is only the case on a path that already failed.
+    /// Closes a file that close() did not (an error is being handled) and,
+    /// unless told to keep it, removes it: a half-written file must not be
+    /// taken for a result.
     ~OutputFile();
 
     /// Writes `size` bytes. @throw Error "cannot write <path>: <reason>"
@@ -35,6 +39,8 @@ private:
 
     std::string path_;
     std::FILE* file_ = nullptr;
+    Incomplete incomplete_;
+    bool complete_ = false;
 };
 
 }  // namespace shapescale

@@ -1,0 +1,33 @@
+#pragma once
+// The run driver: options, mesh, derived defaults, the transform, timing.
+
+#include "driver/Options.hpp"
+#include "driver/TriMesh.hpp"
+
+namespace shapescale {
+
+/// 4 pi as every derived length uses it.
+inline constexpr double FOUR_PI = 12.566370614359172;
+
+/// The settings after defaults, as the summary line shows them.
+struct RunSettings {
+    float volume = 0.0f;     ///< signed volume V
+    float baseScale = 0.0f;  ///< length unit of the defaults
+    float gridResolution = 0.0f;
+    float startRadius = 0.0f;
+    float radiusStep = 0.0f;
+    float sigma = 0.0f;
+    int radiusCount = 0;
+};
+
+/// Base scale and defaults from the mesh: closed meshes use the radius of the
+/// sphere of equal volume over 25, others the radius of the sphere of equal
+/// area over 40. Settings equal to 0 are replaced (a NaN is not).
+RunSettings deriveSettings(const Options& options, const MeshMeasures& measures);
+
+/// The whole program: returns the exit status (1 after usage texts and after
+/// a completed run). Throws Error for every other failure; main turns it into
+/// a message and status 2.
+int runShapescale(int argc, char** argv);
+
+}  // namespace shapescale

@@ -1,0 +1,55 @@
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
+#include "io/Analyze.hpp"
+#include "mapt/MaptRun.hpp"
+
+namespace shapescale {
+
+namespace {
+
+const char* const TENSOR_NAMES[TENSOR_COMPONENTS] = {"vxx", "vxy", "vxz", "vyy", "vyz", "vzz"};
+
+void saveVolume(const MaptRun& run, const std::string& name, const std::vector<float>& volume) {
+    saveAnalyze(run.outputPath(name), volume.data(), run.voxelSize, run.dims);
+}
+
+}  // namespace
+
+void writeHistogramLine(MaptRun& run) {
+    for (std::int64_t count : run.histogram) {
+        std::printf("%" PRId64 " ", count);
+        run.histFile->print("%" PRId64 " ", count);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+    run.histFile->print("\n");
+    // A run that is stopped keeps the lines of the radii it completed.
+    run.histFile->flush();
+}
+
+void writeRadiusVolumes(const MaptRun& run) {
+    const std::string index = std::to_string(run.radiusIndex);
+    saveVolume(run, "apt_" + index, run.apt);
+    if (run.tensorsOn) saveVolume(run, "vxx_" + index, run.tensor[0]);
+}
+
+void writeFinalResults(const MaptRun& run) {
+    saveVolume(run, "jmapt", run.jmapt);
+    saveVolume(run, "scale", run.scale);
+
+    const double h = run.voxelSize[0];
+    OutputFile info(run.outputPath("info.txt"));
+    info.print("%f %f\n", run.startRadius * h, run.radiusStep * h);
+    info.print("%f %f %f \n", static_cast<double>(run.origin[0]),
+               static_cast<double>(run.origin[1]), static_cast<double>(run.origin[2]));
+    info.print("%f %f %f \n", run.voxelSize[0], run.voxelSize[1], run.voxelSize[2]);
+    info.close();
+
+    if (run.tensorsOn)
+        for (int c = 0; c < TENSOR_COMPONENTS; ++c)
+            saveVolume(run, TENSOR_NAMES[c], run.bestTensor[static_cast<std::size_t>(c)]);
+}
+
+}  // namespace shapescale

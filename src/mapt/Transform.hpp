@@ -1,0 +1,41 @@
+#pragma once
+// The multi-scale APT transform of a triangle mesh.
+
+#include <vector>
+
+#include "driver/TriMesh.hpp"
+
+namespace shapescale {
+
+/// Computes, for the radii r_k = start + k * step (k < radiusCount), the APT
+/// volume of the mesh surface and keeps per voxel the largest value ("jmapt")
+/// and the radius where it was reached ("scale"); writes every result into
+/// `outDir` (created if missing): "hist.txt", "apt_<k>", "jmapt", "scale",
+/// "info.txt" and, with tensors, "vxx_<k>" and the six tensor volumes. The
+/// closed-mesh voxeliser also writes "volume.vol" into the working directory.
+///
+/// @param mesh          by value: the copy shares the vertex triples, so the
+///                      smoothing before every radius after the first moves
+///                      the caller's vertices too; vertexNormals must hold one
+///                      entry per vertex
+/// @param h             grid resolution, world units; 0 derives it from the bounding box
+/// @param startRadius   world units; 0 means 1 voxel
+/// @param radiusCount   0 or less runs no radius
+/// @param radiusStep    world units; 0 means 3 voxels
+/// @param sigma         filter width at the first radius, world units; 0 means 3 voxels
+/// @param kernelChoice  0: ball sum; 2: ball sum then normalised Gaussian; else raw Gaussian
+/// @param closedMesh    nonzero: rasterise and flood; zero: nearest-vertex labels
+/// @param tensorsOn     nonzero: accumulate and write the normal tensors
+/// @param bothSides     nonzero: vote on the outer side too
+/// @param outDir        output directory; nullptr means "."
+/// @param blendNormals  nonzero: offsets follow the blended vertex normals
+/// @return the jmapt volume (nx*ny*nz floats)
+/// @throw Error for invalid settings (before any output is created), a grid
+///        too large for the format or the memory, and any output that cannot
+///        be written
+std::vector<float> computeMAPTfromTrimesh(TriMesh mesh, double h, double startRadius,
+                                          int radiusCount, double radiusStep, double sigma,
+                                          float kernelChoice, int closedMesh, int tensorsOn,
+                                          int bothSides, const char* outDir, int blendNormals);
+
+}  // namespace shapescale
