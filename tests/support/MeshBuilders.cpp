@@ -106,6 +106,38 @@ PolyMesh torus(double R, double r, int nu, int nv) {
     return mesh;
 }
 
+PolyMesh dumbbell(int rings, int segments) {
+    // Profile radius along the polar angle t in [0, pi]: a sphere-like profile
+    // whose two ends differ in size, pinched to a thin neck in the middle.
+    auto profile = [](double t) {
+        const double bulbs = 1.0 + 0.35 * std::cos(t);
+        const double neck = 1.0 - 0.8 * std::exp(-std::pow((t - 1.7) / 0.35, 2.0));
+        return std::sin(t) * bulbs * neck;
+    };
+    PolyMesh mesh;
+    mesh.vertices.push_back({0, 0, -2.0});
+    for (int i = 1; i < rings; ++i) {
+        const double t = M_PI * i / rings;
+        const double rho = profile(t), z = -2.0 * std::cos(t);
+        for (int j = 0; j < segments; ++j) {
+            const double phi = 2.0 * M_PI * j / segments;
+            mesh.vertices.push_back({rho * std::cos(phi), rho * std::sin(phi), z});
+        }
+    }
+    mesh.vertices.push_back({0, 0, 2.0});
+    const int top = static_cast<int>(mesh.vertices.size()) - 1;
+    auto ring = [segments](int i, int j) { return 1 + (i - 1) * segments + (j + segments) % segments; };
+    for (int j = 0; j < segments; ++j) mesh.faces.push_back({0, ring(1, j + 1), ring(1, j)});
+    for (int i = 1; i + 1 < rings; ++i) {
+        for (int j = 0; j < segments; ++j) {
+            mesh.faces.push_back({ring(i, j), ring(i, j + 1), ring(i + 1, j + 1)});
+            mesh.faces.push_back({ring(i, j), ring(i + 1, j + 1), ring(i + 1, j)});
+        }
+    }
+    for (int j = 0; j < segments; ++j) mesh.faces.push_back({top, ring(rings - 1, j), ring(rings - 1, j + 1)});
+    return mesh;
+}
+
 PolyMesh flipped(PolyMesh mesh) {
     for (auto& face : mesh.faces) std::reverse(face.begin() + 1, face.end());
     return mesh;

@@ -26,6 +26,10 @@ PolyMesh quadCube();
 PolyMesh icosphere(int levels, double radius = 1.0, std::array<double, 3> centre = {0, 0, 0});
 /// Torus around the z axis: ring radius R, tube radius r, nu x nv quads split in two.
 PolyMesh torus(double R, double r, int nu, int nv);
+/// A closed surface of revolution around the z axis with thick and thin parts:
+/// a large bulb, a thin neck and a smaller bulb, about 2 * rings * segments
+/// triangles, 4 units long.
+PolyMesh dumbbell(int rings, int segments);
 /// The same surface with every face reversed (clockwise seen from outside).
 PolyMesh flipped(PolyMesh mesh);
 /// Both meshes in one, b's vertex numbers shifted.

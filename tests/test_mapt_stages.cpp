@@ -1,0 +1,317 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <array>
+#include <cstdlib>
+#include <random>
+
+#include "driver/Driver.hpp"
+#include "filters/BoxSphere.hpp"
+#include "filters/Gaussian.hpp"
+#include "mapt/MaptRun.hpp"
+#include "support/MeshBuilders.hpp"
+#include "voxel/Grid.hpp"
+
+namespace shapescale {
+namespace {
+
+using test::PolyMesh;
+
+// A run on an n^3 grid with origin 0 and voxel size h, volumes cleared.
+MaptRun emptyRun(int n, double h = 1.0, bool tensors = false) {
+    MaptRun run;
+    for (int a = 0; a < 3; ++a) {
+        run.dims[a] = n;
+        run.origin[a] = 0.0f;
+        run.voxelSize[a] = h;
+    }
+    run.tensorsOn = tensors;
+    const std::size_t count = voxelCount(run.dims);
+    run.votes.assign(count, 0.0f);
+    run.apt.assign(count, 0.0f);
+    run.jmapt.assign(count, 0.0f);
+    run.scale.assign(count, 0.0f);
+    run.labels.assign(count, 0);
+    for (auto& t : run.tensor) t.assign(count, 0.0f);
+    for (auto& t : run.bestTensor) t.assign(count, 0.0f);
+    return run;
+}
+
+TriMesh meshWithNormals(const PolyMesh& poly) {
+    TriMesh mesh = test::loadMesh(poly);
+    computeVertexNormals(mesh);
+    return mesh;
+}
+
+double total(const std::vector<float>& volume) {
+    double sum = 0;
+    for (float v : volume) sum += v;
+    return sum;
+}
+
+// ---- smoothing ----
+
+TEST(Smoothing, MovesHalfWayToTheNeighbourMeanFromTheOldPositions) {
+    PolyMesh poly;
+    poly.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    poly.faces = {{0, 1, 2}, {0, 2, 1}};  // neighbours of 0: 1 and 2
+    TriMesh mesh = test::loadMesh(poly);
+    ASSERT_EQ(mesh.vertexNeighbours[0], (std::vector<int>{1, 2}));
+    smoothVertices(mesh);
+    EXPECT_FLOAT_EQ(mesh.vertices[0][0], 0.25f);
+    EXPECT_FLOAT_EQ(mesh.vertices[0][1], 0.25f);
+    EXPECT_EQ(mesh.vertices[0][2], 0.0f);
+    // Vertex 1 (neighbours 2 and 0) moved from the old position of 0, not the new one.
+    EXPECT_FLOAT_EQ(mesh.vertices[1][0], 0.5f);
+    EXPECT_FLOAT_EQ(mesh.vertices[1][1], 0.25f);
+}
+
+TEST(Smoothing, RepeatedNeighboursCountTwiceAndLoneVerticesStay) {
+    PolyMesh poly;
+    poly.vertices = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {9, 9, 9}};
+    poly.faces = {{0, 1, 2}, {0, 1, 2}, {0, 2, 1}};  // 0 lists 1, 1, 2
+    TriMesh mesh = test::loadMesh(poly);
+    smoothVertices(mesh);
+    // mean of (4,0), (4,0), (0,4) is (8/3, 4/3); half of it
+    EXPECT_FLOAT_EQ(mesh.vertices[0][0], 4.0f / 3.0f);
+    EXPECT_FLOAT_EQ(mesh.vertices[0][1], 2.0f / 3.0f);
+    for (int a = 0; a < 3; ++a) EXPECT_EQ(mesh.vertices[3][a], 9.0f);
+}
+
+TEST(Smoothing, MovesTheCallersVerticesThroughTheSharedTriples) {
+    TriMesh mesh = test::loadMesh(test::icosphere(1));
+    TriMesh copy = mesh;
+    smoothVertices(copy);
+    EXPECT_EQ(mesh.vertices[0][0], copy.vertices[0][0]);
+    const Vec3f& v = mesh.vertices[0];
+    EXPECT_LT(std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]), 1.0f);  // a sphere shrinks
+}
+
+// ---- voting ----
+
+TEST(Voting, OneVoxelTriangleHas26SamplesThatDepositItsArea) {
+    MaptRun run = emptyRun(8);
+    run.blendNormals = false;
+    PolyMesh poly;
+    poly.vertices = {{2, 2, 2}, {3, 2, 2}, {2, 3, 2}};  // normal +z, area 0.5
+    poly.faces = {{0, 1, 2}};
+    const TriMesh mesh = meshWithNormals(poly);
+    std::srand(42);
+    voteSurface(run, mesh, 1.0);
+    // Every sample lands one voxel below the triangle, inside its footprint.
+    const float share = 0.5f / 26.0f;
+    const std::size_t below = voxelIndex(run.dims, 2, 2, 1);
+    EXPECT_NEAR(run.votes[below] / share, 26.0, 1e-3);  // float sums of 26 shares
+    EXPECT_NEAR(total(run.votes), 0.5, 1e-6);
+}
+
+TEST(Voting, TheFirstSampleIsTheCentroid) {
+    // A triangle small enough for a single sample votes only at its centroid,
+    // whatever the random sequence.
+    for (unsigned seed : {1u, 2u, 3u}) {
+        MaptRun run = emptyRun(8);
+        PolyMesh poly;
+        poly.vertices = {{4.1, 3.0, 5.0}, {4.2, 3.0, 5.0}, {4.1, 3.1, 5.0}};
+        poly.faces = {{0, 1, 2}};
+        std::srand(seed);
+        voteSurface(run, meshWithNormals(poly), 1.5);
+        EXPECT_GT(run.votes[voxelIndex(run.dims, 4, 3, 3)], 0.0f);
+        EXPECT_EQ(total(run.votes), run.votes[voxelIndex(run.dims, 4, 3, 3)]);
+    }
+}
+
+// A triangle in the plane x = 3 whose single sample, the centroid, sits at
+// x = 3 * 0.33333334 * 3 in double; moved by exactly that radius along -n it
+// lands on x = 0.
+struct PlaneTriangle {
+    PolyMesh poly;
+    double radius;
+};
+PlaneTriangle triangleAtX3(bool normalPlusX) {
+    PlaneTriangle t;
+    t.poly.vertices = {{3, 5, 5}, {3, 5.1, 5}, {3, 5, 5.1}};
+    t.poly.faces = {normalPlusX ? std::vector<int>{0, 1, 2} : std::vector<int>{0, 2, 1}};
+    const double w = 1.0f / 3.0f;
+    t.radius = (w * 3.0 + w * 3.0) + w * 3.0;
+    return t;
+}
+
+TEST(Voting, InnerVotesRejectZeroOuterVotesAcceptItOnXAndY) {
+    {
+        // Normal +x: the inner point lands on x = 0 (rejected), the outer one at 6.
+        MaptRun run = emptyRun(10);
+        run.blendNormals = false;
+        run.bothSides = true;
+        const PlaneTriangle t = triangleAtX3(true);
+        voteSurface(run, meshWithNormals(t.poly), t.radius);
+        const float area = run.votes[voxelIndex(run.dims, 6, 5, 5)];
+        EXPECT_GT(area, 0.0f);
+        EXPECT_EQ(total(run.votes), area);
+    }
+    {
+        // Normal -x: the inner point lands at 6, the outer one on x = 0 (accepted).
+        MaptRun run = emptyRun(10);
+        run.blendNormals = false;
+        run.bothSides = true;
+        const PlaneTriangle t = triangleAtX3(false);
+        voteSurface(run, meshWithNormals(t.poly), t.radius);
+        const float inner = run.votes[voxelIndex(run.dims, 6, 5, 5)];
+        const float outer = run.votes[voxelIndex(run.dims, 0, 5, 5)];
+        EXPECT_GT(inner, 0.0f);
+        EXPECT_EQ(inner, outer);
+    }
+}
+
+TEST(Voting, ZeroOnZIsRejectedOnBothSides) {
+    // The same triangle turned to lie in the plane z = 3.
+    for (bool plus : {true, false}) {
+        MaptRun run = emptyRun(10);
+        run.blendNormals = false;
+        run.bothSides = true;
+        PlaneTriangle t = triangleAtX3(plus);
+        for (auto& v : t.poly.vertices) std::swap(v[0], v[2]);
+        for (auto& f : t.poly.faces) std::swap(f[1], f[2]);  // swapping axes mirrors
+        voteSurface(run, meshWithNormals(t.poly), t.radius);
+        const float far = run.votes[voxelIndex(run.dims, 5, 5, 6)];
+        EXPECT_GT(far, 0.0f);
+        EXPECT_EQ(total(run.votes), far) << "plus " << plus;
+    }
+}
+
+TEST(Voting, OuterTensorVotesCarryNoAreaFactor) {
+    MaptRun run = emptyRun(10, 1.0, true);
+    run.blendNormals = false;
+    run.bothSides = true;
+    const PlaneTriangle t = triangleAtX3(false);  // inner at x = 6, outer at x = 0
+    voteSurface(run, meshWithNormals(t.poly), t.radius);
+    const std::size_t inner = voxelIndex(run.dims, 6, 5, 5);
+    const std::size_t outer = voxelIndex(run.dims, 0, 5, 5);
+    const float area = run.votes[inner];
+    EXPECT_FLOAT_EQ(run.tensor[0][inner], area);  // n = (-1, 0, 0): xx = 1 times the area
+    EXPECT_FLOAT_EQ(run.tensor[0][outer], 1.0f);  // 1 / sampleCount, no area
+    for (int c = 1; c < TENSOR_COMPONENTS; ++c) {
+        EXPECT_EQ(run.tensor[static_cast<std::size_t>(c)][inner], 0.0f);
+        EXPECT_EQ(run.tensor[static_cast<std::size_t>(c)][outer], 0.0f);
+    }
+}
+
+TEST(Voting, DegenerateTrianglesVoteNothing) {
+    MaptRun run = emptyRun(8);
+    PolyMesh poly;
+    poly.vertices = {{2, 2, 2}, {2, 2, 2}, {3, 3, 2}, {4, 4, 4}, {5, 4, 4}, {5, 4, 4}};
+    poly.faces = {{0, 1, 2}, {2, 0, 1}, {3, 4, 5}};  // coincident first corners; zero area
+    voteSurface(run, meshWithNormals(poly), 1.0);
+    EXPECT_EQ(total(run.votes), 0.0);
+}
+
+TEST(Voting, PointsLeavingTheGridAreDropped) {
+    MaptRun run = emptyRun(6);
+    PolyMesh poly;
+    poly.vertices = {{2, 2, 2}, {3, 2, 2}, {2, 3, 2}};
+    poly.faces = {{0, 1, 2}};
+    voteSurface(run, meshWithNormals(poly), 10.0);
+    EXPECT_EQ(total(run.votes), 0.0);
+}
+
+// ---- normalisation, maxima, histogram ----
+
+TEST(Histogram, BinBoundariesAreComputedInSinglePrecision) {
+    for (int b = 0; b < HISTOGRAM_BINS; ++b) {
+        const float low = static_cast<float>(b) / 12.0f;
+        EXPECT_EQ(histogramBin(low), b);
+        if (b > 0) EXPECT_EQ(histogramBin(std::nextafter(low, 0.0f)), b - 1);
+    }
+    EXPECT_EQ(histogramBin(std::nextafter(1.0f, 0.0f)), 11);
+    EXPECT_EQ(histogramBin(1.0f), -1);
+    EXPECT_EQ(histogramBin(3.0f), -1);
+    EXPECT_EQ(histogramBin(-1e-30f), -1);
+    EXPECT_EQ(histogramBin(std::nanf("")), -1);
+    EXPECT_EQ(histogramBin(0.5f), 6);
+}
+
+TEST(Maxima, NormalisesBySphereAreaAndCountsInsideVoxels) {
+    MaptRun run = emptyRun(2, 0.5);
+    const double area = 4.0 * FOUR_PI * 0.5 * 4.0 * 0.5;  // r = 4 voxels, h = 0.5: 16 pi
+    EXPECT_NEAR(area, 50.2655, 1e-4);
+    run.apt[0] = static_cast<float>(area * 0.95);
+    run.apt[1] = static_cast<float>(area * 0.55);
+    run.apt[2] = static_cast<float>(area * 0.55);
+    run.labels[2] = 255;
+    run.apt[3] = -1.0f;
+    updateMaxima(run, 4.0);
+    EXPECT_NEAR(run.apt[0], 0.95f, 1e-6f);  // float rounding of the stored sum
+    EXPECT_NEAR(run.jmapt[1], 0.55f, 1e-6f);
+    EXPECT_EQ(run.scale[0], 4.0f);
+    EXPECT_EQ(run.jmapt[2], run.jmapt[1]);  // outside voxels take part in the maxima
+    EXPECT_EQ(run.scale[2], 4.0f);
+    EXPECT_EQ(run.jmapt[3], 0.0f);  // never above 0: no maximum, no scale
+    EXPECT_EQ(run.scale[3], 0.0f);
+    EXPECT_EQ(run.scale[5], 0.0f);
+    // Voxels 4..7 hold 0 (bin 0); voxel 2 is outside; voxel 3 is below 0.
+    const std::array<std::int64_t, HISTOGRAM_BINS> expected = {4, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    EXPECT_EQ(run.histogram, expected);
+}
+
+TEST(Maxima, AnEqualValueAtALaterRadiusKeepsTheEarlierScale) {
+    MaptRun run = emptyRun(1, 1.0);
+    run.apt[0] = 3.0f;
+    updateMaxima(run, 2.0);
+    const float best = run.jmapt[0];
+    // A vote sum that gives exactly the same value at radius 3.
+    const double d3 = 3.0 * FOUR_PI * 1.0 * 3.0 * 1.0;
+    float sum = static_cast<float>(best * d3);
+    for (int step = 0; step < 8 && static_cast<float>(sum / d3) != best; ++step)
+        sum = std::nextafter(sum, static_cast<float>(sum / d3) < best ? 1e30f : 0.0f);
+    ASSERT_EQ(static_cast<float>(sum / d3), best);
+    run.apt[0] = sum;
+    updateMaxima(run, 3.0);
+    EXPECT_EQ(run.scale[0], 2.0f);
+    run.apt[0] = sum * 2.0f;  // 2 * 9/16 of the best at radius 4: higher
+    updateMaxima(run, 4.0);
+    EXPECT_EQ(run.scale[0], 4.0f);
+}
+
+TEST(Maxima, TensorsAreCopiedWhereTheMaximumRises) {
+    MaptRun run = emptyRun(2, 1.0, true);
+    run.apt[0] = 10.0f;
+    run.tensor[3][0] = 7.0f;
+    run.tensor[3][1] = 9.0f;
+    updateMaxima(run, 1.0);
+    EXPECT_EQ(run.bestTensor[3][0], 7.0f);
+    EXPECT_EQ(run.bestTensor[3][1], 0.0f);  // voxel 1 never rose above 0
+}
+
+TEST(FilterChoice, KernelChoiceSelectsTheFilterAtAWidthProportionalToTheRadius) {
+    std::mt19937 rng(42);
+    std::uniform_real_distribution<float> value(0.0f, 1.0f);
+    MaptRun base = emptyRun(12);
+    for (float& v : base.votes) v = value(rng);
+    base.startRadius = 2.0;
+    base.sigma = 1.0;
+    const double r = 5.0;  // width 2.5
+    const std::size_t n = base.votes.size();
+
+    std::vector<float> expected(n, 0.0f);
+    for (float choice : {1.0f, 3.0f, -1.0f}) {
+        MaptRun run = base;
+        run.kernelChoice = choice;
+        filterVotes(run, r);
+        std::fill(expected.begin(), expected.end(), 0.0f);
+        filter3DNN(base.votes.data(), expected.data(), base.dims, 2.5f, 2);
+        EXPECT_EQ(run.apt, expected) << "choice " << choice;
+    }
+    MaptRun sphere = base;
+    sphere.kernelChoice = 0.0f;
+    filterVotes(sphere, r);
+    sphereFlt(base.votes.data(), expected.data(), base.dims, 2.5f);
+    EXPECT_EQ(sphere.apt, expected);
+
+    MaptRun both = base;
+    both.kernelChoice = 2.0f;
+    filterVotes(both, r);
+    filter3D(expected.data(), expected.data(), base.dims, 5.0f, 5);
+    EXPECT_EQ(both.apt, expected);
+}
+
+}  // namespace
+}  // namespace shapescale
