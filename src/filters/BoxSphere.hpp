@@ -1,0 +1,33 @@
+#pragma once
+// Neighbourhood sums on float volumes: over a ball and over an axis-aligned
+// box. Both are sums, not means.
+//
+// Volumes are flat arrays of nx*ny*nz floats, voxel (x, y, z) at index
+// x + nx*(y + ny*z); `dims` = {nx, ny, nz}. Radii are in voxel units.
+
+namespace shapescale {
+
+/// Sum of `in` over a ball of radius r around each voxel. With R = trunc(r),
+/// the offsets run from -R to R - 1 on each axis (one longer on the negative
+/// side) and an offset (a, b, c) counts when a^2 + b^2 + c^2 <= r*r; neighbours
+/// outside the grid are skipped. r < 1 gives 0 everywhere.
+/// @param[in]  in    nx*ny*nz floats; not changed
+/// @param[out] out   nx*ny*nz floats, caller-allocated, cleared first; must not alias `in`
+/// @param[in]  dims  nx, ny, nz
+/// @param[in]  r     radius, voxel units; finite and below 2^31
+void sphereFlt(const float* in, float* out, const int* dims, float r);
+
+/// Adds to each voxel that is interior on all three axes the sum of `in` over
+/// a box, computed separably along x, y, z. Along an axis of extent n the
+/// interior positions are c = trunc(r), trunc(r) + 1, ... while c < n - r, and
+/// the window of c is trunc(c - r) ... trunc(c + r) - 1 (2r positions for a
+/// whole r). Voxels not interior on z are not touched; voxels interior on z
+/// but not on x or y receive a zero sum. r <= 0, or r above about half an
+/// extent, leaves `out` unchanged.
+/// @param[in]     in    nx*ny*nz floats; not changed unless it is `out`
+/// @param[in,out] out   nx*ny*nz floats, caller-allocated, not cleared; may be `in`
+/// @param[in]     dims  nx, ny, nz
+/// @param[in]     r     half width of the box, voxel units
+void boxFlt(const float* in, float* out, const int* dims, float r);
+
+}  // namespace shapescale
