@@ -1,0 +1,51 @@
+#pragma once
+// The closed-mesh rasteriser: draws the triangles into the voxel grid and
+// floods the outside, leaving the enclosed voxels as inside.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/TriMesh.hpp"
+
+namespace shapescale {
+
+/// Labels of the volume returned by rasterizeClosedMesh.
+inline constexpr unsigned char LABEL_INSIDE = 50;
+inline constexpr unsigned char LABEL_SURFACE = 200;
+inline constexpr unsigned char LABEL_OUTSIDE = 255;
+
+/// Voxel neighbour offsets (dx, dy, dz): the six face neighbours first, then
+/// the twelve edge neighbours, then the eight corner neighbours. The
+/// rasteriser uses only the first six.
+inline constexpr std::array<std::array<std::int16_t, 3>, 26> nsix = {{
+    {1, 0, 0},   {0, 1, 0},  {0, 0, 1},   {-1, 0, 0},  {0, -1, 0},   {0, 0, -1}, {1, 0, 1},
+    {1, 0, -1},  {-1, 0, 1}, {-1, 0, -1}, {1, -1, 0},  {1, 1, 0},    {-1, 1, 0}, {-1, -1, 0},
+    {0, 1, 1},   {0, 1, -1}, {0, -1, 1},  {0, -1, -1}, {1, 1, 1},    {1, 1, -1}, {1, -1, 1},
+    {1, -1, -1}, {-1, 1, 1}, {-1, 1, -1}, {-1, -1, 1}, {-1, -1, -1},
+}};
+
+/// Label volume of a closed mesh: every voxel a triangle passes through is
+/// surface, every voxel reachable from the faces of the grid without crossing
+/// the surface (by face adjacency) is outside, the rest is inside. The
+/// orientation of the triangles plays no part. Also writes the occupancy file.
+///
+/// @param[in]  mesh   read: vertices, faces, bboxMin, bboxMax (world units); not changed
+/// @param[in]  h      voxel edge length, world units, > 0
+/// @param[out] dims   nx, ny, nz of the grid laid around the mesh (see setUpGrid)
+/// @param[out] origin world position of the low corner of voxel (0, 0, 0)
+/// @param[in]  occupancyPath  file created or replaced with the occupancy
+///        volume: nx, ny, nz as int32 and h three times as float32 (24 bytes,
+///        little-endian), then one byte per voxel in volume order, 0 outside
+///        and 255 elsewhere. A file that cannot be created or written costs one
+///        warning line on standard error ("shapescale: warning: ...") and no
+///        file is left; the labels are returned all the same.
+/// @return nx*ny*nz labels, index x + nx*(y + ny*z): LABEL_INSIDE,
+///         LABEL_SURFACE or LABEL_OUTSIDE
+/// @throw Error when h is not positive, a face names a vertex that does not
+///        exist, or the grid cannot be laid out or held in memory
+std::vector<unsigned char> rasterizeClosedMesh(TriMesh mesh, float h, int* dims, float* origin,
+                                               const std::string& occupancyPath = "volume.vol");
+
+}  // namespace shapescale
