@@ -55,19 +55,23 @@ int checkSubtree(const KDTree& tree, int node, int axis, int& next) {
     EXPECT_EQ(left.size(), (size + 1) / 2) << "node " << node;
     const auto a = static_cast<std::size_t>(axis);
     double leftMax = -std::numeric_limits<double>::infinity();
-    for (int p : left)
-        leftMax = std::max(leftMax, tree.pointList()[static_cast<std::size_t>(p)][a]);
+    for (int p : left) leftMax = std::max(leftMax, tree.point(p)[a]);
     // The split is the coordinate of the left subtree's last (largest) point.
     EXPECT_EQ(n.split_value, leftMax) << "node " << node;
-    for (int p : right) EXPECT_GE(tree.pointList()[static_cast<std::size_t>(p)][a], n.split_value);
+    for (int p : right) EXPECT_GE(tree.point(p)[a], n.split_value);
     const int nextAxis = (axis + 1) % tree.axisCount();
     const int leftNodes = checkSubtree(tree, n.left_child, nextAxis, next);
     const int rightNodes = checkSubtree(tree, n.right_child, nextAxis, next);
     return 1 + leftNodes + rightNodes;
 }
 
-void expectTreeInvariants(const KDTree& tree) {
+void expectTreeInvariants(const KDTree& tree, const Points& input) {
     const int n = tree.pointCount();
+    ASSERT_EQ(n, static_cast<int>(input.size()));
+    for (int i = 0; i < n; ++i)
+        for (int a = 0; a < tree.axisCount(); ++a)
+            EXPECT_EQ(tree.point(i)[a],
+                      input[static_cast<std::size_t>(i)][static_cast<std::size_t>(a)]);
     ASSERT_EQ(tree.nodeList().size(), static_cast<std::size_t>(2 * n - 1));
     int next = 0;
     EXPECT_EQ(checkSubtree(tree, 0, 0, next), 2 * n - 1);
@@ -81,9 +85,8 @@ void expectTreeInvariants(const KDTree& tree) {
 // unrounded distance, then every leaf left to right (pre-order numbering puts
 // the leaves in that order), taken when its rounded distance is strictly
 // smaller. Pruning may only skip leaves that could never be taken.
-int firstMetOracle(const KDTree& tree, const std::vector<double>& q) {
+int firstMetOracle(const KDTree& tree, const Points& points, const std::vector<double>& q) {
     const auto& nodes = tree.nodeList();
-    const auto& points = tree.pointList();
     std::size_t node = 0;
     std::size_t axis = 0;
     while (nodes[node].point_index < 0) {
@@ -187,8 +190,8 @@ TEST(KDTreeShape, InvariantsHoldOnRandomSets) {
                 }
             }
             SCOPED_TRACE("dims " + std::to_string(dims) + ", n " + std::to_string(n));
-            expectTreeInvariants(KDTree(spread));
-            expectTreeInvariants(KDTree(grid));
+            expectTreeInvariants(KDTree(spread), spread);
+            expectTreeInvariants(KDTree(grid), grid);
         }
     }
 }
@@ -286,7 +289,8 @@ TEST(KDTreeQuery, MatchesTheOracleOnRandomSets) {
                         rounded(squaredDistance(q, (*points)[static_cast<std::size_t>(answer)])),
                         minRoundedDistance(*points, q))
                         << "dims " << dims << ", n " << n;
-                    EXPECT_EQ(answer, firstMetOracle(tree, q)) << "dims " << dims << ", n " << n;
+                    EXPECT_EQ(answer, firstMetOracle(tree, *points, q))
+                        << "dims " << dims << ", n " << n;
                 }
             }
         }

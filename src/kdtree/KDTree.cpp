@@ -39,11 +39,12 @@ double roundedToFloat(double value) {
 
 KDTree::KDTree(std::vector<std::vector<double> > const& input) {
     checkInput(input);
-    points = input;
-    point_count = static_cast<int>(points.size());
-    axis_count = static_cast<int>(points.front().size());
+    point_count = static_cast<int>(input.size());
+    axis_count = static_cast<int>(input.front().size());
     const auto n = static_cast<std::size_t>(point_count);
     const auto axes = static_cast<std::size_t>(axis_count);
+    points.reserve(n * axes);
+    for (const auto& p : input) points.insert(points.end(), p.begin(), p.end());
     nodes.reserve(2 * n - 1);
     rank_slots.assign(n, -1);
 
@@ -53,8 +54,7 @@ KDTree::KDTree(std::vector<std::vector<double> > const& input) {
     const MinHeap<double> empty_heap(point_count);
     std::vector<MinHeap<double> > heaps(axes, empty_heap);
     for (std::size_t d = 0; d < axes; ++d) {
-        for (int j = 0; j < point_count; ++j)
-            heaps[d].push(points[static_cast<std::size_t>(j)][d], j);
+        for (int j = 0; j < point_count; ++j) heaps[d].push(point(j)[d], j);
     }
     std::vector<std::vector<int> > rank(axes, std::vector<int>(n));
     for (std::size_t d = 0; d < axes; ++d) {
@@ -113,9 +113,9 @@ int KDTree::build_recursively(const std::vector<std::vector<int> >& rank, std::v
     // The inner node goes in before its children: pre-order numbering.
     const int position = static_cast<int>(nodes.size());
     Node inner;
-    inner.split_value = points[static_cast<std::size_t>(median)][static_cast<std::size_t>(axis)];
+    inner.split_value = point(median)[axis];
     nodes.push_back(inner);
-    const int next = (axis + 1) % axis_count;
+    const int next = nextAxis(axis);
     const int left_child = build_recursively(rank, left, next);
     const int right_child = build_recursively(rank, right, next);
     nodes[static_cast<std::size_t>(position)].left_child = left_child;
@@ -128,7 +128,7 @@ int KDTree::build_recursively(const std::vector<std::vector<int> >& rank, std::v
 // tree's shape depends on it.
 void KDTree::heapSortAlongAxis(std::vector<int>& subset, int axis) const {
     const auto a = static_cast<std::size_t>(axis);
-    auto key = [&](int p) { return points[static_cast<std::size_t>(p)][a]; };
+    auto key = [&](int p) { return point(p)[a]; };
     // Moves entry e down from the hole at h within the first m entries.
     auto sift_down = [&](std::size_t h, std::size_t m, int e) {
         std::size_t c = 2 * h + 1;
@@ -150,8 +150,8 @@ void KDTree::heapSortAlongAxis(std::vector<int>& subset, int axis) const {
     }
 }
 
-double KDTree::squaredDistance(const std::vector<double>& q, int point) const {
-    const auto& p = points[static_cast<std::size_t>(point)];
+double KDTree::squaredDistance(const std::vector<double>& q, int index) const {
+    const double* p = point(index);
     double sum = 0.0;
     for (std::size_t a = 0; a < q.size(); ++a) {
         const double t = q[a] - p[a];
@@ -173,7 +173,7 @@ int KDTree::nearest_point(const std::vector<double>& q) const {
         const Node& inner = nodes[static_cast<std::size_t>(node)];
         node = inner.split_value >= q[static_cast<std::size_t>(axis)] ? inner.left_child
                                                                       : inner.right_child;
-        axis = (axis + 1) % axis_count;
+        axis = nextAxis(axis);
     }
     int best_index = nodes[static_cast<std::size_t>(node)].point_index;
     double best = squaredDistance(q, best_index);
@@ -200,7 +200,7 @@ void KDTree::check_border_distance(int node, int axis, const std::vector<double>
     const double q_axis = q[static_cast<std::size_t>(axis)];
     const double offset = current.split_value - q_axis;
     const double plane = roundedToFloat(offset * offset);
-    const int next = (axis + 1) % axis_count;
+    const int next = nextAxis(axis);
     if (plane > best) {
         // The far side lies beyond the plane, farther than the best so far.
         const int near = current.split_value > q_axis ? current.left_child : current.right_child;

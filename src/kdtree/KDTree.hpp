@@ -40,8 +40,11 @@ class KDTree {
 
     /// Every node in pre-order; the root at position 0.
     const std::vector<Node>& nodeList() const { return nodes; }
-    /// The tree's copy of the input points.
-    const std::vector<std::vector<double> >& pointList() const { return points; }
+    /// The tree's copy of point `index` (axisCount() coordinates).
+    const double* point(int index) const {
+        return points.data() +
+               static_cast<std::size_t>(index) * static_cast<std::size_t>(axis_count);
+    }
     int axisCount() const { return axis_count; }
     int pointCount() const { return point_count; }
 
@@ -51,9 +54,13 @@ class KDTree {
     void heapSortAlongAxis(std::vector<int>& subset, int axis) const;
     void check_border_distance(int node, int axis, const std::vector<double>& q, double& best,
                                int& best_index) const;
-    double squaredDistance(const std::vector<double>& q, int point) const;
+    double squaredDistance(const std::vector<double>& q, int index) const;
+    // (axis + 1) mod axis_count, without a division on the query path.
+    int nextAxis(int axis) const { return axis + 1 == axis_count ? 0 : axis + 1; }
 
-    std::vector<std::vector<double> > points;
+    // The tree's copy of the input points, flat: coordinate a of point j at
+    // j * axis_count + a. One block keeps the leaf distances cache-friendly.
+    std::vector<double> points;
     std::vector<Node> nodes;
     int axis_count = 0;
     int point_count = 0;
