@@ -15,6 +15,12 @@ const std::string INVALID_INDEX_MESSAGE =
     "the index in the push must be smaller than the maximal allowed index (specified in "
     "constructor)";
 
+// Pushes the keys with the indices 0, 1, 2, ... in that order.
+template <class Heap>
+void pushInIndexOrder(Heap& heap, const std::vector<double>& keys) {
+    for (std::size_t i = 0; i < keys.size(); ++i) heap.push(keys[i], static_cast<int>(i));
+}
+
 template <class Heap>
 std::vector<int> popAllIndices(Heap& heap) {
     std::vector<int> order;
@@ -46,9 +52,7 @@ void expectMinHeapOrdered(const MinHeap<double>& heap) {
 
 TEST(MinHeapOrder, PopsSmallestKeyFirst) {
     MinHeap<double> heap(3);
-    heap.push(3.0, 0);
-    heap.push(1.0, 1);
-    heap.push(2.0, 2);
+    pushInIndexOrder(heap, {3.0, 1.0, 2.0});
     EXPECT_EQ(heap.size(), 3);
     EXPECT_EQ(heap.top().key, 1.0);
     EXPECT_EQ(popAllIndices(heap), (std::vector<int>{1, 2, 0}));
@@ -58,7 +62,7 @@ TEST(MinHeapOrder, EqualKeysFollowTheStrictSiftRules) {
     // First pop moves index 2 to the root; its only child (index 1) is not
     // strictly smaller, so 2 stays there.
     MinHeap<double> heap(3);
-    for (int i = 0; i < 3; ++i) heap.push(5.0, i);
+    pushInIndexOrder(heap, {5.0, 5.0, 5.0});
     EXPECT_EQ(popAllIndices(heap), (std::vector<int>{0, 2, 1}));
 }
 
@@ -66,10 +70,7 @@ TEST(MinHeapOrder, OfTwoEqualChildrenTheLeftIsTaken) {
     // Heap [0:1, 1:2, 2:2, 3:3]; the first pop moves index 3 to the root,
     // whose children (indices 1 and 2) both hold 2: index 1 (left) rises.
     MinHeap<double> heap(4);
-    heap.push(1.0, 0);
-    heap.push(2.0, 1);
-    heap.push(2.0, 2);
-    heap.push(3.0, 3);
+    pushInIndexOrder(heap, {1.0, 2.0, 2.0, 3.0});
     EXPECT_EQ(popAllIndices(heap), (std::vector<int>{0, 1, 2, 3}));
 }
 
@@ -118,10 +119,7 @@ TEST(MinHeapOrder, CopiesAreIndependent) {
 
 TEST(MaxHeapOrder, PopsLargestKeyFirst) {
     MaxHeap<double> heap(4);
-    heap.push(3.0, 0);
-    heap.push(1.0, 1);
-    heap.push(7.0, 2);
-    heap.push(2.0, 3);
+    pushInIndexOrder(heap, {3.0, 1.0, 7.0, 2.0});
     EXPECT_EQ(popAllIndices(heap), (std::vector<int>{2, 0, 3, 1}));
 }
 
