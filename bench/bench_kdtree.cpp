@@ -1,0 +1,90 @@
+// Nearest-point search and the nearest-vertex voxeliser: tree build, single
+// queries, and whole label volumes.
+
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "driver/TriMesh.hpp"
+#include "kdtree/KDTree.hpp"
+#include "support/MeshBuilders.hpp"
+#include "voxel/NearestVertex.hpp"
+
+namespace {
+
+using shapescale::KDTree;
+
+std::vector<std::vector<double>> randomPoints(int n, std::mt19937& rng) {
+    std::uniform_real_distribution<double> coordinate(-1.0, 1.0);
+    std::vector<std::vector<double>> points(static_cast<std::size_t>(n));
+    for (auto& p : points) p = {coordinate(rng), coordinate(rng), coordinate(rng)};
+    return points;
+}
+
+void BM_TreeBuild(benchmark::State& state) {
+    std::mt19937 rng(42);
+    const auto points = randomPoints(static_cast<int>(state.range(0)), rng);
+    for (auto _ : state) {
+        KDTree tree(points);
+        benchmark::DoNotOptimize(tree.nodeList().data());
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_TreeBuild)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_NearestPoint(benchmark::State& state) {
+    std::mt19937 rng(42);
+    const KDTree tree(randomPoints(static_cast<int>(state.range(0)), rng));
+    const auto queries = randomPoints(4096, rng);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(tree.nearest_point(queries[i]));
+        i = (i + 1) % queries.size();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_NearestPoint)->Arg(10000)->Arg(100000);
+
+shapescale::TriMesh meshWithNormals(const shapescale::test::PolyMesh& poly) {
+    shapescale::TriMesh mesh = shapescale::test::loadMesh(poly);
+    shapescale::computeVertexNormals(mesh);
+    return mesh;
+}
+
+// Voxel edge chosen for about `perAxis` voxels across the mesh's widest extent.
+void runMesh2Volume(benchmark::State& state, const shapescale::TriMesh& mesh, float width) {
+    const float h = width / static_cast<float>(state.range(0));
+    int dims[3];
+    float origin[3];
+    for (auto _ : state) {
+        auto labels = shapescale::mesh2Volume(mesh, h, dims, origin);
+        benchmark::DoNotOptimize(labels.data());
+    }
+    state.counters["nx"] = dims[0];
+    state.counters["ny"] = dims[1];
+    state.counters["nz"] = dims[2];
+    state.counters["vertices"] = static_cast<double>(mesh.vertices.size());
+    state.SetItemsProcessed(state.iterations() * dims[0] * dims[1] * dims[2]);
+}
+
+void BM_Mesh2VolumeIcosphere(benchmark::State& state) {
+    // Level 5: 10242 vertices; level 6: 40962.
+    const auto mesh =
+        meshWithNormals(shapescale::test::icosphere(static_cast<int>(state.range(1))));
+    runMesh2Volume(state, mesh, 2.0f);
+}
+BENCHMARK(BM_Mesh2VolumeIcosphere)
+    ->Args({96, 5})
+    ->Args({96, 6})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_Mesh2VolumeTorus30k(benchmark::State& state) {
+    // 250 x 120 = 30000 vertices; ring 1, tube 0.8: 3.6 x 3.6 x 1.6 world units.
+    const auto mesh = meshWithNormals(shapescale::test::torus(1.0, 0.8, 250, 120));
+    runMesh2Volume(state, mesh, 3.6f);
+}
+BENCHMARK(BM_Mesh2VolumeTorus30k)->Arg(96)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
