@@ -276,12 +276,13 @@ std::vector<Voxel> findSeeds(const LabelGrid& grid) {
         for (int y = 1; y < grid.n[1] - 1; ++y) {
             const unsigned char* row = grid.labels + grid.strideY * static_cast<std::size_t>(y) +
                                        grid.strideZ * static_cast<std::size_t>(z);
+            const unsigned char* neighbourRow[6];
+            for (int k = 0; k < 6; ++k) neighbourRow[k] = row + faceOffset[k];
             unsigned char any = 0;
             for (std::size_t x = 1; x + 1 < nx; ++x) {
                 unsigned char touches = 0;
-                for (std::ptrdiff_t offset : faceOffset)
-                    touches |= static_cast<unsigned char>(
-                        row[static_cast<std::ptrdiff_t>(x) + offset] == LABEL_INSIDE);
+                for (const unsigned char* n : neighbourRow)
+                    touches |= static_cast<unsigned char>(n[x] == LABEL_INSIDE);
                 isSeed[x] = touches & static_cast<unsigned char>(row[x] == LABEL_OUTSIDE);
                 any |= isSeed[x];
             }
