@@ -110,6 +110,35 @@ TEST_F(Cli, SetUpLinesOnStandardError) {
     EXPECT_TRUE(std::regex_match(err[3], std::regex(R"(Time elapsed: [0-9.e+-]+ sec\.)"))) << err[3];
 }
 
+TEST_F(Cli, OpenMeshFlagUsesTheAreaBasedScaleAndTheNearestVertexLabels) {
+    const std::string path = mesh(test::unitCube());
+    const RunResult r = run({"-f", path, "-c", "-t", "-n", "1", "-o", "out"});
+    ASSERT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(lines(r.out).at(0), path + " 1 0.0172747 0.0345494 0.0172747 0.0172747 0.0172747 1");
+    const std::vector<std::string> err = lines(r.err);
+    ASSERT_EQ(err.size(), 5u) << r.err;
+    EXPECT_EQ(err[0], "in=0");
+    EXPECT_EQ(err[1], "both=0");
+    // Preliminary nx (1.0345494 / 0.0172747 + 3) and origin x, without separators.
+    EXPECT_EQ(err[2], "mesh non chiusa62-0.0345494");
+    EXPECT_EQ(err[3], "offset -0.0345494 -0.0345494 -0.0345494");
+    EXPECT_FALSE(test::fileExists(dir.file("volume.vol")));  // only the closed-mesh path writes it
+}
+
+TEST_F(Cli, OpenSurfaceRunsEndToEnd) {
+    const RunResult r = run({"-f", mesh(test::hemisphere(4)), "-c", "-n", "3", "-o", "out"});
+    ASSERT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(lines(readText(dir.file("out/hist.txt"))).size(), 3u);
+    const std::vector<float> jmapt = readFloats(dir.file("out/jmapt.img"));
+    EXPECT_TRUE(std::all_of(jmapt.begin(), jmapt.end(), [](float v) { return std::isfinite(v) && v >= 0; }));
+    EXPECT_GT(*std::max_element(jmapt.begin(), jmapt.end()), 0.0f);
+}
+
+TEST_F(Cli, ShippedExampleIsTheGeneratorsOutput) {
+    EXPECT_EQ(readText(SHAPESCALE_SOURCE_DIR "/examples/dumbbell.off"),
+              test::toOff(test::dumbbell(96, 96)));
+}
+
 // ---- result files ----
 
 TEST_F(Cli, ThreeRadiiWriteTheirVolumesHistogramAndInfo) {

@@ -93,16 +93,19 @@ TEST(Voting, OneVoxelTriangleHas26SamplesThatDepositItsArea) {
     MaptRun run = emptyRun(8);
     run.blendNormals = false;
     PolyMesh poly;
-    poly.vertices = {{2, 2, 2}, {3, 2, 2}, {2, 3, 2}};  // normal +z, area 0.5
+    poly.vertices = {{2, 2, 2.5}, {3, 2, 2.5}, {2, 3, 2.5}};  // normal +z, area 0.5
     poly.faces = {{0, 1, 2}};
     const TriMesh mesh = meshWithNormals(poly);
     std::srand(42);
     voteSurface(run, mesh, 1.0);
-    // Every sample lands one voxel below the triangle, inside its footprint.
+    // Every sample lands one voxel below the triangle's plane, each with a
+    // share of A / 26.
     const float share = 0.5f / 26.0f;
-    const std::size_t below = voxelIndex(run.dims, 2, 2, 1);
-    EXPECT_NEAR(run.votes[below] / share, 26.0, 1e-3);  // float sums of 26 shares
-    EXPECT_NEAR(total(run.votes), 0.5, 1e-6);
+    double slice = 0;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) slice += run.votes[voxelIndex(run.dims, x, y, 1)];
+    EXPECT_NEAR(slice / share, 26.0, 1e-3);  // float sums of 26 shares
+    EXPECT_EQ(slice, total(run.votes));
 }
 
 TEST(Voting, TheFirstSampleIsTheCentroid) {
@@ -219,7 +222,9 @@ TEST(Histogram, BinBoundariesAreComputedInSinglePrecision) {
     for (int b = 0; b < HISTOGRAM_BINS; ++b) {
         const float low = static_cast<float>(b) / 12.0f;
         EXPECT_EQ(histogramBin(low), b);
-        if (b > 0) EXPECT_EQ(histogramBin(std::nextafter(low, 0.0f)), b - 1);
+        if (b > 0) {
+            EXPECT_EQ(histogramBin(std::nextafter(low, 0.0f)), b - 1);
+        }
     }
     EXPECT_EQ(histogramBin(std::nextafter(1.0f, 0.0f)), 11);
     EXPECT_EQ(histogramBin(1.0f), -1);
@@ -284,32 +289,35 @@ TEST(Maxima, TensorsAreCopiedWhereTheMaximumRises) {
 TEST(FilterChoice, KernelChoiceSelectsTheFilterAtAWidthProportionalToTheRadius) {
     std::mt19937 rng(42);
     std::uniform_real_distribution<float> value(0.0f, 1.0f);
-    MaptRun base = emptyRun(12);
-    for (float& v : base.votes) v = value(rng);
-    base.startRadius = 2.0;
-    base.sigma = 1.0;
+    std::vector<float> votes(12 * 12 * 12);
+    for (float& v : votes) v = value(rng);
+    auto runWith = [&](float choice) {
+        MaptRun run = emptyRun(12);
+        run.votes = votes;
+        run.startRadius = 2.0;
+        run.sigma = 1.0;
+        run.kernelChoice = choice;
+        return run;
+    };
     const double r = 5.0;  // width 2.5
-    const std::size_t n = base.votes.size();
+    const std::size_t n = votes.size();
 
     std::vector<float> expected(n, 0.0f);
     for (float choice : {1.0f, 3.0f, -1.0f}) {
-        MaptRun run = base;
-        run.kernelChoice = choice;
+        MaptRun run = runWith(choice);
         filterVotes(run, r);
         std::fill(expected.begin(), expected.end(), 0.0f);
-        filter3DNN(base.votes.data(), expected.data(), base.dims, 2.5f, 2);
+        filter3DNN(votes.data(), expected.data(), run.dims, 2.5f, 2);
         EXPECT_EQ(run.apt, expected) << "choice " << choice;
     }
-    MaptRun sphere = base;
-    sphere.kernelChoice = 0.0f;
+    MaptRun sphere = runWith(0.0f);
     filterVotes(sphere, r);
-    sphereFlt(base.votes.data(), expected.data(), base.dims, 2.5f);
+    sphereFlt(votes.data(), expected.data(), sphere.dims, 2.5f);
     EXPECT_EQ(sphere.apt, expected);
 
-    MaptRun both = base;
-    both.kernelChoice = 2.0f;
+    MaptRun both = runWith(2.0f);
     filterVotes(both, r);
-    filter3D(expected.data(), expected.data(), base.dims, 5.0f, 5);
+    filter3D(expected.data(), expected.data(), both.dims, 5.0f, 5);
     EXPECT_EQ(both.apt, expected);
 }
 
