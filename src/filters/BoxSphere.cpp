@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "voxel/Grid.hpp"
+#include "driver/VolumeLayout.hpp"
 
 namespace shapescale {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "voxel/Grid.hpp"
+#include "driver/VolumeLayout.hpp"
 
 namespace shapescale {
 

@@ -4,7 +4,7 @@
 
 #include "driver/Vec3.hpp"
 #include "mapt/MaptRun.hpp"
-#include "voxel/Grid.hpp"
+#include "driver/VolumeLayout.hpp"
 
 namespace shapescale {
 

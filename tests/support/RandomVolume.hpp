@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "voxel/Grid.hpp"
+#include "driver/VolumeLayout.hpp"
 
 namespace shapescale::test {
 
