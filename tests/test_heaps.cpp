@@ -11,9 +11,9 @@
 namespace shapescale {
 namespace {
 
-const std::string INVALID_INDEX_MESSAGE =
-    "the index in the push must be smaller than the maximal allowed index (specified in "
-    "constructor)";
+static_assert(std::is_base_of_v<std::out_of_range, InvalidIndexException>);
+static_assert(std::is_base_of_v<std::out_of_range, InvalidKeyIncreaseException>);
+static_assert(std::is_base_of_v<std::out_of_range, HeapEmptyException>);
 
 // Pushes the keys with the indices 0, 1, 2, ... in that order.
 template <class Heap>
@@ -31,62 +31,53 @@ std::vector<int> popAllIndices(Heap& heap) {
     return order;
 }
 
-// Every entry's recorded position is where it stands; indices not in the
-// heap are at -1.
-template <class Heap>
-void expectPositionsConsistent(const Heap& heap, int capacity) {
-    std::vector<int> expected(static_cast<std::size_t>(capacity), -1);
-    const auto& entries = heap.entries();
-    for (std::size_t p = 0; p < entries.size(); ++p)
-        expected[static_cast<std::size_t>(entries[p].index)] = static_cast<int>(p);
-    for (int i = 0; i < capacity; ++i)
-        EXPECT_EQ(heap.positionOf(i), expected[static_cast<std::size_t>(i)]) << "index " << i;
+template <class Call>
+std::string underflowMessage(Call call) {
+    try {
+        call();
+    } catch (HeapEmptyException* raw) {
+        const std::unique_ptr<HeapEmptyException> owned(raw);
+        return owned->what();
+    }
+    return "no exception";
 }
 
-// No parent key above its child's.
-void expectMinHeapOrdered(const MinHeap<double>& heap) {
-    const auto& entries = heap.entries();
-    for (std::size_t p = 1; p < entries.size(); ++p)
-        EXPECT_LE(entries[(p - 1) / 2].key, entries[p].key) << "position " << p;
-}
-
-TEST(MinHeapOrder, PopsSmallestKeyFirst) {
+TEST(HeapOrder, MinHeapPopsSmallestKeyFirst) {
     MinHeap<double> heap(3);
     pushInIndexOrder(heap, {3.0, 1.0, 2.0});
-    EXPECT_EQ(heap.size(), 3);
     EXPECT_EQ(heap.top().key, 1.0);
     EXPECT_EQ(popAllIndices(heap), (std::vector<int>{1, 2, 0}));
 }
 
-TEST(MinHeapOrder, EqualKeysFollowTheStrictSiftRules) {
+TEST(HeapOrder, MaxHeapPopsLargestKeyFirst) {
+    MaxHeap<double> heap(4);
+    pushInIndexOrder(heap, {3.0, 1.0, 7.0, 2.0});
+    EXPECT_EQ(popAllIndices(heap), (std::vector<int>{2, 0, 3, 1}));
+}
+
+TEST(HeapOrder, EqualKeysFollowTheStrictSiftRules) {
     // First pop moves index 2 to the root; its only child (index 1) is not
     // strictly smaller, so 2 stays there.
-    MinHeap<double> heap(3);
-    pushInIndexOrder(heap, {5.0, 5.0, 5.0});
-    EXPECT_EQ(popAllIndices(heap), (std::vector<int>{0, 2, 1}));
-}
-
-TEST(MinHeapOrder, OfTwoEqualChildrenTheLeftIsTaken) {
+    MinHeap<double> three(3);
+    pushInIndexOrder(three, {5.0, 5.0, 5.0});
+    EXPECT_EQ(popAllIndices(three), (std::vector<int>{0, 2, 1}));
     // Heap [0:1, 1:2, 2:2, 3:3]; the first pop moves index 3 to the root,
-    // whose children (indices 1 and 2) both hold 2: index 1 (left) rises.
-    MinHeap<double> heap(4);
-    pushInIndexOrder(heap, {1.0, 2.0, 2.0, 3.0});
-    EXPECT_EQ(popAllIndices(heap), (std::vector<int>{0, 1, 2, 3}));
+    // whose two children both hold 2: the left one (index 1) rises.
+    MinHeap<double> four(4);
+    pushInIndexOrder(four, {1.0, 2.0, 2.0, 3.0});
+    EXPECT_EQ(popAllIndices(four), (std::vector<int>{0, 1, 2, 3}));
 }
 
-TEST(MinHeapOrder, RandomKeysComeOutSortedWithEveryIndexOnce) {
+TEST(HeapOrder, RandomKeysComeOutSortedWithEveryIndexOnce) {
     std::mt19937 rng(42);
     std::uniform_int_distribution<int> smallKeys(0, 9);  // many equal keys
     for (int n : {1, 2, 3, 7, 64, 513}) {
         MinHeap<double> heap(n);
-        std::vector<double> keys;
-        for (int i = 0; i < n; ++i) {
-            keys.push_back(smallKeys(rng));
-            heap.push(keys.back(), i);
-            expectMinHeapOrdered(heap);
-        }
+        std::vector<double> keys(static_cast<std::size_t>(n));
+        for (double& key : keys) key = smallKeys(rng);
+        pushInIndexOrder(heap, keys);
         const std::vector<int> order = popAllIndices(heap);
-        ASSERT_EQ(order.size(), static_cast<std::size_t>(n));
+        ASSERT_EQ(order.size(), keys.size());
         for (std::size_t k = 1; k < order.size(); ++k)
             EXPECT_LE(keys[static_cast<std::size_t>(order[k - 1])],
                       keys[static_cast<std::size_t>(order[k])]);
@@ -96,20 +87,9 @@ TEST(MinHeapOrder, RandomKeysComeOutSortedWithEveryIndexOnce) {
     }
 }
 
-TEST(MinHeapOrder, CanBeEmptiedAndRefilled) {
-    MinHeap<double> heap(2);
-    heap.push(1.0, 0);
-    heap.pop();
-    EXPECT_TRUE(heap.empty());
-    heap.push(4.0, 1);
-    heap.push(2.0, 0);
-    EXPECT_EQ(popAllIndices(heap), (std::vector<int>{0, 1}));
-}
-
-TEST(MinHeapOrder, CopiesAreIndependent) {
+TEST(HeapOrder, CopiesAreIndependent) {
     MinHeap<double> original(3);
-    original.push(2.0, 0);
-    original.push(1.0, 1);
+    pushInIndexOrder(original, {2.0, 1.0});
     MinHeap<double> copy = original;
     copy.pop();
     copy.push(0.5, 2);
@@ -117,109 +97,67 @@ TEST(MinHeapOrder, CopiesAreIndependent) {
     EXPECT_EQ(popAllIndices(copy), (std::vector<int>{2, 0}));
 }
 
-TEST(MaxHeapOrder, PopsLargestKeyFirst) {
-    MaxHeap<double> heap(4);
-    pushInIndexOrder(heap, {3.0, 1.0, 7.0, 2.0});
-    EXPECT_EQ(popAllIndices(heap), (std::vector<int>{2, 0, 3, 1}));
-}
-
-TEST(MaxHeapOrder, WithoutCapacityIsEmptyAndAcceptsAnyIndex) {
-    MaxHeap<double> heap;
-    EXPECT_TRUE(heap.empty());
-    EXPECT_FALSE(heap.tracksPositions());
-    heap.push(1.0, 12345);
-    EXPECT_EQ(heap.top().index, 12345);
-}
-
 TEST(HeapPositions, StayConsistentThroughPushesAndPops) {
+    // After every operation, each entry's recorded position is where it
+    // stands, and every index not in the heap is at -1.
     std::mt19937 rng(42);
     std::uniform_real_distribution<double> keys(-1.0, 1.0);
     const int capacity = 200;
     MinHeap<double> heap(capacity);
+    auto expectConsistent = [&] {
+        std::vector<int> expected(static_cast<std::size_t>(capacity), -1);
+        for (std::size_t p = 0; p < heap.entries().size(); ++p)
+            expected[static_cast<std::size_t>(heap.entries()[p].index)] = static_cast<int>(p);
+        for (int i = 0; i < capacity; ++i)
+            ASSERT_EQ(heap.positionOf(i), expected[static_cast<std::size_t>(i)]) << "index " << i;
+    };
     std::vector<int> indices(static_cast<std::size_t>(capacity));
     for (int i = 0; i < capacity; ++i) indices[static_cast<std::size_t>(i)] = i;
     std::shuffle(indices.begin(), indices.end(), rng);
-    expectPositionsConsistent(heap, capacity);
     for (int i : indices) {
         heap.push(keys(rng), i);
-        expectPositionsConsistent(heap, capacity);
+        expectConsistent();
     }
     while (!heap.empty()) {
-        const int removed = heap.top().index;
         heap.pop();
-        EXPECT_EQ(heap.positionOf(removed), -1);
-        expectPositionsConsistent(heap, capacity);
+        expectConsistent();
     }
 }
 
-TEST(HeapPositions, UntrackedHeapReportsNone) {
-    MinHeap<double> heap;
-    heap.push(1.0, 0);
-    EXPECT_EQ(heap.positionOf(0), -1);
-}
-
-TEST(HeapRefusals, IndexAtCapacityIsRefusedWithItsMessage) {
+TEST(HeapRefusals, IndicesATrackingHeapCannotHoldAreRefused) {
     MinHeap<double> heap(3);
     heap.push(1.0, 2);
     try {
         heap.push(0.0, 3);
         FAIL() << "no exception";
     } catch (const InvalidIndexException& e) {
-        EXPECT_EQ(std::string(e.what()), INVALID_INDEX_MESSAGE);
+        EXPECT_EQ(std::string(e.what()),
+                  "the index in the push must be smaller than the maximal allowed index "
+                  "(specified in constructor)");
     }
+    EXPECT_THROW(heap.push(0.0, -1), InvalidIndexException);
+    EXPECT_THROW(MinHeap<double>(0).push(1.0, 0), InvalidIndexException);
     // Nothing changed.
     EXPECT_EQ(heap.size(), 1);
     EXPECT_EQ(heap.top().index, 2);
 }
 
-TEST(HeapRefusals, NegativeIndexIsRefusedOnATrackingHeap) {
-    MinHeap<double> heap(3);
-    EXPECT_THROW(heap.push(1.0, -1), InvalidIndexException);
-    EXPECT_TRUE(heap.empty());
-}
-
-TEST(HeapRefusals, ZeroCapacityAcceptsNoIndex) {
-    MinHeap<double> heap(0);
-    EXPECT_THROW(heap.push(1.0, 0), InvalidIndexException);
-}
-
 TEST(HeapRefusals, HeapWithoutCapacityAcceptsAnyIndex) {
     MinHeap<double> heap;
+    EXPECT_FALSE(heap.tracksPositions());
     heap.push(2.0, 1000000);
     heap.push(1.0, 3);
+    EXPECT_EQ(heap.positionOf(3), -1);
     EXPECT_EQ(popAllIndices(heap), (std::vector<int>{3, 1000000}));
 }
 
-TEST(HeapRefusals, ExceptionsAreOutOfRangeErrors) {
-    MinHeap<double> heap(1);
-    EXPECT_THROW(heap.push(1.0, 1), std::out_of_range);
-    static_assert(std::is_base_of_v<std::out_of_range, InvalidKeyIncreaseException>);
-    static_assert(std::is_base_of_v<std::out_of_range, HeapEmptyException>);
-}
-
-TEST(HeapRefusals, PopOnEmptyThrowsAnOwnedPointer) {
+TEST(HeapRefusals, EmptyHeapThrowsAnOwnedPointer) {
     MinHeap<double> heap(1);
     heap.push(1.0, 0);
     heap.pop();
-    try {
-        heap.pop();
-        FAIL() << "no exception";
-    } catch (HeapEmptyException* raw) {
-        const std::unique_ptr<HeapEmptyException> e(raw);
-        EXPECT_EQ(std::string(e->what()), "heap underflow");
-    }
+    EXPECT_EQ(underflowMessage([&] { heap.pop(); }), "heap underflow");
+    EXPECT_EQ(underflowMessage([&] { (void)heap.top(); }), "heap underflow");
     EXPECT_TRUE(heap.empty());
-}
-
-TEST(HeapRefusals, TopOnEmptyThrowsAnOwnedPointer) {
-    MaxHeap<double> heap;
-    try {
-        (void)heap.top();
-        FAIL() << "no exception";
-    } catch (HeapEmptyException* raw) {
-        const std::unique_ptr<HeapEmptyException> e(raw);
-        EXPECT_EQ(std::string(e->what()), "heap underflow");
-    }
 }
 
 }  // namespace

@@ -114,131 +114,83 @@ double minRoundedDistance(const Points& points, const std::vector<double>& q) {
     return best;
 }
 
-void expectNode(const Node& node, double split, int left, int right, int point) {
-    EXPECT_EQ(node.split_value, split);
-    EXPECT_EQ(node.left_child, left);
-    EXPECT_EQ(node.right_child, right);
-    EXPECT_EQ(node.point_index, point);
-}
+// Expected node: split_value, left_child, right_child, point_index.
+struct NodeRow {
+    double split;
+    int left, right, point;
+};
 
-// ---------------------------------------------------------------- shape
-
-TEST(KDTreeShape, OnePointIsOneLeaf) {
-    const KDTree tree({{4.0, -2.0, 7.0}});
-    ASSERT_EQ(tree.nodeList().size(), 1u);
-    expectNode(tree.nodeList()[0], 0.0, -1, -1, 0);
-    EXPECT_EQ(tree.axisCount(), 3);
-    EXPECT_EQ(tree.pointCount(), 1);
-}
-
-TEST(KDTreeShape, TwoPointsSplitAtTheSmallerX) {
-    const KDTree tree({{5.0, 0.0, 0.0}, {-3.0, 1.0, 1.0}});
-    ASSERT_EQ(tree.nodeList().size(), 3u);
-    expectNode(tree.nodeList()[0], -3.0, 1, 2, -1);
-    expectNode(tree.nodeList()[1], 0.0, -1, -1, 1);
-    expectNode(tree.nodeList()[2], 0.0, -1, -1, 0);
-}
-
-TEST(KDTreeShape, TwoPointsWithEqualXPutTheSecondLeft) {
-    // The heap sort swaps two equal keys.
-    const KDTree tree({{2.0, 0.0, 0.0}, {2.0, 1.0, 1.0}});
-    ASSERT_EQ(tree.nodeList().size(), 3u);
-    expectNode(tree.nodeList()[0], 2.0, 1, 2, -1);
-    expectNode(tree.nodeList()[1], 0.0, -1, -1, 1);
-    expectNode(tree.nodeList()[2], 0.0, -1, -1, 0);
-}
-
-TEST(KDTreeShape, FourCollinearPoints) {
-    // Root: rank walk (4 <= 4 ln 4); children: heap sort (4 > 2 ln 2), which
-    // swaps their equal y coordinates.
-    const KDTree tree({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
-    const auto& nodes = tree.nodeList();
-    ASSERT_EQ(nodes.size(), 7u);
-    expectNode(nodes[0], 1.0, 1, 4, -1);
-    expectNode(nodes[1], 0.0, 2, 3, -1);
-    expectNode(nodes[2], 0.0, -1, -1, 1);
-    expectNode(nodes[3], 0.0, -1, -1, 0);
-    expectNode(nodes[4], 0.0, 5, 6, -1);
-    expectNode(nodes[5], 0.0, -1, -1, 3);
-    expectNode(nodes[6], 0.0, -1, -1, 2);
-}
-
-TEST(KDTreeShape, ThreeDuplicatesFollowTheHeapTieOrder) {
-    // Root (3 <= 3 ln 3): rank walk, ranks from the min-heap's pops 0, 2, 1;
-    // left pair [0, 2] heap-sorted along y, which swaps them.
-    const KDTree tree({{0, 0, 0}, {0, 0, 0}, {0, 0, 0}});
-    const auto& nodes = tree.nodeList();
-    ASSERT_EQ(nodes.size(), 5u);
-    expectNode(nodes[0], 0.0, 1, 4, -1);
-    expectNode(nodes[1], 0.0, 2, 3, -1);
-    expectNode(nodes[2], 0.0, -1, -1, 2);
-    expectNode(nodes[3], 0.0, -1, -1, 0);
-    expectNode(nodes[4], 0.0, -1, -1, 1);
-}
-
-TEST(KDTreeShape, InvariantsHoldOnRandomSets) {
-    std::mt19937 rng(42);
-    std::uniform_real_distribution<double> coordinate(-1.0, 1.0);
-    std::uniform_int_distribution<int> gridCoordinate(0, 2);
-    for (int dims : {1, 2, 3, 5}) {
-        for (int n : {2, 3, 4, 5, 6, 7, 8, 9, 16, 17, 33, 100, 513}) {
-            Points spread(static_cast<std::size_t>(n)), grid(static_cast<std::size_t>(n));
-            for (int i = 0; i < n; ++i) {
-                for (int k = 0; k < dims; ++k) {
-                    spread[static_cast<std::size_t>(i)].push_back(coordinate(rng));
-                    grid[static_cast<std::size_t>(i)].push_back(gridCoordinate(rng));
-                }
-            }
-            SCOPED_TRACE("dims " + std::to_string(dims) + ", n " + std::to_string(n));
-            expectTreeInvariants(KDTree(spread), spread);
-            expectTreeInvariants(KDTree(grid), grid);
-        }
+void expectNodes(const KDTree& tree, const std::vector<NodeRow>& rows) {
+    ASSERT_EQ(tree.nodeList().size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Node& n = tree.nodeList()[i];
+        EXPECT_EQ(n.split_value, rows[i].split) << "node " << i;
+        EXPECT_EQ(n.left_child, rows[i].left) << "node " << i;
+        EXPECT_EQ(n.right_child, rows[i].right) << "node " << i;
+        EXPECT_EQ(n.point_index, rows[i].point) << "node " << i;
     }
 }
 
-// ---------------------------------------------------------------- queries
+// ---------------------------------------------------------------- worked examples
 
-TEST(KDTreeQuery, OnePointAnswersZeroEverywhere) {
-    const KDTree tree({{1.0, 2.0, 3.0}});
-    EXPECT_EQ(tree.nearest_point({1.0, 2.0, 3.0}), 0);
+TEST(KDTreeExamples, OnePointIsOneLeaf) {
+    const KDTree tree({{4.0, -2.0, 7.0}});
+    expectNodes(tree, {{0.0, -1, -1, 0}});
+    EXPECT_EQ(tree.nearest_point({4.0, -2.0, 7.0}), 0);
     EXPECT_EQ(tree.nearest_point({-1e30, 5.0, 0.0}), 0);
 }
 
-TEST(KDTreeQuery, FirstMetOfEquallyNearLeavesWins) {
-    // Descent reaches point 3 (2.25); the search then meets point 1 at 0.25
-    // and, later, point 2 at the same distance.
+TEST(KDTreeExamples, TwoPointsSplitAtTheSmallerX) {
+    expectNodes(KDTree({{5, 0, 0}, {-3, 1, 1}}),
+                {{-3.0, 1, 2, -1}, {0.0, -1, -1, 1}, {0.0, -1, -1, 0}});
+    // Equal x: the heap sort swaps the two equal keys, the second point goes left.
+    expectNodes(KDTree({{2, 0, 0}, {2, 1, 1}}),
+                {{2.0, 1, 2, -1}, {0.0, -1, -1, 1}, {0.0, -1, -1, 0}});
+}
+
+TEST(KDTreeExamples, FourCollinearPoints) {
+    // Root: rank walk (4 <= 4 ln 4); children: heap sort (4 > 2 ln 2), which
+    // swaps their equal y coordinates.
     const KDTree tree({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
+    expectNodes(tree, {{1.0, 1, 4, -1},
+                       {0.0, 2, 3, -1},
+                       {0.0, -1, -1, 1},
+                       {0.0, -1, -1, 0},
+                       {0.0, 5, 6, -1},
+                       {0.0, -1, -1, 3},
+                       {0.0, -1, -1, 2}});
+    // Descent reaches point 3 (2.25); the search then meets point 1 at 0.25
+    // and, later, point 2 at the same distance: the first met wins.
     EXPECT_EQ(tree.nearest_point({1.5, 0.0, 0.0}), 1);
     EXPECT_EQ(tree.nearest_point({2.9, 0.0, 0.0}), 3);
     EXPECT_EQ(tree.nearest_point({-7.0, 0.0, 0.0}), 0);
 }
 
+TEST(KDTreeExamples, ThreeDuplicatesFollowTheHeapTieOrder) {
+    // Root (3 <= 3 ln 3): rank walk, ranks from the min-heap's pops 0, 2, 1;
+    // left pair [0, 2] heap-sorted along y, which swaps them.
+    const KDTree tree({{0, 0, 0}, {0, 0, 0}, {0, 0, 0}});
+    expectNodes(
+        tree,
+        {{0.0, 1, 4, -1}, {0.0, 2, 3, -1}, {0.0, -1, -1, 2}, {0.0, -1, -1, 0}, {0.0, -1, -1, 1}});
+    EXPECT_EQ(tree.nearest_point({0.0, 0.0, 0.0}), 2);  // descent: left, left
+    EXPECT_EQ(tree.nearest_point({5.0, 5.0, 5.0}), 1);  // descent: right
+}
+
+// ---------------------------------------------------------------- query rules
+
 TEST(KDTreeQuery, DescentLeafWinsAnExactTie) {
     // Root splits at x = 0; the query at x = 1 descends right, to point 1.
     // Point 0 is met first by the search but is not strictly nearer.
-    const KDTree tree({{0, 0, 0}, {2, 0, 0}});
-    EXPECT_EQ(tree.nearest_point({1.0, 0.0, 0.0}), 1);
+    EXPECT_EQ(KDTree({{0, 0, 0}, {2, 0, 0}}).nearest_point({1.0, 0.0, 0.0}), 1);
 }
 
-TEST(KDTreeQuery, QueryOnASplittingPlaneDescendsLeft) {
-    // Root splits at x = 1; (1, 0) is 4 away from both points: the left leaf,
-    // reached by the descent, keeps the place.
-    const KDTree tree({{1.0, 2.0}, {3.0, 0.0}});
-    EXPECT_EQ(tree.nearest_point({1.0, 0.0}), 0);
-}
-
-TEST(KDTreeQuery, QueryOnASplittingPlaneSearchesBothSides) {
-    // The descent finds point 0 at 100; the nearer point 1 (at 4) lies right.
-    const KDTree tree({{1.0, 10.0}, {3.0, 0.0}});
-    EXPECT_EQ(tree.nearest_point({1.0, 0.0}), 1);
-}
-
-TEST(KDTreeQuery, DuplicatePointsAnswerTheLeafTheRulesPick) {
-    // Layout as in ThreeDuplicatesFollowTheHeapTieOrder: leaves hold points
-    // 2, 0, 1 from left to right.
-    const KDTree tree({{0, 0, 0}, {0, 0, 0}, {0, 0, 0}});
-    EXPECT_EQ(tree.nearest_point({0.0, 0.0, 0.0}), 2);  // descent: left, left
-    EXPECT_EQ(tree.nearest_point({5.0, 5.0, 5.0}), 1);  // descent: right
+TEST(KDTreeQuery, QueryOnASplittingPlane) {
+    // Root splits at x = 1. (1, 0) is 4 away from both points: the descent
+    // goes left and that leaf keeps the place.
+    EXPECT_EQ(KDTree({{1.0, 2.0}, {3.0, 0.0}}).nearest_point({1.0, 0.0}), 0);
+    // Both sides are searched: the descent finds point 0 at 100, point 1 is at 4.
+    EXPECT_EQ(KDTree({{1.0, 10.0}, {3.0, 0.0}}).nearest_point({1.0, 0.0}), 1);
 }
 
 TEST(KDTreeQuery, SearchComparesSinglePrecisionDistances) {
@@ -246,75 +198,83 @@ TEST(KDTreeQuery, SearchComparesSinglePrecisionDistances) {
     // 1 away. Descent reaches F; the search rounds F's distance to 1 and N,
     // at 1 as well, is not strictly nearer, so F wins although N is nearer.
     const double f = -(1.0 + std::ldexp(1.0, -30));
-    const Points points = {{f, 0.0}, {1.0, 0.0}, {0.0, 1.5}};
-    const KDTree tree(points);
-    EXPECT_EQ(tree.nearest_point({0.0, 0.0}), 0);
+    EXPECT_EQ(KDTree({{f, 0.0}, {1.0, 0.0}, {0.0, 1.5}}).nearest_point({0.0, 0.0}), 0);
 }
 
-TEST(KDTreeQuery, MatchesTheOracleOnRandomSets) {
+// ---------------------------------------------------------------- random sets
+
+// Random point sets of many sizes and dimensions: spread doubles, doubles
+// widened from floats (as mesh vertices are), and small integer grids full of
+// equal coordinates and duplicates.
+struct RandomSets {
+    std::vector<Points> sets;
+    explicit RandomSets(std::mt19937& rng) {
+        std::uniform_real_distribution<double> coordinate(-1.0, 1.0);
+        std::uniform_int_distribution<int> gridCoordinate(0, 3);
+        for (int dims : {1, 2, 3, 4}) {
+            for (int n : {1, 2, 3, 4, 5, 7, 8, 15, 16, 17, 31, 64, 100, 257, 1000}) {
+                Points spread, floats, grid;
+                for (int i = 0; i < n; ++i) {
+                    std::vector<double> a, b, c;
+                    for (int k = 0; k < dims; ++k) {
+                        a.push_back(coordinate(rng));
+                        b.push_back(static_cast<double>(static_cast<float>(coordinate(rng))));
+                        c.push_back(gridCoordinate(rng));
+                    }
+                    spread.push_back(a);
+                    floats.push_back(b);
+                    grid.push_back(c);
+                }
+                sets.insert(sets.end(), {spread, floats, grid});
+            }
+        }
+    }
+};
+
+TEST(KDTreeRandomSets, ShapeInvariantsHold) {
     std::mt19937 rng(42);
-    std::uniform_real_distribution<double> coordinate(-1.0, 1.0);
+    for (const Points& points : RandomSets(rng).sets) {
+        SCOPED_TRACE("dims " + std::to_string(points[0].size()) + ", n " +
+                     std::to_string(points.size()));
+        expectTreeInvariants(KDTree(points), points);
+    }
+}
+
+TEST(KDTreeRandomSets, AnswersMatchBruteForceAndTheFirstMetRule) {
+    std::mt19937 rng(42);
     std::uniform_real_distribution<double> queryCoordinate(-1.5, 1.5);
-    std::uniform_int_distribution<int> gridCoordinate(0, 3);
-    std::uniform_int_distribution<int> halfStep(-2, 8);  // half-integers in [-1, 4]
-    for (int dims : {1, 2, 3, 4}) {
-        for (int n : {1, 2, 3, 4, 5, 7, 8, 15, 16, 17, 31, 64, 100, 257, 1000}) {
-            Points spread, floats, grid;
-            for (int i = 0; i < n; ++i) {
-                std::vector<double> s, f, g;
-                for (int k = 0; k < dims; ++k) {
-                    s.push_back(coordinate(rng));
-                    f.push_back(static_cast<double>(static_cast<float>(coordinate(rng))));
-                    g.push_back(gridCoordinate(rng));
-                }
-                spread.push_back(s);
-                floats.push_back(f);
-                grid.push_back(g);
-            }
-            for (const Points* points : {&spread, &floats, &grid}) {
-                const bool isGrid = points == &grid;
-                const KDTree tree(*points);
-                std::vector<Points::value_type> queries(points->begin(), points->end());
-                for (int i = 0; i < 150; ++i) {
-                    std::vector<double> q;
-                    for (int k = 0; k < dims; ++k)
-                        q.push_back(isGrid ? 0.5 * halfStep(rng) : queryCoordinate(rng));
-                    queries.push_back(q);
-                }
-                for (const auto& q : queries) {
-                    const int answer = tree.nearest_point(q);
-                    ASSERT_GE(answer, 0);
-                    ASSERT_LT(answer, n);
-                    EXPECT_EQ(
-                        rounded(squaredDistance(q, (*points)[static_cast<std::size_t>(answer)])),
-                        minRoundedDistance(*points, q))
-                        << "dims " << dims << ", n " << n;
-                    EXPECT_EQ(answer, firstMetOracle(tree, *points, q))
-                        << "dims " << dims << ", n " << n;
-                }
-            }
+    std::uniform_int_distribution<int> halfStep(-2, 8);  // half-integers in [-1, 4]: ties on grids
+    for (const Points& points : RandomSets(rng).sets) {
+        const std::size_t dims = points[0].size();
+        const KDTree tree(points);
+        Points queries = points;
+        for (int i = 0; i < 150; ++i) {
+            std::vector<double> q(dims);
+            for (double& x : q) x = i % 2 == 0 ? queryCoordinate(rng) : 0.5 * halfStep(rng);
+            queries.push_back(q);
+        }
+        for (const auto& q : queries) {
+            const int answer = tree.nearest_point(q);
+            ASSERT_GE(answer, 0);
+            ASSERT_LT(answer, static_cast<int>(points.size()));
+            EXPECT_EQ(rounded(squaredDistance(q, points[static_cast<std::size_t>(answer)])),
+                      minRoundedDistance(points, q))
+                << "dims " << dims << ", n " << points.size();
+            EXPECT_EQ(answer, firstMetOracle(tree, points, q))
+                << "dims " << dims << ", n " << points.size();
         }
     }
 }
 
 // ---------------------------------------------------------------- refusals
 
-TEST(KDTreeRefusals, EmptyPointList) {
+TEST(KDTreeRefusals, MalformedPointListsAndQueries) {
     EXPECT_THROW(KDTree(Points{}), std::invalid_argument);
-}
-
-TEST(KDTreeRefusals, PointsWithoutCoordinates) {
     EXPECT_THROW(KDTree(Points{{}, {}}), std::invalid_argument);
-}
-
-TEST(KDTreeRefusals, PointsOfUnequalLength) {
     EXPECT_THROW(KDTree(Points{{0, 0, 0}, {1, 1}}), std::invalid_argument);
     EXPECT_THROW(KDTree(Points{{0, 0}, {1, 1, 1}}), std::invalid_argument);
-}
-
-TEST(KDTreeRefusals, QueryOfAnotherLength) {
-    const KDTree tree({{0, 0, 0}, {1, 1, 1}});
-    EXPECT_THROW(tree.nearest_point({0.0, 0.0}), std::invalid_argument);
+    EXPECT_THROW(KDTree(Points{{0, 0, 0}, {1, 1, 1}}).nearest_point({0.0, 0.0}),
+                 std::invalid_argument);
 }
 
 }  // namespace
