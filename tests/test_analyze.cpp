@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,8 +56,8 @@ TEST(Analyze, HeaderBytesForASmallVolume) {
     EXPECT_EQ(h[0], 0x5C);
     EXPECT_EQ(h[1], 0x01);
     EXPECT_EQ(int32At(h, 0), 348);
-    EXPECT_EQ(int32At(h, 32), 16384);   // extents
-    EXPECT_EQ(int16At(h, 36), 16384);   // session_error
+    EXPECT_EQ(int32At(h, 32), 16384);  // extents
+    EXPECT_EQ(int16At(h, 36), 16384);  // session_error
     EXPECT_EQ(h[38], 'r');
     EXPECT_EQ(h[39], 'r');
     const int dim[8] = {4, 2, 3, 4, 1, 1, 1, 1};

@@ -27,14 +27,16 @@ using test::TempDir;
 const std::string BINARY = SHAPESCALE_BINARY;
 
 class Cli : public testing::Test {
-protected:
+  protected:
     // Writes the mesh into the test directory and returns its path.
     std::string mesh(const PolyMesh& poly, const std::string& name = "mesh.off") {
         const std::string path = dir.file(name);
         test::writeOff(poly, path);
         return path;
     }
-    RunResult run(const std::vector<std::string>& args) { return test::runShapescale(args, dir.path()); }
+    RunResult run(const std::vector<std::string>& args) {
+        return test::runShapescale(args, dir.path());
+    }
 
     TempDir dir;
 };
@@ -76,7 +78,8 @@ TEST_F(Cli, MissingArgumentAndOptionEPrintTheFirstUsage) {
 }
 
 TEST_F(Cli, NoMeshPrintsTheSecondUsage) {
-    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"-f", ""}, {"-n", "3", "-a"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{}, {"-f", ""}, {"-n", "3", "-a"}}) {
         const RunResult r = run(args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, usage("-k"));
@@ -93,21 +96,23 @@ TEST_F(Cli, UnitCubeSummaryLine) {
 
 TEST_F(Cli, RepeatedOptionsOverwriteAndBadNumbersReadAsZero) {
     const std::string path = mesh(test::unitCube());
-    const RunResult r = run({"-f", path, "-r", "abc", "-g", "0.5", "-g", "0.03", "-s", "0",
-                             "-n", "1", "-o", "out"});
+    const RunResult r = run(
+        {"-f", path, "-r", "abc", "-g", "0.5", "-g", "0.03", "-s", "0", "-n", "1", "-o", "out"});
     ASSERT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(lines(r.out).at(0), path + " 1 0.024814 0.049628 0.024814 0.024814 0.03 0");
 }
 
 TEST_F(Cli, SetUpLinesOnStandardError) {
-    const RunResult r = run({"-f", mesh(test::unitCube()), "-r", "0.1", "-n", "1", "-o", "out", "-b"});
+    const RunResult r =
+        run({"-f", mesh(test::unitCube()), "-r", "0.1", "-n", "1", "-o", "out", "-b"});
     ASSERT_EQ(r.status, 1) << r.err;
     const std::vector<std::string> err = lines(r.err);
     ASSERT_EQ(err.size(), 4u) << r.err;
     EXPECT_EQ(err[0], "in=1");
     EXPECT_EQ(err[1], "both=1");
     EXPECT_EQ(err[2], "offset -0.2 -0.2 -0.2");  // bboxMin - 2h in single precision
-    EXPECT_TRUE(std::regex_match(err[3], std::regex(R"(Time elapsed: [0-9.e+-]+ sec\.)"))) << err[3];
+    EXPECT_TRUE(std::regex_match(err[3], std::regex(R"(Time elapsed: [0-9.e+-]+ sec\.)")))
+        << err[3];
 }
 
 TEST_F(Cli, OpenMeshFlagUsesTheAreaBasedScaleAndTheNearestVertexLabels) {
@@ -130,7 +135,8 @@ TEST_F(Cli, OpenSurfaceRunsEndToEnd) {
     ASSERT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(lines(readText(dir.file("out/hist.txt"))).size(), 3u);
     const std::vector<float> jmapt = readFloats(dir.file("out/jmapt.img"));
-    EXPECT_TRUE(std::all_of(jmapt.begin(), jmapt.end(), [](float v) { return std::isfinite(v) && v >= 0; }));
+    EXPECT_TRUE(std::all_of(jmapt.begin(), jmapt.end(),
+                            [](float v) { return std::isfinite(v) && v >= 0; }));
     EXPECT_GT(*std::max_element(jmapt.begin(), jmapt.end()), 0.0f);
 }
 
@@ -168,22 +174,27 @@ TEST_F(Cli, ThreeRadiiWriteTheirVolumesHistogramAndInfo) {
         EXPECT_EQ(readFloats(dir.file(std::string("out/") + name + ".img")).size(), voxels) << name;
     // Scale holds radii in voxel units: 0 or one of 2, 3, 4.
     for (float s : readFloats(dir.file("out/scale.img")))
-        ASSERT_TRUE(s == 0.0f || std::fabs(s - 2) < 1e-5 || std::fabs(s - 3) < 1e-5 || std::fabs(s - 4) < 1e-5) << s;
+        ASSERT_TRUE(s == 0.0f || std::fabs(s - 2) < 1e-5 || std::fabs(s - 3) < 1e-5 ||
+                    std::fabs(s - 4) < 1e-5)
+            << s;
 }
 
 TEST_F(Cli, TensorsAddTheirVolumes) {
-    const RunResult r = run({"-f", mesh(test::unitCube()), "-r", "0.1", "-n", "3", "-t", "-o", "out"});
+    const RunResult r =
+        run({"-f", mesh(test::unitCube()), "-r", "0.1", "-n", "3", "-t", "-o", "out"});
     ASSERT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(lines(r.out).at(0).substr(lines(r.out).at(0).size() - 2), " 1");
-    std::vector<std::string> expected = pairs({"apt_0", "apt_1", "apt_2", "vxx_0", "vxx_1", "vxx_2",
-                                               "jmapt", "scale", "vxx", "vxy", "vxz", "vyy", "vyz", "vzz"});
+    std::vector<std::string> expected =
+        pairs({"apt_0", "apt_1", "apt_2", "vxx_0", "vxx_1", "vxx_2", "jmapt", "scale", "vxx", "vxy",
+               "vxz", "vyy", "vyz", "vzz"});
     expected.push_back("hist.txt");
     expected.push_back("info.txt");
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(test::listDir(dir.file("out")), expected);
     // The diagonal of a sum of outer products of unit normals is never negative.
     for (const char* name : {"vxx", "vyy", "vzz"})
-        for (float v : readFloats(dir.file(std::string("out/") + name + ".img"))) ASSERT_GE(v, 0.0f) << name;
+        for (float v : readFloats(dir.file(std::string("out/") + name + ".img")))
+            ASSERT_GE(v, 0.0f) << name;
 }
 
 TEST_F(Cli, NoRadiusWritesEmptyHistogramAndZeroVolumes) {
@@ -275,7 +286,8 @@ TEST_F(Cli, EveryKernelChoiceAndBothSidesComplete) {
         EXPECT_EQ(lines(r.err).at(1), "both=1");
         const std::vector<float> jmapt = readFloats(dir.file(out + "/jmapt.img"));
         ASSERT_FALSE(jmapt.empty());
-        EXPECT_TRUE(std::all_of(jmapt.begin(), jmapt.end(), [](float v) { return std::isfinite(v) && v >= 0; }));
+        EXPECT_TRUE(std::all_of(jmapt.begin(), jmapt.end(),
+                                [](float v) { return std::isfinite(v) && v >= 0; }));
         EXPECT_GT(*std::max_element(jmapt.begin(), jmapt.end()), 0.0f) << "kernel " << k;
     }
 }
@@ -338,8 +350,8 @@ TEST_F(Cli, FlatMeshIsRefused) {
 TEST_F(Cli, InvalidLengthsAreRefusedBeforeAnyOutput) {
     const std::string path = mesh(test::unitCube());
     const std::vector<std::vector<std::string>> cases = {
-        {"-g", "-1"}, {"-r", "-0.1"}, {"-s", "-0.5"}, {"-r", "nan"}, {"-p", "inf"},
-        {"-s", "0.1", "-p", "-0.05", "-n", "3"}};
+        {"-g", "-1"},  {"-r", "-0.1"}, {"-s", "-0.5"},
+        {"-r", "nan"}, {"-p", "inf"},  {"-s", "0.1", "-p", "-0.05", "-n", "3"}};
     for (const auto& extra : cases) {
         std::vector<std::string> args = {"-f", path, "-o", "out"};
         args.insert(args.end(), extra.begin(), extra.end());

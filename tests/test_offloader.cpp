@@ -18,7 +18,9 @@ const char* const CUBE_BODY =
     "3 0 2 3\n3 0 3 1\n3 4 5 7\n3 4 7 6\n3 0 1 5\n3 0 5 4\n"
     "3 2 6 7\n3 2 7 3\n3 0 4 6\n3 0 6 2\n3 1 3 7\n3 1 7 5\n";
 
-std::vector<Triangle> triangles(const TriMesh& mesh) { return {mesh.faces.begin(), mesh.faces.end()}; }
+std::vector<Triangle> triangles(const TriMesh& mesh) {
+    return {mesh.faces.begin(), mesh.faces.end()};
+}
 
 // The message of the Error that loading `text` throws.
 std::string loadError(const std::string& text) {
@@ -41,8 +43,8 @@ std::string loadOutput(const std::string& text, TriMesh* mesh = nullptr) {
 }
 
 TEST(OffLoader, CommentsAroundTheHeaderAreSkipped) {
-    const TriMesh mesh =
-        loadOffText(std::string("# made by hand\nOFF\n# 8 vertices, 12 faces\n8 12 0\n") + CUBE_BODY);
+    const TriMesh mesh = loadOffText(
+        std::string("# made by hand\nOFF\n# 8 vertices, 12 faces\n8 12 0\n") + CUBE_BODY);
     EXPECT_EQ(mesh.nVertices, 8);
     EXPECT_EQ(mesh.nFaces, 12);
     EXPECT_EQ(mesh.faces.size(), 12u);
@@ -84,7 +86,8 @@ TEST(OffLoader, CountsGluedToTheHeader) {
 
 TEST(OffLoader, ColouredVerticesTakeTheFirstThreeNumbers) {
     const TriMesh mesh = loadOffText(
-        "COFF\n3 1 0\n0 0 0 255 0 0 255\n1 0 0 0 255 0 255\n0 2 0 0 0 255 255\n3 0 1 2 200 10 10\n");
+        "COFF\n3 1 0\n0 0 0 255 0 0 255\n1 0 0 0 255 0 255\n0 2 0 0 0 255 255\n3 0 1 2 200 10 "
+        "10\n");
     EXPECT_EQ(mesh.vertices[2][1], 2.0f);
     EXPECT_EQ(mesh.vertices[1][0], 1.0f);
     EXPECT_EQ(mesh.bboxMax[1], 2.0f);
@@ -150,7 +153,8 @@ TEST(OffLoader, ClosedMeshListsEachAdjacentVertexOnce) {
     const TriMesh mesh = test::loadMesh(test::icosphere(2));
     std::vector<std::vector<int>> adjacent(mesh.vertices.size());
     for (const Triangle& t : mesh.faces)
-        for (int k = 0; k < 3; ++k) adjacent[static_cast<std::size_t>(t[k])].push_back(t[(k + 1) % 3]);
+        for (int k = 0; k < 3; ++k)
+            adjacent[static_cast<std::size_t>(t[k])].push_back(t[(k + 1) % 3]);
     for (std::size_t i = 0; i < adjacent.size(); ++i) {
         std::vector<int> listed = mesh.vertexNeighbours[i];
         std::sort(listed.begin(), listed.end());
@@ -211,14 +215,16 @@ TEST(OffLoaderErrors, HugeCountsAllocateNothingBeforeTheData) {
 }
 
 TEST(OffLoaderErrors, FaceWithFewerNumbersThanAnnounced) {
-    const std::string message = loadError("OFF\n4 2 0\n0 0 0\n1 0 0\n0 1 0\n0 0 1\n3 0 1 2\n4 0 1 3\n");
+    const std::string message =
+        loadError("OFF\n4 2 0\n0 0 0\n1 0 0\n0 1 0\n0 0 1\n3 0 1 2\n4 0 1 3\n");
     EXPECT_NE(message.find("memory.off:8: face 1"), std::string::npos) << message;
 }
 
 TEST(OffLoaderErrors, FaceNumbersThatDoNotConvert) {
     const std::string text = "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n# comment\n3 0 x 2\n";
     const std::string message = loadError(text);
-    EXPECT_NE(message.find("memory.off:7: face 0: vertex number 'x'"), std::string::npos) << message;
+    EXPECT_NE(message.find("memory.off:7: face 0: vertex number 'x'"), std::string::npos)
+        << message;
     EXPECT_NE(loadError("OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1.5 2\n").find("'1.5'"),
               std::string::npos);
     EXPECT_NE(loadError("OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\nthree 0 1 2\n").find("vertex count"),
@@ -236,7 +242,8 @@ TEST(OffLoaderErrors, VertexNumbersOutsideTheMesh) {
 TEST(OffLoaderErrors, CoordinatesThatAreNotFiniteNumbers) {
     for (const char* bad : {"abc", "nan", "inf", "-infinity", "1e50", "1.0x"}) {
         const std::string message = loadError(std::string("OFF\n2 0 0\n0 0 0\n1 ") + bad + " 0\n");
-        EXPECT_NE(message.find("memory.off:4: vertex 1"), std::string::npos) << bad << ": " << message;
+        EXPECT_NE(message.find("memory.off:4: vertex 1"), std::string::npos)
+            << bad << ": " << message;
     }
     EXPECT_NE(loadError("COFF\n1 0 0\n0 0\n").find("fewer than three"), std::string::npos);
 }

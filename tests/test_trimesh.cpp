@@ -40,7 +40,8 @@ TEST(VertexNormals, UnitCubeNormalsPointAwayFromTheCentreWithLengthOne) {
     for (std::size_t i = 0; i < 8; ++i) {
         const Vec3f& n = mesh.vertexNormals[i];
         const Vec3f& v = mesh.vertices[i];
-        const double length = std::sqrt(double(n[0]) * n[0] + double(n[1]) * n[1] + double(n[2]) * n[2]);
+        const double length =
+            std::sqrt(double(n[0]) * n[0] + double(n[1]) * n[1] + double(n[2]) * n[2]);
         EXPECT_NEAR(length, 1.0, 1e-6);  // float division of each component
         for (int a = 0; a < 3; ++a) {
             // Every component points from the centre 0.5 towards the corner.

@@ -4,6 +4,8 @@
 
 namespace shapescale {
 
-std::string systemReason(int errnum) { return std::strerror(errnum); }
+std::string systemReason(int errnum) {
+    return std::strerror(errnum);
+}
 
 }  // namespace shapescale

@@ -12,7 +12,7 @@ namespace shapescale {
 /// A failure that ends the run. what() is the whole message line, without a
 /// trailing newline, naming what failed and where (file, line, value).
 class Error : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

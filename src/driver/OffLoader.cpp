@@ -13,12 +13,14 @@ namespace shapescale {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 
 /// Whole lines of any length, numbered from 1, with '#' comments and the
 /// carriage return of Windows line ends removed.
 class LineReader {
-public:
+  public:
     LineReader(std::FILE* in, const std::string& fileName) : in_(in), fileName_(fileName) {}
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
@@ -59,7 +61,7 @@ public:
                     std::to_string(lineNumber_) + ")");
     }
 
-private:
+  private:
     std::FILE* in_;
     const std::string& fileName_;
     char* buffer_ = nullptr;
@@ -69,7 +71,7 @@ private:
 
 /// Splits a line into whitespace-separated tokens.
 class Tokens {
-public:
+  public:
     explicit Tokens(std::string_view line) : rest_(line) {}
     bool next(std::string_view& token) {
         std::size_t b = 0;
@@ -83,7 +85,7 @@ public:
     }
     std::string_view rest() const { return rest_; }
 
-private:
+  private:
     std::string_view rest_;
 };
 
@@ -141,7 +143,8 @@ CountsFound parseCounts(std::string_view text, const LineReader& lines, int& nVe
     const std::size_t used = leadingInt(text, first);
     if (used == 0) return CountsFound::none;
     const std::size_t usedSecond = leadingInt(text.substr(used), second);
-    if (usedSecond == 0) lines.fail("the counts line holds only one integer; expected vertex and face counts");
+    if (usedSecond == 0)
+        lines.fail("the counts line holds only one integer; expected vertex and face counts");
     if (first == LONG_MAX || second == LONG_MAX) lines.fail("a count is too large");
     if (first < 0 || second < 0)
         lines.fail("negative count (" + std::to_string(first) + " vertices, " +
@@ -287,8 +290,8 @@ void readFaces(LineReader& lines, TriMesh& mesh, int nFaces) {
         mesh.vertexNeighbours[static_cast<std::size_t>(w[1])].push_back(w[2]);
         mesh.vertexNeighbours[static_cast<std::size_t>(w[2])].push_back(w[0]);
         for (int k = 1; k + 1 < n; ++k)
-            mesh.faces.push_back({w[0], w[static_cast<std::size_t>(k)],
-                                  w[static_cast<std::size_t>(k) + 1]});
+            mesh.faces.push_back(
+                {w[0], w[static_cast<std::size_t>(k)], w[static_cast<std::size_t>(k) + 1]});
     }
 }
 

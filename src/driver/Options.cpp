@@ -11,7 +11,9 @@ namespace shapescale {
 namespace {
 
 // strtod rounded to single precision; no end check, so "abc" reads as 0.
-float readFloat(const char* text) { return static_cast<float>(std::strtod(text, nullptr)); }
+float readFloat(const char* text) {
+    return static_cast<float>(std::strtod(text, nullptr));
+}
 
 // strtol in base 10, no end check; values beyond the int range saturate
 // instead of wrapping into an unrelated number.
@@ -30,19 +32,43 @@ ParseOutcome parseOptions(int argc, char** argv, Options& options) {
     int option = 0;
     while ((option = getopt(argc, argv, "o:f:n:r:s:k:g:e:p:abtc")) != -1) {
         switch (option) {
-            case 'o': options.outDir = optarg; break;
-            case 'f': options.meshPath = optarg; break;
-            case 'n': options.radiusCount = readInt(optarg); break;
-            case 'r': options.gridResolution = readFloat(optarg); break;
-            case 's': options.startRadius = readFloat(optarg); break;
-            case 'k': options.kernelChoice = readInt(optarg); break;
-            case 'g': options.sigma = readFloat(optarg); break;
-            case 'p': options.radiusStep = readFloat(optarg); break;
-            case 'a': break;  // accepted and ignored
-            case 't': options.tensorsOn = 1; break;
-            case 'c': options.closedMesh = 0; break;
-            case 'b': options.bothSides = 1; break;
-            default: return ParseOutcome::badOption;  // '?' and -e
+            case 'o':
+                options.outDir = optarg;
+                break;
+            case 'f':
+                options.meshPath = optarg;
+                break;
+            case 'n':
+                options.radiusCount = readInt(optarg);
+                break;
+            case 'r':
+                options.gridResolution = readFloat(optarg);
+                break;
+            case 's':
+                options.startRadius = readFloat(optarg);
+                break;
+            case 'k':
+                options.kernelChoice = readInt(optarg);
+                break;
+            case 'g':
+                options.sigma = readFloat(optarg);
+                break;
+            case 'p':
+                options.radiusStep = readFloat(optarg);
+                break;
+            case 'a':
+                break;  // accepted and ignored
+            case 't':
+                options.tensorsOn = 1;
+                break;
+            case 'c':
+                options.closedMesh = 0;
+                break;
+            case 'b':
+                options.bothSides = 1;
+                break;
+            default:
+                return ParseOutcome::badOption;  // '?' and -e
         }
     }
     return options.meshPath.empty() ? ParseOutcome::noMesh : ParseOutcome::ok;

@@ -7,17 +7,17 @@ namespace shapescale {
 
 /// The run settings, one per option, before any default is derived.
 struct Options {
-    std::string meshPath;          ///< -f
-    std::string outDir = ".";      ///< -o
-    float gridResolution = 0.0f;   ///< -r, world units; 0 = derive
-    float startRadius = 0.0f;      ///< -s, world units; 0 = derive
-    float radiusStep = 0.0f;       ///< -p, world units; 0 = derive
-    float sigma = 0.0f;            ///< -g, world units; 0 = derive
-    int radiusCount = 0;           ///< -n; 0 = derive
-    int kernelChoice = 0;          ///< -k
-    int tensorsOn = 0;             ///< -t sets 1
-    int closedMesh = 1;            ///< -c sets 0
-    int bothSides = 0;             ///< -b sets 1
+    std::string meshPath;         ///< -f
+    std::string outDir = ".";     ///< -o
+    float gridResolution = 0.0f;  ///< -r, world units; 0 = derive
+    float startRadius = 0.0f;     ///< -s, world units; 0 = derive
+    float radiusStep = 0.0f;      ///< -p, world units; 0 = derive
+    float sigma = 0.0f;           ///< -g, world units; 0 = derive
+    int radiusCount = 0;          ///< -n; 0 = derive
+    int kernelChoice = 0;         ///< -k
+    int tensorsOn = 0;            ///< -t sets 1
+    int closedMesh = 1;           ///< -c sets 0
+    int bothSides = 0;            ///< -b sets 1
 };
 
 enum class ParseOutcome {

@@ -18,7 +18,7 @@ using Triangle = std::array<int, 3>;
 /// is first copied.
 template <class T>
 class SharedList {
-public:
+  public:
     SharedList() : items_(std::make_shared<std::vector<T>>()) {}
 
     T& operator[](std::size_t i) const { return (*items_)[i]; }
@@ -30,17 +30,17 @@ public:
     /// True when both lists are handles to the same elements.
     bool sharesWith(const SharedList& other) const { return items_ == other.items_; }
 
-private:
+  private:
     std::shared_ptr<std::vector<T>> items_;
 };
 
 /// Triangle mesh as loaded from an OFF file. Copies share the vertex, face
 /// and normal triples (see SharedList); the neighbour lists are duplicated.
 struct TriMesh {
-    int nVertices = 0;  ///< vertex count from the counts line
-    int nFaces = 0;     ///< face lines read (not triangles)
-    SharedList<Vec3f> vertices;     ///< world units, file order
-    SharedList<Triangle> faces;     ///< vertex numbers, polygons split into fans
+    int nVertices = 0;           ///< vertex count from the counts line
+    int nFaces = 0;              ///< face lines read (not triangles)
+    SharedList<Vec3f> vertices;  ///< world units, file order
+    SharedList<Triangle> faces;  ///< vertex numbers, polygons split into fans
     /// Per vertex: for a face (a, b, c, ...) b is listed at a, c at b, a at c.
     std::vector<std::vector<int>> vertexNeighbours;
     SharedList<Vec3f> vertexNormals;  ///< unit, area-weighted; empty until computed
@@ -61,8 +61,8 @@ void refreshVertexNormals(TriMesh& mesh);
 /// Signed volume and area sum of the triangles, with the driver's precision:
 /// each product of the determinant in single precision, sums in double.
 struct MeshMeasures {
-    float volume = 0.0f;  ///< signed; positive for counter-clockwise faces seen from outside
-    double areaSum = 0.0; ///< sum of |(b - a) x (c - a)|, twice the surface area
+    float volume = 0.0f;   ///< signed; positive for counter-clockwise faces seen from outside
+    double areaSum = 0.0;  ///< sum of |(b - a) x (c - a)|, twice the surface area
 };
 MeshMeasures measureMesh(const TriMesh& mesh);
 

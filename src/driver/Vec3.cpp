@@ -54,7 +54,9 @@ double dist(const double* a, const double* b) {
     return std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
 }
 
-float sprod(const float* a, const float* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+float sprod(const float* a, const float* b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
 
 void vprod(const double* a, const double* b, double* out) {
     out[0] = a[1] * b[2] - a[2] * b[1];

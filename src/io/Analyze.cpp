@@ -37,16 +37,16 @@ void putFloat(unsigned char* at, float value) {
 void buildHeader(unsigned char* h, const double* voxelSize, const int* dims) {
     std::memset(h, 0, HEADER_BYTES);
     putInt32(h + 0, static_cast<std::int32_t>(HEADER_BYTES));  // sizeof_hdr
-    putInt32(h + 32, 16384);                                    // extents
-    putInt16(h + 36, 16384);                                    // session_error
-    h[38] = 'r';                                                // regular
-    h[39] = 'r';                                                // hkey_un0
-    putInt16(h + 40, 4);                                        // dim[0]
+    putInt32(h + 32, 16384);                                   // extents
+    putInt16(h + 36, 16384);                                   // session_error
+    h[38] = 'r';                                               // regular
+    h[39] = 'r';                                               // hkey_un0
+    putInt16(h + 40, 4);                                       // dim[0]
     for (int a = 0; a < 3; ++a) putInt16(h + 42 + 2 * a, dims[a]);
-    for (int k = 0; k < 4; ++k) putInt16(h + 48 + 2 * k, 1);    // dim[4..7]
-    putInt16(h + 68, 1);                                        // unused1
-    putInt16(h + 70, 16);                                       // datatype: float
-    putInt16(h + 72, 32);                                       // bitpix
+    for (int k = 0; k < 4; ++k) putInt16(h + 48 + 2 * k, 1);  // dim[4..7]
+    putInt16(h + 68, 1);                                      // unused1
+    putInt16(h + 70, 16);                                     // datatype: float
+    putInt16(h + 72, 32);                                     // bitpix
     for (int a = 0; a < 3; ++a) putFloat(h + 80 + 4 * a, static_cast<float>(voxelSize[a]));
 }
 

@@ -9,7 +9,7 @@
 namespace shapescale {
 
 class OutputFile {
-public:
+  public:
     /// What becomes of a file that is dropped before close() succeeded.
     enum class Incomplete { remove, keep };
 
@@ -34,7 +34,7 @@ public:
 
     const std::string& path() const { return path_; }
 
-private:
+  private:
     [[noreturn]] void fail(const char* verb, int errnum);
 
     std::string path_;

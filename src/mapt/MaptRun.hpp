@@ -18,11 +18,11 @@ inline constexpr int TENSOR_COMPONENTS = 6;  ///< xx, xy, xz, yy, yz, zz
 struct MaptRun {
     double voxelSize[3] = {0, 0, 0};  ///< h per axis, world units
     int dims[3] = {0, 0, 0};
-    float origin[3] = {0, 0, 0};      ///< low corner of voxel (0, 0, 0), world units
-    double startRadius = 0;           ///< voxel units
-    double radiusStep = 0;            ///< voxel units
-    double sigma = 0;                 ///< filter width at the first radius, voxel units
-    double radius = 0;                ///< current radius, voxel units
+    float origin[3] = {0, 0, 0};  ///< low corner of voxel (0, 0, 0), world units
+    double startRadius = 0;       ///< voxel units
+    double radiusStep = 0;        ///< voxel units
+    double sigma = 0;             ///< filter width at the first radius, voxel units
+    double radius = 0;            ///< current radius, voxel units
     int radiusIndex = 0;
 
     float kernelChoice = 0;

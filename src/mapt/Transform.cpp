@@ -45,8 +45,10 @@ double deriveGridResolution(const TriMesh& mesh, double h) {
                          (mesh.bboxMax[2] - mesh.bboxMin[2]);
     const double derived = std::cbrt(extent) / 150.0;
     if (!(derived > 0.0) || !std::isfinite(derived))
-        throw Error("no grid resolution can be derived from the mesh: its bounding box is flat "
-                    "(volume " + number(extent) + "); give one with -r");
+        throw Error(
+            "no grid resolution can be derived from the mesh: its bounding box is flat "
+            "(volume " +
+            number(extent) + "); give one with -r");
     return derived;
 }
 
@@ -63,8 +65,7 @@ void checkRadii(const MaptRun& run, int radiusCount, double h) {
         if (!(r > 0.0) || !std::isfinite(r))
             throw Error("radius " + std::to_string(k) + " of the run would be " + number(r * h) +
                         " (starting radius " + number(run.startRadius * h) + ", step " +
-                        number(run.radiusStep * h) + "): radii must be positive" +
-                        CLOCKWISE_HINT);
+                        number(run.radiusStep * h) + "): radii must be positive" + CLOCKWISE_HINT);
         r += run.radiusStep;
     }
 }
@@ -153,8 +154,7 @@ std::vector<float> computeMAPTfromTrimesh(TriMesh mesh, double h, double startRa
     if (run.startRadius == 0.0) run.startRadius = 1.0;
     if (run.radiusStep == 0.0) run.radiusStep = 3.0;
     if (run.sigma == 0.0) run.sigma = 3.0;
-    if (run.sigma < 0.0)
-        throw Error("sigma " + number(sigma) + " is negative" + CLOCKWISE_HINT);
+    if (run.sigma < 0.0) throw Error("sigma " + number(sigma) + " is negative" + CLOCKWISE_HINT);
     checkRadii(run, radiusCount, h);
 
     const float hFloat = static_cast<float>(h);
@@ -163,8 +163,8 @@ std::vector<float> computeMAPTfromTrimesh(TriMesh mesh, double h, double startRa
 
     createOutputDirectory(run.outDir);
     // Keeps the lines of the radii done if a later stage fails.
-    run.histFile = std::make_unique<OutputFile>(run.outputPath("hist.txt"),
-                                                OutputFile::Incomplete::keep);
+    run.histFile =
+        std::make_unique<OutputFile>(run.outputPath("hist.txt"), OutputFile::Incomplete::keep);
 
     if (closedMesh != 0) {
         run.labels = rasterizeClosedMesh(mesh, hFloat, run.dims, run.origin);

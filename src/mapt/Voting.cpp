@@ -3,8 +3,8 @@
 #include <cstdlib>
 
 #include "driver/Vec3.hpp"
-#include "mapt/MaptRun.hpp"
 #include "driver/VolumeLayout.hpp"
+#include "mapt/MaptRun.hpp"
 
 namespace shapescale {
 
@@ -75,20 +75,22 @@ void voteSurface(MaptRun& run, const TriMesh& mesh, double r) {
         for (std::int64_t j = 0; j < s.sampleCount; ++j) {
             const double d0 = w0, d1 = w1, d2 = w2;
             double point[3];
-            for (int a = 0; a < 3; ++a) point[a] = (d0 * s.p[0][a] + d1 * s.p[1][a]) + d2 * s.p[2][a];
+            for (int a = 0; a < 3; ++a)
+                point[a] = (d0 * s.p[0][a] + d1 * s.p[1][a]) + d2 * s.p[2][a];
             if (run.blendNormals) {
                 // The blended normal is not re-normalised.
                 for (int a = 0; a < 3; ++a) {
-                    const double b = (d0 * s.normal[0][a] + d1 * s.normal[1][a]) + d2 * s.normal[2][a];
+                    const double b =
+                        (d0 * s.normal[0][a] + d1 * s.normal[1][a]) + d2 * s.normal[2][a];
                     inner[a] = -r * b;
                     outer[a] = r * b;
                 }
             }
             const double q[3] = {point[0] + inner[0], point[1] + inner[1], point[2] + inner[2]};
             if (q[0] > 0.0 && q[0] < nx && q[1] > 0.0 && q[1] < ny && q[2] > 0.0 && q[2] < nz) {
-                const std::size_t i = voxelIndex(dims, static_cast<std::size_t>(q[0]),
-                                                 static_cast<std::size_t>(q[1]),
-                                                 static_cast<std::size_t>(q[2]));
+                const std::size_t i =
+                    voxelIndex(dims, static_cast<std::size_t>(q[0]), static_cast<std::size_t>(q[1]),
+                               static_cast<std::size_t>(q[2]));
                 run.votes[i] += share;
                 if (run.tensorsOn) {
                     for (int c = 0; c < TENSOR_COMPONENTS; ++c) {
@@ -101,10 +103,11 @@ void voteSurface(MaptRun& run, const TriMesh& mesh, double r) {
             if (run.bothSides) {
                 const double o[3] = {point[0] + outer[0], point[1] + outer[1], point[2] + outer[2]};
                 // x and y may be 0 on this side, z may not: kept as results have always been.
-                if (o[0] >= 0.0 && o[0] < nx && o[1] >= 0.0 && o[1] < ny && o[2] > 0.0 && o[2] < nz) {
-                    const std::size_t i = voxelIndex(dims, static_cast<std::size_t>(o[0]),
-                                                     static_cast<std::size_t>(o[1]),
-                                                     static_cast<std::size_t>(o[2]));
+                if (o[0] >= 0.0 && o[0] < nx && o[1] >= 0.0 && o[1] < ny && o[2] > 0.0 &&
+                    o[2] < nz) {
+                    const std::size_t i =
+                        voxelIndex(dims, static_cast<std::size_t>(o[0]),
+                                   static_cast<std::size_t>(o[1]), static_cast<std::size_t>(o[2]));
                     run.votes[i] += share;
                     if (run.tensorsOn) {
                         // Without the area factor, unlike the inner vote.

@@ -15,9 +15,9 @@ namespace shapescale::test {
 namespace {
 
 // Corner k of a box: bit 0 selects x, bit 1 y, bit 2 z.
-const std::vector<std::vector<int>> CUBE_TRIANGLES = {
-    {0, 2, 3}, {0, 3, 1}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4},
-    {2, 6, 7}, {2, 7, 3}, {0, 4, 6}, {0, 6, 2}, {1, 3, 7}, {1, 7, 5}};
+const std::vector<std::vector<int>> CUBE_TRIANGLES = {{0, 2, 3}, {0, 3, 1}, {4, 5, 7}, {4, 7, 6},
+                                                      {0, 1, 5}, {0, 5, 4}, {2, 6, 7}, {2, 7, 3},
+                                                      {0, 4, 6}, {0, 6, 2}, {1, 3, 7}, {1, 7, 5}};
 const std::vector<std::vector<int>> CUBE_QUADS = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
                                                   {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
 
@@ -25,7 +25,8 @@ std::vector<std::array<double, 3>> boxCorners(const std::array<double, 3>& lo,
                                               const std::array<double, 3>& hi) {
     std::vector<std::array<double, 3>> corners;
     for (int k = 0; k < 8; ++k)
-        corners.push_back({(k & 1) ? hi[0] : lo[0], (k & 2) ? hi[1] : lo[1], (k & 4) ? hi[2] : lo[2]});
+        corners.push_back(
+            {(k & 1) ? hi[0] : lo[0], (k & 2) ? hi[1] : lo[1], (k & 4) ? hi[2] : lo[2]});
     return corners;
 }
 
@@ -35,19 +36,23 @@ PolyMesh box(const std::array<double, 3>& lo, const std::array<double, 3>& hi) {
     return {boxCorners(lo, hi), CUBE_TRIANGLES};
 }
 
-PolyMesh unitCube() { return box({0, 0, 0}, {1, 1, 1}); }
+PolyMesh unitCube() {
+    return box({0, 0, 0}, {1, 1, 1});
+}
 
-PolyMesh quadCube() { return {boxCorners({0, 0, 0}, {1, 1, 1}), CUBE_QUADS}; }
+PolyMesh quadCube() {
+    return {boxCorners({0, 0, 0}, {1, 1, 1}), CUBE_QUADS};
+}
 
 PolyMesh icosphere(int levels, double radius, std::array<double, 3> centre) {
     const double t = (1.0 + std::sqrt(5.0)) / 2.0;
     std::vector<std::array<double, 3>> v = {{-1, t, 0}, {1, t, 0}, {-1, -t, 0}, {1, -t, 0},
                                             {0, -1, t}, {0, 1, t}, {0, -1, -t}, {0, 1, -t},
                                             {t, 0, -1}, {t, 0, 1}, {-t, 0, -1}, {-t, 0, 1}};
-    std::vector<std::array<int, 3>> f = {{0, 11, 5}, {0, 5, 1},  {0, 1, 7},   {0, 7, 10}, {0, 10, 11},
-                                         {1, 5, 9},  {5, 11, 4}, {11, 10, 2}, {10, 7, 6}, {7, 1, 8},
-                                         {3, 9, 4},  {3, 4, 2},  {3, 2, 6},   {3, 6, 8},  {3, 8, 9},
-                                         {4, 9, 5},  {2, 4, 11}, {6, 2, 10},  {8, 6, 7},  {9, 8, 1}};
+    std::vector<std::array<int, 3>> f = {
+        {0, 11, 5},  {0, 5, 1},  {0, 1, 7},  {0, 7, 10}, {0, 10, 11}, {1, 5, 9}, {5, 11, 4},
+        {11, 10, 2}, {10, 7, 6}, {7, 1, 8},  {3, 9, 4},  {3, 4, 2},   {3, 2, 6}, {3, 6, 8},
+        {3, 8, 9},   {4, 9, 5},  {2, 4, 11}, {6, 2, 10}, {8, 6, 7},   {9, 8, 1}};
     auto normalise = [](std::array<double, 3> p) {
         const double l = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
         return std::array<double, 3>{p[0] / l, p[1] / l, p[2] / l};
@@ -126,7 +131,9 @@ PolyMesh dumbbell(int rings, int segments) {
     }
     mesh.vertices.push_back({0, 0, 2.0});
     const int top = static_cast<int>(mesh.vertices.size()) - 1;
-    auto ring = [segments](int i, int j) { return 1 + (i - 1) * segments + (j + segments) % segments; };
+    auto ring = [segments](int i, int j) {
+        return 1 + (i - 1) * segments + (j + segments) % segments;
+    };
     for (int j = 0; j < segments; ++j) mesh.faces.push_back({0, ring(1, j + 1), ring(1, j)});
     for (int i = 1; i + 1 < rings; ++i) {
         for (int j = 0; j < segments; ++j) {
@@ -134,7 +141,8 @@ PolyMesh dumbbell(int rings, int segments) {
             mesh.faces.push_back({ring(i, j), ring(i + 1, j + 1), ring(i + 1, j)});
         }
     }
-    for (int j = 0; j < segments; ++j) mesh.faces.push_back({top, ring(rings - 1, j), ring(rings - 1, j + 1)});
+    for (int j = 0; j < segments; ++j)
+        mesh.faces.push_back({top, ring(rings - 1, j), ring(rings - 1, j + 1)});
     return mesh;
 }
 
@@ -167,7 +175,8 @@ PolyMesh hemisphere(int levels, double radius) {
     for (const auto& face : sphere.faces) {
         std::vector<int> kept;
         for (int k : face)
-            if (renumber[static_cast<std::size_t>(k)] >= 0) kept.push_back(renumber[static_cast<std::size_t>(k)]);
+            if (renumber[static_cast<std::size_t>(k)] >= 0)
+                kept.push_back(renumber[static_cast<std::size_t>(k)]);
         if (kept.size() == face.size()) mesh.faces.push_back(kept);
     }
     return mesh;
@@ -212,6 +221,8 @@ TriMesh loadOffText(const std::string& text) {
     }
 }
 
-TriMesh loadMesh(const PolyMesh& mesh) { return loadOffText(toOff(mesh)); }
+TriMesh loadMesh(const PolyMesh& mesh) {
+    return loadOffText(toOff(mesh));
+}
 
 }  // namespace shapescale::test

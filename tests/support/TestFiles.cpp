@@ -16,8 +16,8 @@ namespace shapescale::test {
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                          "/shapescale-test-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/shapescale-test-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }
@@ -45,7 +45,9 @@ void writeText(const std::string& path, const std::string& text) {
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool fileExists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 std::vector<std::string> listDir(const std::string& path) {
     std::vector<std::string> names;

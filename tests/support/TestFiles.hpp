@@ -11,7 +11,7 @@ namespace shapescale::test {
 /// A fresh directory under the system's temporary directory, removed with
 /// everything in it when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -20,7 +20,7 @@ public:
     /// path() + "/" + name
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
