@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -384,6 +385,17 @@ TEST_F(Cli, InvalidLengthsAreRefusedBeforeAnyOutput) {
         EXPECT_EQ(lines(r.out).size(), 1u);  // the summary line still shows the values
         EXPECT_FALSE(test::fileExists(dir.file("out"))) << extra[0] << " " << extra[1];
     }
+}
+
+TEST_F(Cli, GridLargerThanTheMemoryIsRefusedBeforeAllocating) {
+    // 1209^3 voxels fit the format but need about 120 GiB with tensors.
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGE_SIZE);
+    if (static_cast<double>(pages) * static_cast<double>(pageSize) > 100e9)
+        GTEST_SKIP() << "this machine could hold the grid";
+    const RunResult r = run({"-f", mesh(test::unitCube()), "-r", "0.00083", "-t", "-o", "out"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("1209 x 1209 x 1209 needs"), std::string::npos) << r.err;
+    EXPECT_FALSE(test::fileExists(dir.file("out")));
 }
 
 TEST_F(Cli, OutputDirectoryThatCannotBeCreated) {
