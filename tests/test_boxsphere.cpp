@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
-#include <functional>
+#include <utility>
 #include <vector>
 
 #include "filters/BoxSphere.hpp"
@@ -13,220 +14,132 @@
 namespace shapescale {
 namespace {
 
+using test::forEachVoxel;
 using test::randomVolume;
 
-std::size_t at(const int* d, int x, int y, int z) {
-    return voxelIndex(d, x, y, z);
-}
-
-bool inside(const int* d, int x, int y, int z) {
-    return x >= 0 && y >= 0 && z >= 0 && x < d[0] && y < d[1] && z < d[2];
-}
-
-// ---- sphere -----------------------------------------------------------------
-
-TEST(SphereFilter, RadiusBelowOneGivesZero) {
-    const int d[3] = {5, 4, 3};
-    const std::vector<float> in = randomVolume(d, 1.0f, 2.0f);
-    std::vector<float> out(in.size(), 8.0f);
-    sphereFlt(in.data(), out.data(), d, 0.5f);
-    EXPECT_EQ(out, std::vector<float>(in.size(), 0.0f));
-}
-
-TEST(SphereFilter, RadiusOneSumsSelfAndLowerNeighbours) {
-    const int d[3] = {4, 3, 5};
-    std::vector<float> in(static_cast<std::size_t>(4 * 3 * 5));
-    for (std::size_t i = 0; i < in.size(); ++i) in[i] = float(i + 1);  // small integers: exact sums
-    std::vector<float> out(in.size(), -1.0f);
-    sphereFlt(in.data(), out.data(), d, 1.0f);
-    for (int z = 0; z < d[2]; ++z)
-        for (int y = 0; y < d[1]; ++y)
-            for (int x = 0; x < d[0]; ++x) {
-                float expected = in[at(d, x, y, z)];
-                if (x > 0) expected += in[at(d, x - 1, y, z)];
-                if (y > 0) expected += in[at(d, x, y - 1, z)];
-                if (z > 0) expected += in[at(d, x, y, z - 1)];
-                EXPECT_EQ(out[at(d, x, y, z)], expected) << x << y << z;
-            }
-}
-
-TEST(SphereFilter, RadiusTwoIsOneLongerOnNegativeSide) {
-    const int d[3] = {6, 6, 6};
-    std::vector<float> in(6 * 6 * 6, 0.0f);
-    in[at(d, 2, 2, 2)] = 1.0f;
-    std::vector<float> out(in.size());
-    sphereFlt(in.data(), out.data(), d, 2.0f);
-    // out(p) = 1 exactly when the offset (2, 2, 2) - p is in the ball.
-    EXPECT_EQ(out[at(d, 4, 2, 2)], 1.0f);  // offset (-2, 0, 0)
-    EXPECT_EQ(out[at(d, 0, 2, 2)], 0.0f);  // offset (2, 0, 0)
-    EXPECT_EQ(out[at(d, 2, 4, 2)], 1.0f);
-    EXPECT_EQ(out[at(d, 2, 2, 0)], 0.0f);
-    EXPECT_EQ(out[at(d, 3, 3, 3)], 1.0f);  // (-1, -1, -1): 3 <= 4
-    EXPECT_EQ(out[at(d, 4, 3, 2)], 0.0f);  // (-2, -1, 0): 5 > 4
-    EXPECT_EQ(out[at(d, 1, 1, 1)], 1.0f);  // (1, 1, 1)
-
-    // Counting by hand over a, b, c in -2 ... 1 with a^2 + b^2 + c^2 <= 4:
-    // 27 from {-1, 0, 1}^3 and 3 with a single -2: 30 in the interior.
-    const int e[3] = {5, 5, 5};
+// Over a volume of ones, out(p) counts the offsets (a, b, c) in -R ... R - 1 with
+// a^2 + b^2 + c^2 <= r^2 that keep p + (a, b, c) inside the grid.
+TEST(SphereFilter, HandCountedBalls) {
+    const int d[3] = {5, 5, 5};
     const std::vector<float> ones(125, 1.0f);
-    std::vector<float> count(125);
-    sphereFlt(ones.data(), count.data(), e, 2.0f);
-    EXPECT_EQ(count[at(e, 2, 2, 2)], 30.0f);
-    EXPECT_EQ(count[at(e, 0, 0, 0)], 8.0f);   // only a, b, c in {0, 1} stay inside
-    EXPECT_EQ(count[at(e, 4, 4, 4)], 11.0f);  // {-1, 0}^3 and the three single -2
+    // {r, x, y, z, count}. r = 1: self and the three lower neighbours. r = 2: 27 from
+    // {-1, 0, 1}^3 and three with a single -2; {0, 1}^3 at (0, 0, 0); {-1, 0}^3 and the
+    // three with a single -2 at (4, 4, 4).
+    const float cases[][5] = {{0.5f, 2, 2, 2, 0}, {1, 2, 2, 2, 4}, {1, 0, 0, 0, 1}, {1, 4, 0, 0, 2},
+                              {2, 2, 2, 2, 30},   {2, 0, 0, 0, 8}, {2, 4, 4, 4, 11}};
+    for (const auto& [r, x, y, z, count] : cases) {
+        std::vector<float> out(125, 8.0f);
+        sphereFlt(ones.data(), out.data(), d, r);
+        EXPECT_EQ(out[voxelIndex(d, int(x), int(y), int(z))], count) << r << " " << x << y << z;
+    }
 }
 
 TEST(SphereFilter, MatchesBruteForceOnRandomVolume) {
     const int d[3] = {9, 8, 7};
     const std::vector<float> in = randomVolume(d, -1.0f, 1.0f);
-    std::vector<float> out(in.size());
-    for (float r : {1.0f, 1.5f, 2.5f, 3.2f, 20.0f}) {
+    for (float r : {0.5f, 1.0f, 1.5f, 2.5f, 3.2f, 20.0f}) {
+        std::vector<float> out(in.size(), 8.0f);
         sphereFlt(in.data(), out.data(), d, r);
         const int lo = static_cast<int>(-r), hi = static_cast<int>(r) - 1;
-        for (int x = 0; x < d[0]; ++x)
-            for (int y = 0; y < d[1]; ++y)
-                for (int z = 0; z < d[2]; ++z) {
-                    float expected = 0.0f;
-                    for (int a = lo; a <= hi; ++a)
-                        for (int b = lo; b <= hi; ++b)
-                            for (int c = lo; c <= hi; ++c)
-                                if (float(a * a + b * b + c * c) <= r * r &&
-                                    inside(d, x + a, y + b, z + c))
-                                    expected += in[at(d, x + a, y + b, z + c)];
-                    // the same terms in the same order, so the same rounding
-                    EXPECT_EQ(out[at(d, x, y, z)], expected) << r << " " << x << y << z;
-                }
+        forEachVoxel(d, [&](const int* p, std::size_t i) {
+            float want = 0.0f;  // the same terms in the same order: the same rounding
+            for (int a = lo; a <= hi; ++a)
+                for (int b = lo; b <= hi; ++b)
+                    for (int c = lo; c <= hi; ++c) {
+                        const int q[3] = {p[0] + a, p[1] + b, p[2] + c};
+                        if (float(a * a + b * b + c * c) <= r * r && q[0] >= 0 && q[1] >= 0 &&
+                            q[2] >= 0 && q[0] < d[0] && q[1] < d[1] && q[2] < d[2])
+                            want += in[voxelIndex(d, q[0], q[1], q[2])];
+                    }
+            EXPECT_EQ(out[i], want) << r << " " << i;
+        });
     }
 }
-
-// ---- box --------------------------------------------------------------------
 
 TEST(BoxFilter, WholeRadiusOnConstantVolumeInPlace) {
     const int d[3] = {10, 9, 8};
-    const float v = 0.75f;
-    std::vector<float> vol(10 * 9 * 8, v);
+    std::vector<float> vol(voxelCount(d), 0.75f);
     boxFlt(vol.data(), vol.data(), d, 2.0f);
-    // Interior c = 2, 3, ... while c < n - 2; a window of 2r = 4 positions.
-    for (int z = 0; z < d[2]; ++z)
-        for (int y = 0; y < d[1]; ++y)
-            for (int x = 0; x < d[0]; ++x) {
-                const bool interior = x >= 2 && x < 8 && y >= 2 && y < 7 && z >= 2 && z < 6;
-                EXPECT_EQ(vol[at(d, x, y, z)], interior ? v + 64.0f * v : v) << x << y << z;
-            }
+    // interior c = 2 ... n - 3, each window 2r = 4 long
+    forEachVoxel(d, [&](const int* p, std::size_t i) {
+        const bool interior =
+            p[0] >= 2 && p[0] < 8 && p[1] >= 2 && p[1] < 7 && p[2] >= 2 && p[2] < 6;
+        EXPECT_EQ(vol[i], interior ? 0.75f + 64.0f * 0.75f : 0.75f) << i;
+    });
 }
 
-// With the input 2^k at position k along one axis and 1 across, the window
-// of each position can be read off the bits of the sum.
+// Input 2^k at position k along one axis and 1 across: a sum's bits show its window.
 TEST(BoxFilter, NonWholeRadiusWindows) {
-    const float r = 2.5f;
-    // Extent 10: c = 2 ... 7 (7 < 7.5); windows 0-3, 0-4, 1-5, 2-6, 3-7, 4-8.
-    const std::vector<float> windowSum = {15, 31, 62, 124, 248, 496};
-    // Extent 6: c = 2, 3 (3 < 3.5); windows 0-3 and 0-4.
-    const std::vector<float> crossCount = {4, 5};
+    // Extent 6: c = 2, 3 (3 < 3.5), windows 0-3 and 0-4. Extent 10: c = 2 ... 7
+    // (7 < 7.5), windows 0-3, 0-4, 1-5, 2-6, 3-7, 4-8.
+    const std::vector<float> sums[2] = {{4, 5}, {15, 31, 62, 124, 248, 496}};
     for (int axis = 0; axis < 3; ++axis) {
         int d[3] = {6, 6, 6};
         d[axis] = 10;
-        std::vector<float> in(360);
-        for (int z = 0; z < d[2]; ++z)
-            for (int y = 0; y < d[1]; ++y)
-                for (int x = 0; x < d[0]; ++x) {
-                    const int c[3] = {x, y, z};
-                    in[at(d, x, y, z)] = std::ldexp(1.0f, c[axis]);
-                }
-        std::vector<float> out(360, 0.0f);
-        boxFlt(in.data(), out.data(), d, r);
-        for (int z = 0; z < d[2]; ++z)
-            for (int y = 0; y < d[1]; ++y)
-                for (int x = 0; x < d[0]; ++x) {
-                    const int c[3] = {x, y, z};
-                    float expected = 1.0f;
-                    for (int a = 0; a < 3; ++a) {
-                        const std::vector<float>& table = a == axis ? windowSum : crossCount;
-                        const int j = c[a] - 2;
-                        expected *= j >= 0 && j < int(table.size()) ? table[j] : 0.0f;
-                    }
-                    EXPECT_EQ(out[at(d, x, y, z)], expected) << axis << " " << x << y << z;
-                }
+        std::vector<float> in(360), out(360, 0.0f);
+        forEachVoxel(d, [&](const int* p, std::size_t i) { in[i] = std::ldexp(1.0f, p[axis]); });
+        boxFlt(in.data(), out.data(), d, 2.5f);
+        forEachVoxel(d, [&](const int* p, std::size_t i) {
+            float want = 1.0f;
+            for (int a = 0; a < 3; ++a) {
+                const std::vector<float>& t = sums[a == axis];
+                want *= p[a] >= 2 && p[a] - 2 < int(t.size()) ? t[p[a] - 2] : 0.0f;
+            }
+            EXPECT_EQ(out[i], want) << axis << " " << i;
+        });
     }
 }
 
-TEST(BoxFilter, NoInteriorOrEmptyWindowLeavesOutputUnchanged) {
-    // r = 0: empty windows; r = 2.5 with an x extent of 4: no x position is
-    // interior (2 >= 4 - 2.5), so the z pass adds zeros; r = 9: nothing interior.
-    const int d[3] = {4, 10, 10};
-    const std::vector<float> in = randomVolume(d, -3.0f, 3.0f);
-    for (float r : {0.0f, 2.5f, 9.0f}) {
-        std::vector<float> vol = in;
-        boxFlt(vol.data(), vol.data(), d, r);
-        EXPECT_EQ(vol, in) << r;
-    }
-}
-
+// Sums along x, summed along y, added along z onto out's value, each in increasing
+// order. r = 0 (empty windows), r = 9 (nothing interior) and r = 2.5 on the 4-wide
+// grid (no x interior: 2 >= 4 - 2.5) leave out unchanged.
 TEST(BoxFilter, MatchesBruteForceOnRandomVolume) {
-    const int d[3] = {11, 9, 10};
-    const std::vector<float> in = randomVolume(d, -1.0f, 1.0f);
-    const std::vector<float> before = randomVolume(d, 5.0f, 6.0f);  // what out held
-    for (float r : {1.0f, 1.5f, 2.0f, 3.3f}) {
-        std::vector<float> out = before;
-        boxFlt(in.data(), out.data(), d, r);
-        // Single-precision window rule per axis: {lo, hi} or none.
-        auto window = [r](int c, int n, int* lo, int* hi) {
-            if (c < int(r) || !(float(c) < float(n) - r)) return false;
-            *lo = int(float(c) - r);
-            *hi = int(float(c) + r);
-            return true;
-        };
-        for (int z = 0; z < d[2]; ++z)
-            for (int y = 0; y < d[1]; ++y)
-                for (int x = 0; x < d[0]; ++x) {
-                    const float prev = before[at(d, x, y, z)];
-                    const float got = out[at(d, x, y, z)];
-                    int lx, hx, ly, hy, lz, hz;
-                    if (!window(z, d[2], &lz, &hz)) {
-                        EXPECT_EQ(got, prev);
-                        continue;
+    for (const std::array<int, 3> grid : {std::array{11, 9, 10}, std::array{4, 10, 10}})
+        for (float r : {0.0f, 0.5f, 1.0f, 1.5f, 2.0f, 2.5f, 3.3f, 9.0f}) {
+            const int* d = grid.data();
+            const std::vector<float> in = randomVolume(d, -1.0f, 1.0f);
+            const std::vector<float> before = randomVolume(d, 5.0f, 6.0f);
+            std::vector<float> out = before;
+            boxFlt(in.data(), out.data(), d, r);
+            auto window = [r](int c, int n) {  // [lo, hi); empty unless c is interior
+                const bool interior = c >= int(r) && float(c) < float(n) - r;
+                return interior ? std::pair{int(float(c) - r), int(float(c) + r)} : std::pair{0, 0};
+            };
+            forEachVoxel(d, [&](const int* p, std::size_t i) {
+                const auto [lx, hx] = window(p[0], d[0]);
+                const auto [ly, hy] = window(p[1], d[1]);
+                const auto [lz, hz] = window(p[2], d[2]);
+                float want = before[i];
+                for (int k = lz; k < hz; ++k) {
+                    float plane = 0.0f;
+                    for (int j = ly; j < hy; ++j) {
+                        float line = 0.0f;
+                        for (int x = lx; x < hx; ++x) line += in[voxelIndex(d, x, j, k)];
+                        plane += line;
                     }
-                    if (!window(x, d[0], &lx, &hx) || !window(y, d[1], &ly, &hy)) {
-                        EXPECT_EQ(got, prev);  // plus a zero sum
-                        continue;
-                    }
-                    // Per voxel: sums along x, summed along y, added along z onto
-                    // the previous value, each in increasing order and in float,
-                    // the rounding that the faster filters are measured against.
-                    float expected = prev;
-                    for (int k = lz; k < hz; ++k) {
-                        float plane = 0.0f;
-                        for (int j = ly; j < hy; ++j) {
-                            float line = 0.0f;
-                            for (int i = lx; i < hx; ++i) line += in[at(d, i, j, k)];
-                            plane += line;
-                        }
-                        expected += plane;
-                    }
-                    EXPECT_EQ(got, expected) << r << " " << x << y << z;
+                    want += plane;
                 }
-    }
+                EXPECT_EQ(out[i], want) << d[0] << " " << r << " " << i;
+            });
+        }
 }
-
-// ---- threads ----------------------------------------------------------------
 
 TEST(FilterThreads, OneAndTwoThreadsAgreeBitForBit) {
     const int d[3] = {23, 19, 21};
     const std::vector<float> in = randomVolume(d, -1.0f, 1.0f);
-    const std::vector<std::function<void(float*)>> filters = {
-        [&](float* out) { sphereFlt(in.data(), out, d, 2.7f); },
-        [&](float* out) { boxFlt(in.data(), out, d, 3.5f); },
-        [&](float* out) { filter3D(in.data(), out, d, 3.0f, 0); },
-        [&](float* out) { filter3DNN(in.data(), out, d, 2.2f, 2); },
+    auto run = [&](int filter, int threads) {
+        omp_set_num_threads(threads);
+        std::vector<float> out(in.size(), 0.5f);
+        if (filter == 0) sphereFlt(in.data(), out.data(), d, 2.7f);
+        if (filter == 1) boxFlt(in.data(), out.data(), d, 3.5f);
+        if (filter == 2) filter3D(in.data(), out.data(), d, 3.0f, 0);
+        if (filter == 3) filter3DNN(in.data(), out.data(), d, 2.2f, 2);
+        return out;
     };
     const int saved = omp_get_max_threads();
-    for (std::size_t i = 0; i < filters.size(); ++i) {
-        std::vector<float> one(in.size(), 0.5f), two(in.size(), 0.5f);
-        omp_set_num_threads(1);
-        filters[i](one.data());
-        omp_set_num_threads(2);
-        filters[i](two.data());
-        EXPECT_EQ(0, std::memcmp(one.data(), two.data(), one.size() * sizeof(float))) << i;
+    for (int filter = 0; filter < 4; ++filter) {
+        const std::vector<float> one = run(filter, 1), two = run(filter, 2);
+        EXPECT_EQ(0, std::memcmp(one.data(), two.data(), one.size() * sizeof(float))) << filter;
     }
     omp_set_num_threads(saved);
 }

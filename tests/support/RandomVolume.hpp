@@ -1,5 +1,5 @@
 #pragma once
-// Float volumes of seeded uniform random values for filter tests.
+// Seeded random float volumes and a voxel loop for filter tests.
 
 #include <random>
 #include <vector>
@@ -15,6 +15,16 @@ inline std::vector<float> randomVolume(const int* dims, float lo, float hi) {
     std::vector<float> v(voxelCount(dims));
     for (float& x : v) x = value(rng);
     return v;
+}
+
+/// Calls fn(p, i) for every voxel p = {x, y, z} at index i, x fastest.
+template <class Fn>
+void forEachVoxel(const int* dims, Fn fn) {
+    int p[3];
+    for (p[2] = 0; p[2] < dims[2]; ++p[2])
+        for (p[1] = 0; p[1] < dims[1]; ++p[1])
+            for (p[0] = 0; p[0] < dims[0]; ++p[0])
+                fn(static_cast<const int*>(p), voxelIndex(dims, p[0], p[1], p[2]));
 }
 
 }  // namespace shapescale::test
