@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -11,153 +12,105 @@
 namespace shapescale {
 namespace {
 
-static_assert(std::is_base_of_v<std::out_of_range, InvalidIndexException>);
-static_assert(std::is_base_of_v<std::out_of_range, InvalidKeyIncreaseException>);
-static_assert(std::is_base_of_v<std::out_of_range, HeapEmptyException>);
-
-// Pushes the keys with the indices 0, 1, 2, ... in that order.
-template <class Heap>
-void pushInIndexOrder(Heap& heap, const std::vector<double>& keys) {
-    for (std::size_t i = 0; i < keys.size(); ++i) heap.push(keys[i], static_cast<int>(i));
-}
+static_assert(std::is_base_of_v<std::out_of_range, InvalidIndexException> &&
+              std::is_base_of_v<std::out_of_range, HeapEmptyException>);
 
 template <class Heap>
 std::vector<int> popAllIndices(Heap& heap) {
     std::vector<int> order;
-    while (!heap.empty()) {
-        order.push_back(heap.top().index);
-        heap.pop();
-    }
+    for (; !heap.empty(); heap.pop()) order.push_back(heap.top().index);
     return order;
 }
 
+// Pushes the keys with the indices 0, 1, 2, ... in that order, then pops them all.
+template <class Heap>
+std::vector<int> popOrder(const std::vector<double>& keys) {
+    Heap heap(static_cast<int>(keys.size()));
+    for (std::size_t i = 0; i < keys.size(); ++i) heap.push(keys[i], static_cast<int>(i));
+    return popAllIndices(heap);
+}
+
+TEST(Heap, PopOrderFollowsTheStrictSiftRules) {
+    using Order = std::vector<int>;
+    EXPECT_EQ(popOrder<MinHeap<double>>({3, 1, 2}), (Order{1, 2, 0}));
+    EXPECT_EQ(popOrder<MaxHeap<double>>({3, 1, 7, 2}), (Order{2, 0, 3, 1}));
+    // Index 2 moves to the root; its child 1 is not strictly smaller, so 2 stays.
+    EXPECT_EQ(popOrder<MinHeap<double>>({5, 5, 5}), (Order{0, 2, 1}));
+    // Index 3 moves to the root; of its two equal children the left one (1) rises.
+    EXPECT_EQ(popOrder<MinHeap<double>>({1, 2, 2, 3}), (Order{0, 1, 2, 3}));
+}
+
+TEST(Heap, RandomKeysPopSortedWithPositionsConsistentThroughout) {
+    std::mt19937 rng(42);
+    std::uniform_int_distribution<int> smallKeys(0, 9);  // many equal keys
+    for (const int n : {1, 2, 3, 7, 64, 200}) {
+        MinHeap<double> heap(n);
+        // Every entry's recorded position is where it stands; absent indices are at -1.
+        auto expectConsistent = [&] {
+            std::vector<int> expected(std::size_t(n), -1);
+            for (std::size_t p = 0; p < heap.entries().size(); ++p)
+                expected[std::size_t(heap.entries()[p].index)] = int(p);
+            for (int i = 0; i < n; ++i)
+                ASSERT_EQ(heap.positionOf(i), expected[std::size_t(i)]) << "n " << n << ", " << i;
+        };
+        std::vector<int> indices(static_cast<std::size_t>(n));
+        std::iota(indices.begin(), indices.end(), 0);
+        std::shuffle(indices.begin(), indices.end(), rng);
+        std::vector<double> keyOf(static_cast<std::size_t>(n));
+        for (const int i : indices) {
+            heap.push(keyOf[std::size_t(i)] = smallKeys(rng), i);
+            expectConsistent();
+        }
+        std::vector<int> order;
+        for (; !heap.empty(); expectConsistent()) {
+            order.push_back(heap.top().index);
+            heap.pop();
+        }
+        EXPECT_TRUE(
+            std::is_permutation(order.begin(), order.end(), indices.begin(), indices.end()));
+        EXPECT_TRUE(std::is_sorted(
+            order.begin(), order.end(),
+            [&](int a, int b) { return keyOf[std::size_t(a)] < keyOf[std::size_t(b)]; }))
+            << "n " << n;
+    }
+}
+
+// The message of what `call` throws; HeapEmptyException comes as a pointer the catcher owns.
 template <class Call>
-std::string underflowMessage(Call call) {
+std::string thrown(Call call) {
     try {
         call();
-    } catch (HeapEmptyException* raw) {
-        const std::unique_ptr<HeapEmptyException> owned(raw);
-        return owned->what();
+    } catch (const InvalidIndexException& e) {
+        return e.what();
+    } catch (HeapEmptyException* e) {
+        return std::unique_ptr<HeapEmptyException>(e)->what();
     }
     return "no exception";
 }
 
-TEST(HeapOrder, MinHeapPopsSmallestKeyFirst) {
-    MinHeap<double> heap(3);
-    pushInIndexOrder(heap, {3.0, 1.0, 2.0});
-    EXPECT_EQ(heap.top().key, 1.0);
-    EXPECT_EQ(popAllIndices(heap), (std::vector<int>{1, 2, 0}));
-}
-
-TEST(HeapOrder, MaxHeapPopsLargestKeyFirst) {
-    MaxHeap<double> heap(4);
-    pushInIndexOrder(heap, {3.0, 1.0, 7.0, 2.0});
-    EXPECT_EQ(popAllIndices(heap), (std::vector<int>{2, 0, 3, 1}));
-}
-
-TEST(HeapOrder, EqualKeysFollowTheStrictSiftRules) {
-    // First pop moves index 2 to the root; its only child (index 1) is not
-    // strictly smaller, so 2 stays there.
-    MinHeap<double> three(3);
-    pushInIndexOrder(three, {5.0, 5.0, 5.0});
-    EXPECT_EQ(popAllIndices(three), (std::vector<int>{0, 2, 1}));
-    // Heap [0:1, 1:2, 2:2, 3:3]; the first pop moves index 3 to the root,
-    // whose two children both hold 2: the left one (index 1) rises.
-    MinHeap<double> four(4);
-    pushInIndexOrder(four, {1.0, 2.0, 2.0, 3.0});
-    EXPECT_EQ(popAllIndices(four), (std::vector<int>{0, 1, 2, 3}));
-}
-
-TEST(HeapOrder, RandomKeysComeOutSortedWithEveryIndexOnce) {
-    std::mt19937 rng(42);
-    std::uniform_int_distribution<int> smallKeys(0, 9);  // many equal keys
-    for (int n : {1, 2, 3, 7, 64, 513}) {
-        MinHeap<double> heap(n);
-        std::vector<double> keys(static_cast<std::size_t>(n));
-        for (double& key : keys) key = smallKeys(rng);
-        pushInIndexOrder(heap, keys);
-        const std::vector<int> order = popAllIndices(heap);
-        ASSERT_EQ(order.size(), keys.size());
-        for (std::size_t k = 1; k < order.size(); ++k)
-            EXPECT_LE(keys[static_cast<std::size_t>(order[k - 1])],
-                      keys[static_cast<std::size_t>(order[k])]);
-        std::vector<int> sorted = order;
-        std::sort(sorted.begin(), sorted.end());
-        for (int i = 0; i < n; ++i) EXPECT_EQ(sorted[static_cast<std::size_t>(i)], i);
-    }
-}
-
-TEST(HeapOrder, CopiesAreIndependent) {
-    MinHeap<double> original(3);
-    pushInIndexOrder(original, {2.0, 1.0});
-    MinHeap<double> copy = original;
-    copy.pop();
-    copy.push(0.5, 2);
-    EXPECT_EQ(popAllIndices(original), (std::vector<int>{1, 0}));
-    EXPECT_EQ(popAllIndices(copy), (std::vector<int>{2, 0}));
-}
-
-TEST(HeapPositions, StayConsistentThroughPushesAndPops) {
-    // After every operation, each entry's recorded position is where it
-    // stands, and every index not in the heap is at -1.
-    std::mt19937 rng(42);
-    std::uniform_real_distribution<double> keys(-1.0, 1.0);
-    const int capacity = 200;
-    MinHeap<double> heap(capacity);
-    auto expectConsistent = [&] {
-        std::vector<int> expected(static_cast<std::size_t>(capacity), -1);
-        for (std::size_t p = 0; p < heap.entries().size(); ++p)
-            expected[static_cast<std::size_t>(heap.entries()[p].index)] = static_cast<int>(p);
-        for (int i = 0; i < capacity; ++i)
-            ASSERT_EQ(heap.positionOf(i), expected[static_cast<std::size_t>(i)]) << "index " << i;
-    };
-    std::vector<int> indices(static_cast<std::size_t>(capacity));
-    for (int i = 0; i < capacity; ++i) indices[static_cast<std::size_t>(i)] = i;
-    std::shuffle(indices.begin(), indices.end(), rng);
-    for (int i : indices) {
-        heap.push(keys(rng), i);
-        expectConsistent();
-    }
-    while (!heap.empty()) {
-        heap.pop();
-        expectConsistent();
-    }
-}
-
-TEST(HeapRefusals, IndicesATrackingHeapCannotHoldAreRefused) {
+TEST(Heap, OnlyAHeapWithACapacityRefusesIndicesOutsideIt) {
     MinHeap<double> heap(3);
     heap.push(1.0, 2);
-    try {
-        heap.push(0.0, 3);
-        FAIL() << "no exception";
-    } catch (const InvalidIndexException& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "the index in the push must be smaller than the maximal allowed index "
-                  "(specified in constructor)");
-    }
+    EXPECT_EQ(thrown([&] { heap.push(0.0, 3); }),
+              "the index in the push must be smaller than the maximal allowed index "
+              "(specified in constructor)");
     EXPECT_THROW(heap.push(0.0, -1), InvalidIndexException);
     EXPECT_THROW(MinHeap<double>(0).push(1.0, 0), InvalidIndexException);
-    // Nothing changed.
-    EXPECT_EQ(heap.size(), 1);
-    EXPECT_EQ(heap.top().index, 2);
+    EXPECT_EQ(popAllIndices(heap), std::vector<int>{2});  // the refusals changed nothing
+
+    MinHeap<double> untracked;  // no capacity: any index, no positions
+    untracked.push(2.0, 1000000);
+    untracked.push(1.0, 3);
+    EXPECT_EQ(untracked.positionOf(3), -1);
+    EXPECT_EQ(popAllIndices(untracked), (std::vector<int>{3, 1000000}));
 }
 
-TEST(HeapRefusals, HeapWithoutCapacityAcceptsAnyIndex) {
-    MinHeap<double> heap;
-    EXPECT_FALSE(heap.tracksPositions());
-    heap.push(2.0, 1000000);
-    heap.push(1.0, 3);
-    EXPECT_EQ(heap.positionOf(3), -1);
-    EXPECT_EQ(popAllIndices(heap), (std::vector<int>{3, 1000000}));
-}
-
-TEST(HeapRefusals, EmptyHeapThrowsAnOwnedPointer) {
+TEST(Heap, EmptyHeapThrowsAnOwnedPointer) {
     MinHeap<double> heap(1);
     heap.push(1.0, 0);
     heap.pop();
-    EXPECT_EQ(underflowMessage([&] { heap.pop(); }), "heap underflow");
-    EXPECT_EQ(underflowMessage([&] { (void)heap.top(); }), "heap underflow");
-    EXPECT_TRUE(heap.empty());
+    EXPECT_EQ(thrown([&] { heap.pop(); }), "heap underflow");
+    EXPECT_EQ(thrown([&] { (void)heap.top(); }), "heap underflow");
 }
 
 }  // namespace
