@@ -123,78 +123,48 @@ TEST(Voting, TheFirstSampleIsTheCentroid) {
     }
 }
 
-// A triangle in the plane x = 3 whose single sample, the centroid, sits at
-// x = 3 * 0.33333334 * 3 in double; moved by exactly that radius along -n it
-// lands on x = 0.
-struct PlaneTriangle {
-    PolyMesh poly;
-    double radius;
-};
-PlaneTriangle triangleAtX3(bool normalPlusX) {
-    PlaneTriangle t;
-    t.poly.vertices = {{3, 5, 5}, {3, 5.1, 5}, {3, 5, 5.1}};
-    t.poly.faces = {normalPlusX ? std::vector<int>{0, 1, 2} : std::vector<int>{0, 2, 1}};
+// A single-sample triangle in the plane x = 3 (or z = 3): its centroid sits at
+// 3 * 0.33333334 * 3 in double, and moved by exactly that radius against the
+// normal it lands on 0, moved along the normal on 6.
+TEST(Voting, BoundsOfInnerAndOuterVotesAndTheOuterTensorWithoutArea) {
     const double w = 1.0f / 3.0f;
-    t.radius = (w * 3.0 + w * 3.0) + w * 3.0;
-    return t;
-}
-
-TEST(Voting, InnerVotesRejectZeroOuterVotesAcceptItOnXAndY) {
-    {
-        // Normal +x: the inner point lands on x = 0 (rejected), the outer one at 6.
-        MaptRun run = emptyRun(10);
+    const double radius = (w * 3.0 + w * 3.0) + w * 3.0;
+    struct Case {
+        bool onZ, normalPlus;
+        std::vector<std::array<int, 3>> voted;  // voxels with votes; the first is the inner one
+    };
+    const std::vector<Case> cases = {
+        {false, true, {{6, 5, 5}}},              // inner on x = 0: rejected
+        {false, false, {{6, 5, 5}, {0, 5, 5}}},  // outer on x = 0: accepted
+        {true, true, {{5, 5, 6}}},               // z = 0 is rejected on both sides
+        {true, false, {{5, 5, 6}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "z " << c.onZ << " plus " << c.normalPlus);
+        PolyMesh poly;
+        poly.vertices = {{3, 5, 5}, {3, 5.1, 5}, {3, 5, 5.1}};
+        poly.faces = {c.normalPlus ? std::vector<int>{0, 1, 2} : std::vector<int>{0, 2, 1}};
+        if (c.onZ) {  // swapping x and z mirrors, so the face order swaps too
+            for (auto& v : poly.vertices) std::swap(v[0], v[2]);
+            std::swap(poly.faces[0][1], poly.faces[0][2]);
+        }
+        MaptRun run = emptyRun(10, 1.0, true);
         run.blendNormals = false;
         run.bothSides = true;
-        const PlaneTriangle t = triangleAtX3(true);
-        voteSurface(run, meshWithNormals(t.poly), t.radius);
-        const float area = run.votes[voxelIndex(run.dims, 6, 5, 5)];
+        voteSurface(run, meshWithNormals(poly), radius);
+        const std::size_t inner = voxelIndex(run.dims, c.voted[0][0], c.voted[0][1], c.voted[0][2]);
+        const float area = run.votes[inner];
         EXPECT_GT(area, 0.0f);
-        EXPECT_EQ(total(run.votes), area);
-    }
-    {
-        // Normal -x: the inner point lands at 6, the outer one on x = 0 (accepted).
-        MaptRun run = emptyRun(10);
-        run.blendNormals = false;
-        run.bothSides = true;
-        const PlaneTriangle t = triangleAtX3(false);
-        voteSurface(run, meshWithNormals(t.poly), t.radius);
-        const float inner = run.votes[voxelIndex(run.dims, 6, 5, 5)];
-        const float outer = run.votes[voxelIndex(run.dims, 0, 5, 5)];
-        EXPECT_GT(inner, 0.0f);
-        EXPECT_EQ(inner, outer);
-    }
-}
-
-TEST(Voting, ZeroOnZIsRejectedOnBothSides) {
-    // The same triangle turned to lie in the plane z = 3.
-    for (bool plus : {true, false}) {
-        MaptRun run = emptyRun(10);
-        run.blendNormals = false;
-        run.bothSides = true;
-        PlaneTriangle t = triangleAtX3(plus);
-        for (auto& v : t.poly.vertices) std::swap(v[0], v[2]);
-        for (auto& f : t.poly.faces) std::swap(f[1], f[2]);  // swapping axes mirrors
-        voteSurface(run, meshWithNormals(t.poly), t.radius);
-        const float far = run.votes[voxelIndex(run.dims, 5, 5, 6)];
-        EXPECT_GT(far, 0.0f);
-        EXPECT_EQ(total(run.votes), far) << "plus " << plus;
-    }
-}
-
-TEST(Voting, OuterTensorVotesCarryNoAreaFactor) {
-    MaptRun run = emptyRun(10, 1.0, true);
-    run.blendNormals = false;
-    run.bothSides = true;
-    const PlaneTriangle t = triangleAtX3(false);  // inner at x = 6, outer at x = 0
-    voteSurface(run, meshWithNormals(t.poly), t.radius);
-    const std::size_t inner = voxelIndex(run.dims, 6, 5, 5);
-    const std::size_t outer = voxelIndex(run.dims, 0, 5, 5);
-    const float area = run.votes[inner];
-    EXPECT_FLOAT_EQ(run.tensor[0][inner], area);  // n = (-1, 0, 0): xx = 1 times the area
-    EXPECT_FLOAT_EQ(run.tensor[0][outer], 1.0f);  // 1 / sampleCount, no area
-    for (int c = 1; c < TENSOR_COMPONENTS; ++c) {
-        EXPECT_EQ(run.tensor[static_cast<std::size_t>(c)][inner], 0.0f);
-        EXPECT_EQ(run.tensor[static_cast<std::size_t>(c)][outer], 0.0f);
+        EXPECT_FLOAT_EQ(static_cast<float>(total(run.votes)),
+                        area * static_cast<float>(c.voted.size()));
+        if (c.voted.size() == 2) {
+            const std::size_t outer =
+                voxelIndex(run.dims, c.voted[1][0], c.voted[1][1], c.voted[1][2]);
+            EXPECT_EQ(run.votes[outer], area);
+            EXPECT_FLOAT_EQ(run.tensor[0][inner], area);  // n = (-1, 0, 0): xx times the area
+            EXPECT_FLOAT_EQ(run.tensor[0][outer], 1.0f);  // 1 / sampleCount, no area
+            EXPECT_EQ(total(run.tensor[1]) + total(run.tensor[3]) + total(run.tensor[5]), 0.0);
+        }
     }
 }
 
