@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <random>
 
-#include "driver/Driver.hpp"
+#include "driver/Vec3.hpp"
 #include "filters/BoxSphere.hpp"
 #include "filters/Gaussian.hpp"
 #include "mapt/MaptRun.hpp"

@@ -8,6 +8,7 @@
 
 #include "driver/Error.hpp"
 #include "driver/OffLoader.hpp"
+#include "driver/Vec3.hpp"
 #include "mapt/Transform.hpp"
 
 namespace shapescale {

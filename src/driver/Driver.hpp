@@ -6,9 +6,6 @@
 
 namespace shapescale {
 
-/// 4 pi as every derived length uses it.
-inline constexpr double FOUR_PI = 12.566370614359172;
-
 /// The settings after defaults, as the summary line shows them.
 struct RunSettings {
     float volume = 0.0f;     ///< signed volume V

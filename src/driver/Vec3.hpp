@@ -5,6 +5,9 @@
 
 namespace shapescale {
 
+/// 4 pi, as the base scale and the sphere-area normaliser use it.
+inline constexpr double FOUR_PI = 12.566370614359172;
+
 /// out = a - b.
 void diff(const float* a, const float* b, float* out);
 void diff(const double* a, const double* b, double* out);

@@ -7,6 +7,11 @@
 
 namespace shapescale {
 
+/// True when some extent is 0 or less: such a grid holds no voxel.
+inline bool hasNoVoxel(const int* dims) {
+    return dims[0] <= 0 || dims[1] <= 0 || dims[2] <= 0;
+}
+
 /// nx * ny * nz.
 inline std::size_t voxelCount(const int* dims) {
     return static_cast<std::size_t>(dims[0]) * static_cast<std::size_t>(dims[1]) *

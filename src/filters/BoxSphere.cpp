@@ -11,10 +11,6 @@ namespace shapescale {
 
 namespace {
 
-bool isEmptyGrid(const int* dims) {
-    return dims[0] <= 0 || dims[1] <= 0 || dims[2] <= 0;
-}
-
 // The box window of one interior position: k = lo ... hi - 1.
 struct BoxWindow {
     int centre;
@@ -53,7 +49,7 @@ void ballOffsetRange(int R, int p, int n, int* first, int* last) {
 }  // namespace
 
 void sphereFlt(const float* in, float* out, const int* dims, float r) {
-    if (isEmptyGrid(dims)) return;
+    if (hasNoVoxel(dims)) return;
     const int nx = dims[0];
     const int ny = dims[1];
     const int nz = dims[2];
@@ -99,7 +95,7 @@ void sphereFlt(const float* in, float* out, const int* dims, float r) {
 }
 
 void boxFlt(const float* in, float* out, const int* dims, float r) {
-    if (isEmptyGrid(dims)) return;
+    if (hasNoVoxel(dims)) return;
     const std::vector<BoxWindow> xWindows = interiorWindows(dims[0], r);
     const std::vector<BoxWindow> yWindows = interiorWindows(dims[1], r);
     const std::vector<BoxWindow> zWindows = interiorWindows(dims[2], r);

@@ -34,17 +34,13 @@ std::vector<float> rawGaussianWeights(FILTER* f, float sigma, int maxSize) {
     return raw;
 }
 
-bool isEmptyGrid(const int* dims) {
-    return dims[0] <= 0 || dims[1] <= 0 || dims[2] <= 0;
-}
-
 // One pass along `axis` (0 = x, 1 = y, 2 = z). Every output is
 // in[p] * coef[0] + (in[p + 1] + in[p - 1]) * coef[1] + ... in increasing k,
 // all single precision, the mirrored inputs added before the multiplication.
 // Lines are processed a row of x at a time so that the taps vectorise; each
 // output still sees its terms in that order, whatever the thread count.
 void convolveAlongAxis(const float* in, const int* dims, const FILTER* f, float* out, int axis) {
-    if (isEmptyGrid(dims)) return;
+    if (hasNoVoxel(dims)) return;
     const int n = dims[axis];
     const int m = f->size;
     // Only m <= p <= n - m - 1 is written, one position short of the kernel's
@@ -84,7 +80,7 @@ void convolveAlongAxis(const float* in, const int* dims, const FILTER* f, float*
 // different arrays, so `in` is read completely before `out` is written and
 // the in-place call is safe.
 void filterSeparable(const float* in, float* out, const int* dims, const FILTER& f) {
-    if (isEmptyGrid(dims)) return;
+    if (hasNoVoxel(dims)) return;
     // Zero-filled: the y and z passes read the temporaries' unwritten bands,
     // and zeros there make the outputs computed from them 0.
     const std::size_t count = voxelCount(dims);

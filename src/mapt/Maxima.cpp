@@ -1,10 +1,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "driver/Driver.hpp"
+#include "driver/Vec3.hpp"
 #include "filters/BoxSphere.hpp"
 #include "filters/Gaussian.hpp"
 #include "mapt/MaptRun.hpp"
+#include "voxel/Grid.hpp"
 
 namespace shapescale {
 
@@ -65,7 +66,7 @@ void updateMaxima(MaptRun& run, double r) {
             if (run.tensorsOn)
                 for (int c = 0; c < TENSOR_COMPONENTS; ++c) run.bestTensor[c][i] = run.tensor[c][i];
         }
-        if (run.labels[i] != 255) {
+        if (run.labels[i] != LABEL_OUTSIDE) {
             const int b = histogramBin(a);
             if (b >= 0) ++run.histogram[static_cast<std::size_t>(b)];
         }

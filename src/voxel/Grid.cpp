@@ -1,5 +1,7 @@
 #include "voxel/Grid.hpp"
 
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "driver/Error.hpp"
@@ -18,6 +20,22 @@ void setUpGrid(const float* bboxMin, const float* bboxMax, float h, int* dims, f
                         std::to_string(h));
         dims[a] = static_cast<int>(extent) + 3;
     }
+}
+
+std::vector<unsigned char> allocateLabelVolume(const int* dims, unsigned char fill) {
+    const std::string grid =
+        std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " + std::to_string(dims[2]);
+    std::size_t count = 0;
+    if (__builtin_mul_overflow(
+            static_cast<std::size_t>(dims[0]) * static_cast<std::size_t>(dims[1]),
+            static_cast<std::size_t>(dims[2]), &count))
+        throw Error("the voxel grid of " + grid + " voxels is too large to be counted");
+    try {
+        return std::vector<unsigned char>(count, fill);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    throw Error("the label volume of the voxel grid of " + grid + " voxels does not fit in memory");
 }
 
 }  // namespace shapescale

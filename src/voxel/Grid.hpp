@@ -1,9 +1,15 @@
 #pragma once
 // The voxel grid laid around a mesh, shared by both voxelisers.
 
+#include <vector>
+
 #include "driver/VolumeLayout.hpp"
 
 namespace shapescale {
+
+/// Label of a voxel outside the shape, in the label volume of either
+/// voxeliser; the transform tells only this value from the others.
+inline constexpr unsigned char LABEL_OUTSIDE = 255;
 
 /// Per axis, in single precision: origin = bboxMin - (h + h) and
 /// dims = trunc((bboxMax - origin) / h) + 3, which leaves two empty voxel
@@ -14,5 +20,9 @@ namespace shapescale {
 /// @param[out] origin            world position of the low corner of voxel (0, 0, 0)
 /// @throw Error when an extent does not fit a 32-bit int (h far too small, or not a number)
 void setUpGrid(const float* bboxMin, const float* bboxMax, float h, int* dims, float* origin);
+
+/// A label volume of nx*ny*nz bytes, each set to `fill`.
+/// @throw Error when the voxel count overflows or the volume does not fit in memory
+std::vector<unsigned char> allocateLabelVolume(const int* dims, unsigned char fill);
 
 }  // namespace shapescale

@@ -1,7 +1,6 @@
 #include "voxel/NearestVertex.hpp"
 
 #include <array>
-#include <new>
 #include <string>
 
 #include "driver/Error.hpp"
@@ -14,7 +13,6 @@ namespace shapescale {
 namespace {
 
 constexpr unsigned char LABEL_INSIDE = 0;
-constexpr unsigned char LABEL_OUTSIDE = 255;
 
 // Voxel centres along one axis, world units. The mixed precision is kept on
 // purpose (labels near the surface depend on it): the offset to the first
@@ -39,17 +37,6 @@ AxisCentres axisCentres(float origin, float h, int count) {
     return centres;
 }
 
-std::vector<unsigned char> allocateLabels(const int* dims) {
-    const std::size_t count = voxelCount(dims);
-    try {
-        return std::vector<unsigned char>(count);
-    } catch (const std::bad_alloc&) {
-        throw Error("the label volume of " + std::to_string(dims[0]) + " x " +
-                    std::to_string(dims[1]) + " x " + std::to_string(dims[2]) +
-                    " voxels does not fit in memory");
-    }
-}
-
 }  // namespace
 
 std::vector<unsigned char> mesh2Volume(TriMesh mesh, float h, int* dims, float* origin) {
@@ -61,7 +48,7 @@ std::vector<unsigned char> mesh2Volume(TriMesh mesh, float h, int* dims, float* 
                     std::to_string(mesh.vertices.size()) + " vertices");
 
     setUpGrid(mesh.bboxMin, mesh.bboxMax, h, dims, origin);
-    std::vector<unsigned char> labels = allocateLabels(dims);
+    std::vector<unsigned char> labels = allocateLabelVolume(dims, LABEL_INSIDE);
 
     std::vector<std::vector<double> > pointSet;
     pointSet.reserve(mesh.vertices.size());

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <new>
 #include <stdexcept>
 #include <tuple>
 
@@ -365,22 +364,6 @@ void writeOccupancy(const std::string& path, const unsigned char* labels, std::s
     }
 }
 
-std::vector<unsigned char> allocateLabels(const int* dims) {
-    const std::string grid =
-        std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " + std::to_string(dims[2]);
-    std::size_t count = 0;
-    if (__builtin_mul_overflow(
-            static_cast<std::size_t>(dims[0]) * static_cast<std::size_t>(dims[1]),
-            static_cast<std::size_t>(dims[2]), &count))
-        throw Error("the voxel grid of " + grid + " voxels is too large to be counted");
-    try {
-        return std::vector<unsigned char>(count, LABEL_INSIDE);
-    } catch (const std::bad_alloc&) {
-    } catch (const std::length_error&) {
-    }
-    throw Error("the label volume of the voxel grid of " + grid + " voxels does not fit in memory");
-}
-
 }  // namespace
 
 std::vector<unsigned char> rasterizeClosedMesh(TriMesh mesh, float h, int* dims, float* origin,
@@ -389,7 +372,7 @@ std::vector<unsigned char> rasterizeClosedMesh(TriMesh mesh, float h, int* dims,
     setUpGrid(mesh.bboxMin, mesh.bboxMax, h, dims, origin);
     // Every voxel starts unclassified (LABEL_INSIDE) and keeps that label
     // unless it is marked or reached from outside.
-    std::vector<unsigned char> labels = allocateLabels(dims);
+    std::vector<unsigned char> labels = allocateLabelVolume(dims, LABEL_INSIDE);
     const LabelGrid grid{labels.data(),
                          {dims[0], dims[1], dims[2]},
                          static_cast<std::size_t>(dims[0]),

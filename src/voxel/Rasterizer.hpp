@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "driver/TriMesh.hpp"
+#include "voxel/Grid.hpp"
 
 namespace shapescale {
 
-/// Labels of the volume returned by rasterizeClosedMesh.
+/// Labels of the volume returned by rasterizeClosedMesh, besides LABEL_OUTSIDE.
 inline constexpr unsigned char LABEL_INSIDE = 50;
 inline constexpr unsigned char LABEL_SURFACE = 200;
-inline constexpr unsigned char LABEL_OUTSIDE = 255;
 
 /// Voxel neighbour offsets (dx, dy, dz): the six face neighbours first, then
 /// the twelve edge neighbours, then the eight corner neighbours. The
