@@ -1,17 +1,25 @@
-# The front door: make (build), make test, make demo, make bench.
+# The front door: make (build), make test, make demo, make bench, and the
+# CI passes make asan (the suite under AddressSanitizer and UBSan) and
+# make werror (a build with every warning an error, benchmarks included).
 BUILD_DIR ?= build
+BUILD_TYPE ?= Release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build deps test demo bench format format-check clean
+.PHONY: all build deps test demo bench asan werror format format-check clean FORCE
 
 all: build
 
 deps:
 	@scripts/setup-deps
 
-$(BUILD_DIR)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+# The flags of the last configuration; a change re-runs cmake.
+$(BUILD_DIR)/flags.stamp: FORCE
+	@mkdir -p $(BUILD_DIR)
+	@echo '$(BUILD_TYPE) $(CMAKE_FLAGS)' | cmp -s - $@ || echo '$(BUILD_TYPE) $(CMAKE_FLAGS)' > $@
+
+$(BUILD_DIR)/CMakeCache.txt: $(BUILD_DIR)/flags.stamp | deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
 
 build: deps $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -22,10 +30,18 @@ test: build
 demo: build
 	@scripts/demo $(BUILD_DIR)/shapescale
 
-bench: deps
-	cmake -S . -B $(BUILD_DIR)-bench -DCMAKE_BUILD_TYPE=Release -DSHAPESCALE_BENCH=ON -DSHAPESCALE_TESTS=OFF
-	cmake --build $(BUILD_DIR)-bench -j $(JOBS)
+bench:
+	$(MAKE) build BUILD_DIR=$(BUILD_DIR)-bench CMAKE_FLAGS="-DSHAPESCALE_BENCH=ON -DSHAPESCALE_TESTS=OFF"
 	@scripts/run-benchmarks $(BUILD_DIR)-bench
+
+asan:
+	$(MAKE) build BUILD_DIR=$(BUILD_DIR)-asan BUILD_TYPE=RelWithDebInfo CMAKE_FLAGS="-DSHAPESCALE_SANITIZE=ON"
+	cd $(BUILD_DIR)-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+# Only builds: the suite has already run twice (plain and sanitised).
+werror:
+	$(MAKE) build BUILD_DIR=$(BUILD_DIR)-werror CMAKE_FLAGS="-DSHAPESCALE_WERROR=ON -DSHAPESCALE_BENCH=ON"
 
 format:
 	git ls-files '*.cpp' '*.hpp' | xargs clang-format -i

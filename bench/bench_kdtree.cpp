@@ -6,9 +6,9 @@
 #include <random>
 #include <vector>
 
-#include "driver/TriMesh.hpp"
 #include "kdtree/KDTree.hpp"
-#include "support/MeshBuilders.hpp"
+#include "mesh/TriMesh.hpp"
+#include "shapes/Shapes.hpp"
 #include "voxel/NearestVertex.hpp"
 
 namespace {
@@ -46,8 +46,8 @@ void BM_NearestPoint(benchmark::State& state) {
 }
 BENCHMARK(BM_NearestPoint)->Arg(10000)->Arg(100000);
 
-shapescale::TriMesh meshWithNormals(const shapescale::test::PolyMesh& poly) {
-    shapescale::TriMesh mesh = shapescale::test::loadMesh(poly);
+shapescale::TriMesh meshWithNormals(const shapescale::shapes::PolyMesh& poly) {
+    shapescale::TriMesh mesh = shapescale::shapes::loadMesh(poly);
     shapescale::computeVertexNormals(mesh);
     return mesh;
 }
@@ -71,7 +71,7 @@ void runMesh2Volume(benchmark::State& state, const shapescale::TriMesh& mesh, fl
 void BM_Mesh2VolumeIcosphere(benchmark::State& state) {
     // Level 5: 10242 vertices; level 6: 40962.
     const auto mesh =
-        meshWithNormals(shapescale::test::icosphere(static_cast<int>(state.range(1))));
+        meshWithNormals(shapescale::shapes::icosphere(static_cast<int>(state.range(1))));
     runMesh2Volume(state, mesh, 2.0f);
 }
 BENCHMARK(BM_Mesh2VolumeIcosphere)
@@ -82,7 +82,7 @@ BENCHMARK(BM_Mesh2VolumeIcosphere)
 
 void BM_Mesh2VolumeTorus30k(benchmark::State& state) {
     // 250 x 120 = 30000 vertices; ring 1, tube 0.8: 3.6 x 3.6 x 1.6 world units.
-    const auto mesh = meshWithNormals(shapescale::test::torus(1.0, 0.8, 250, 120));
+    const auto mesh = meshWithNormals(shapescale::shapes::torus(1.0, 0.8, 250, 120));
     runMesh2Volume(state, mesh, 3.6f);
 }
 BENCHMARK(BM_Mesh2VolumeTorus30k)->Arg(96)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "support/MeshBuilders.hpp"
+#include "shapes/Shapes.hpp"
 #include "voxel/Rasterizer.hpp"
 
 namespace {
@@ -14,7 +14,7 @@ namespace {
 using shapescale::TriMesh;
 
 const TriMesh& sphereMesh() {
-    static const TriMesh mesh = shapescale::test::loadMesh(shapescale::test::icosphere(6));
+    static const TriMesh mesh = shapescale::shapes::loadMesh(shapescale::shapes::icosphere(6));
     return mesh;
 }
 

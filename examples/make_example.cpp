@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "support/MeshBuilders.hpp"
+#include "shapes/Shapes.hpp"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     try {
-        shapescale::test::writeOff(shapescale::test::dumbbell(96, 96), argv[1]);
+        shapescale::shapes::writeOff(shapescale::shapes::dumbbell(96, 96), argv[1]);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 2;

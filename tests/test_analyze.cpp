@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "driver/Error.hpp"
+#include "core/Error.hpp"
 #include "io/Analyze.hpp"
 #include "io/OutputFile.hpp"
 #include "support/TestFiles.hpp"

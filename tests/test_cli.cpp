@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "support/MeshBuilders.hpp"
+#include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 
 namespace shapescale {
 namespace {
 
+using shapes::PolyMesh;
 using test::lines;
-using test::PolyMesh;
 using test::readFloats;
 using test::readText;
 using test::RunResult;
@@ -32,11 +32,11 @@ class Cli : public testing::Test {
     // Writes the mesh into the test directory and returns its path.
     std::string mesh(const PolyMesh& poly, const std::string& name = "mesh.off") {
         const std::string path = dir.file(name);
-        test::writeOff(poly, path);
+        shapes::writeOff(poly, path);
         return path;
     }
     RunResult run(const std::vector<std::string>& args) {
-        return test::runShapescale(args, dir.path());
+        return test::runBinary(args, dir.path());
     }
 
     TempDir dir;
@@ -109,7 +109,7 @@ TEST_F(Cli, UsageTexts) {
 }
 
 TEST_F(Cli, UnitCubeSummaryLine) {
-    const std::string path = mesh(test::unitCube());
+    const std::string path = mesh(shapes::unitCube());
     const RunResult r = run({"-f", path, "-n", "1", "-o", "out", "-a", "ignored-operand"});
     ASSERT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(lines(r.out).at(0), path + " 1 0.024814 0.049628 0.024814 0.024814 0.024814 0");
@@ -121,7 +121,7 @@ TEST_F(Cli, UnitCubeSummaryLine) {
 
 TEST_F(Cli, SetUpLinesOnStandardError) {
     const RunResult r =
-        run({"-f", mesh(test::unitCube()), "-r", "0.1", "-n", "1", "-o", "out", "-b"});
+        run({"-f", mesh(shapes::unitCube()), "-r", "0.1", "-n", "1", "-o", "out", "-b"});
     ASSERT_EQ(r.status, 1) << r.err;
     const std::vector<std::string> err = lines(r.err);
     ASSERT_EQ(err.size(), 4u) << r.err;
@@ -132,7 +132,7 @@ TEST_F(Cli, SetUpLinesOnStandardError) {
 }
 
 TEST_F(Cli, OpenMeshFlagUsesTheAreaBasedScaleAndTheNearestVertexLabels) {
-    const std::string path = mesh(test::unitCube());
+    const std::string path = mesh(shapes::unitCube());
     const RunResult r = run({"-f", path, "-c", "-t", "-n", "1", "-o", "out"});
     ASSERT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(lines(r.out).at(0), path + " 1 0.0172747 0.0345494 0.0172747 0.0172747 0.0172747 1");
@@ -147,7 +147,7 @@ TEST_F(Cli, OpenMeshFlagUsesTheAreaBasedScaleAndTheNearestVertexLabels) {
 }
 
 TEST_F(Cli, OpenSurfaceRunsEndToEnd) {
-    const RunResult r = run({"-f", mesh(test::hemisphere(4)), "-c", "-n", "3", "-o", "out"});
+    const RunResult r = run({"-f", mesh(shapes::hemisphere(4)), "-c", "-n", "3", "-o", "out"});
     ASSERT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(lines(readText(dir.file("out/hist.txt"))).size(), 3u);
     const std::vector<float> jmapt = readFloats(dir.file("out/jmapt.img"));
@@ -158,7 +158,7 @@ TEST_F(Cli, OpenSurfaceRunsEndToEnd) {
 
 TEST_F(Cli, ShippedExampleIsTheGeneratorsOutput) {
     EXPECT_EQ(readText(SHAPESCALE_SOURCE_DIR "/examples/dumbbell.off"),
-              test::toOff(test::dumbbell(96, 96)));
+              shapes::toOff(shapes::dumbbell(96, 96)));
 }
 
 // ---- result files ----
@@ -167,7 +167,7 @@ TEST_F(Cli, ThreeRadiiWriteTheirVolumesHistogramAndInfo) {
     // An existing directory is reused and its files are replaced.
     ASSERT_EQ(mkdir(dir.file("out").c_str(), 0775), 0);
     test::writeText(dir.file("out/hist.txt"), "old line\n");
-    const RunResult r = run({"-f", mesh(test::unitCube()), "-r", "0.1", "-s", "0.2", "-p", "0.1",
+    const RunResult r = run({"-f", mesh(shapes::unitCube()), "-r", "0.1", "-s", "0.2", "-p", "0.1",
                              "-g", "0.1", "-n", "3", "-o", "out"});
     ASSERT_EQ(r.status, 1) << r.err;
     std::vector<std::string> expected = pairs({"apt_0", "apt_1", "apt_2", "jmapt", "scale"});
@@ -212,7 +212,7 @@ TEST_F(Cli, ThreeRadiiWriteTheirVolumesHistogramAndInfo) {
 
 TEST_F(Cli, TensorsAddTheirVolumes) {
     const RunResult r =
-        run({"-f", mesh(test::unitCube()), "-r", "0.1", "-n", "3", "-t", "-o", "out"});
+        run({"-f", mesh(shapes::unitCube()), "-r", "0.1", "-n", "3", "-t", "-o", "out"});
     ASSERT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(lines(r.out).at(0).substr(lines(r.out).at(0).size() - 2), " 1");
     std::vector<std::string> expected =
@@ -229,7 +229,7 @@ TEST_F(Cli, TensorsAddTheirVolumes) {
 }
 
 TEST_F(Cli, NoRadiusWritesEmptyHistogramAndZeroVolumes) {
-    const RunResult r = run({"-f", mesh(test::unitCube()), "-r", "0.1", "-n", "-1", "-o", "out"});
+    const RunResult r = run({"-f", mesh(shapes::unitCube()), "-r", "0.1", "-n", "-1", "-o", "out"});
     ASSERT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(lines(r.out).size(), 1u);
     EXPECT_EQ(readText(dir.file("out/hist.txt")), "");
@@ -243,7 +243,7 @@ TEST_F(Cli, NoRadiusWritesEmptyHistogramAndZeroVolumes) {
 }
 
 TEST_F(Cli, RadiusCountZeroMeansEightRadii) {
-    const RunResult r = run({"-f", mesh(test::unitCube()), "-n", "0", "-o", "out"});
+    const RunResult r = run({"-f", mesh(shapes::unitCube()), "-n", "0", "-o", "out"});
     ASSERT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(lines(readText(dir.file("out/hist.txt"))).size(), 8u);
     EXPECT_TRUE(test::fileExists(dir.file("out/apt_7.img")));
@@ -252,7 +252,8 @@ TEST_F(Cli, RadiusCountZeroMeansEightRadii) {
 TEST_F(Cli, LongPathsAreKeptWhole) {
     const std::string sub = std::string(110, 'm');
     ASSERT_EQ(mkdir(dir.file(sub).c_str(), 0775), 0);
-    const std::string meshPath = mesh(test::unitCube(), sub + "/" + std::string(40, 'c') + ".off");
+    const std::string meshPath =
+        mesh(shapes::unitCube(), sub + "/" + std::string(40, 'c') + ".off");
     const std::string outDir = dir.file(std::string(130, 'o'));
     const RunResult r = run({"-f", meshPath, "-r", "0.1", "-n", "1", "-o", outDir});
     ASSERT_EQ(r.status, 1) << r.err;
@@ -266,8 +267,8 @@ TEST_F(Cli, LongPathsAreKeptWhole) {
 TEST_F(Cli, SphereCentreSeesTheWholeSphereAtItsOwnRadius) {
     // Radius 1 world unit = 10 voxels; radii 8 and 10 voxels; the ball filter
     // (kernel 0) at width 2.5 around the centre gathers the votes landing there.
-    const RunResult r = run({"-f", mesh(test::icosphere(5)), "-r", "0.1", "-s", "0.8", "-p", "0.2",
-                             "-g", "0.2", "-n", "2", "-k", "0", "-o", "out"});
+    const RunResult r = run({"-f", mesh(shapes::icosphere(5)), "-r", "0.1", "-s", "0.8", "-p",
+                             "0.2", "-g", "0.2", "-n", "2", "-k", "0", "-o", "out"});
     ASSERT_EQ(r.status, 1) << r.err;
     const std::vector<float> apt = readFloats(dir.file("out/apt_1.img"));
     const std::vector<float> scale = readFloats(dir.file("out/scale.img"));
@@ -292,7 +293,7 @@ TEST_F(Cli, SphereCentreSeesTheWholeSphereAtItsOwnRadius) {
 }
 
 TEST_F(Cli, EveryKernelChoiceAndBothSidesComplete) {
-    const std::string path = mesh(test::torus(1.0, 0.35, 48, 24));
+    const std::string path = mesh(shapes::torus(1.0, 0.35, 48, 24));
     for (const char* k : {"0", "1", "2"}) {
         const std::string out = std::string("out") + k;
         const RunResult r = run({"-f", path, "-k", k, "-n", "2", "-b", "-t", "-o", out});
@@ -315,7 +316,7 @@ TEST_F(Cli, FailuresEndWithOneLineAndStatus2BeforeAnyOutput) {
     PolyMesh flat;
     flat.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
     flat.faces = {{0, 1, 2}};
-    const std::string cube = mesh(test::unitCube());
+    const std::string cube = mesh(shapes::unitCube());
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -345,7 +346,7 @@ TEST_F(Cli, FailuresEndWithOneLineAndStatus2BeforeAnyOutput) {
 }
 
 TEST_F(Cli, ClockwiseMeshIsRefusedAfterItsSummaryLine) {
-    const std::string path = mesh(test::flipped(test::unitCube()));
+    const std::string path = mesh(shapes::flipped(shapes::unitCube()));
     const RunResult r = run({"-f", path, "-o", "out"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, path + " -1 -0.024814 -0.049628 -0.024814 -0.024814 -0.024814 0\n");
@@ -362,7 +363,7 @@ TEST_F(Cli, ClockwiseMeshIsRefusedAfterItsSummaryLine) {
 }
 
 TEST_F(Cli, InvalidLengthsAreRefusedBeforeAnyOutput) {
-    const std::string path = mesh(test::unitCube());
+    const std::string path = mesh(shapes::unitCube());
     const std::vector<std::vector<std::string>> cases = {
         {"-g", "-1"},  {"-r", "-0.1"}, {"-s", "-0.5"},
         {"-r", "nan"}, {"-p", "inf"},  {"-s", "0.1", "-p", "-0.05", "-n", "3"}};
@@ -381,7 +382,7 @@ TEST_F(Cli, GridLargerThanTheMemoryIsRefusedBeforeAllocating) {
     const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGE_SIZE);
     if (static_cast<double>(pages) * static_cast<double>(pageSize) > 100e9)
         GTEST_SKIP() << "this machine could hold the grid";
-    const RunResult r = run({"-f", mesh(test::unitCube()), "-r", "0.00083", "-t", "-o", "out"});
+    const RunResult r = run({"-f", mesh(shapes::unitCube()), "-r", "0.00083", "-t", "-o", "out"});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("1209 x 1209 x 1209 needs"), std::string::npos) << r.err;
     EXPECT_FALSE(test::fileExists(dir.file("out")));

@@ -5,40 +5,35 @@
 #include <cstdlib>
 #include <random>
 
-#include "driver/Vec3.hpp"
+#include "core/Vec3.hpp"
 #include "filters/BoxSphere.hpp"
 #include "filters/Gaussian.hpp"
-#include "mapt/MaptRun.hpp"
-#include "support/MeshBuilders.hpp"
-#include "voxel/Grid.hpp"
+#include "mapt/Filtering.hpp"
+#include "mapt/Maxima.hpp"
+#include "mapt/Voting.hpp"
+#include "shapes/Shapes.hpp"
+#include "voxel/GridSetup.hpp"
 
 namespace shapescale {
 namespace {
 
-using test::PolyMesh;
+using shapes::PolyMesh;
 
 // A run on an n^3 grid with origin 0 and voxel size h, volumes cleared.
 MaptRun emptyRun(int n, double h = 1.0, bool tensors = false) {
     MaptRun run;
     for (int a = 0; a < 3; ++a) {
-        run.dims[a] = n;
-        run.origin[a] = 0.0f;
-        run.voxelSize[a] = h;
+        run.grid.dims[a] = n;
+        run.grid.voxelSize[a] = h;
     }
     run.tensorsOn = tensors;
-    const std::size_t count = voxelCount(run.dims);
-    run.votes.assign(count, 0.0f);
-    run.apt.assign(count, 0.0f);
-    run.jmapt.assign(count, 0.0f);
-    run.scale.assign(count, 0.0f);
-    run.labels.assign(count, 0);
-    for (auto& t : run.tensor) t.assign(count, 0.0f);
-    for (auto& t : run.bestTensor) t.assign(count, 0.0f);
+    run.allocateVolumes();
+    run.labels.assign(run.voxels(), 0);
     return run;
 }
 
 TriMesh meshWithNormals(const PolyMesh& poly) {
-    TriMesh mesh = test::loadMesh(poly);
+    TriMesh mesh = shapes::loadMesh(poly);
     computeVertexNormals(mesh);
     return mesh;
 }
@@ -55,7 +50,7 @@ TEST(Smoothing, MovesHalfWayToTheNeighbourMeanFromTheOldPositions) {
     PolyMesh poly;
     poly.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
     poly.faces = {{0, 1, 2}, {0, 2, 1}};  // neighbours of 0: 1 and 2
-    TriMesh mesh = test::loadMesh(poly);
+    TriMesh mesh = shapes::loadMesh(poly);
     ASSERT_EQ(mesh.vertexNeighbours[0], (std::vector<int>{1, 2}));
     smoothVertices(mesh);
     EXPECT_FLOAT_EQ(mesh.vertices[0][0], 0.25f);
@@ -70,7 +65,7 @@ TEST(Smoothing, RepeatedNeighboursCountTwiceAndLoneVerticesStay) {
     PolyMesh poly;
     poly.vertices = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {9, 9, 9}};
     poly.faces = {{0, 1, 2}, {0, 1, 2}, {0, 2, 1}};  // 0 lists 1, 1, 2
-    TriMesh mesh = test::loadMesh(poly);
+    TriMesh mesh = shapes::loadMesh(poly);
     smoothVertices(mesh);
     // mean of (4,0), (4,0), (0,4) is (8/3, 4/3); half of it
     EXPECT_FLOAT_EQ(mesh.vertices[0][0], 4.0f / 3.0f);
@@ -79,7 +74,7 @@ TEST(Smoothing, RepeatedNeighboursCountTwiceAndLoneVerticesStay) {
 }
 
 TEST(Smoothing, MovesTheCallersVerticesThroughTheSharedTriples) {
-    TriMesh mesh = test::loadMesh(test::icosphere(1));
+    TriMesh mesh = shapes::loadMesh(shapes::icosphere(1));
     TriMesh copy = mesh;
     smoothVertices(copy);
     EXPECT_EQ(mesh.vertices[0][0], copy.vertices[0][0]);
@@ -103,7 +98,7 @@ TEST(Voting, OneVoxelTriangleHas26SamplesThatDepositItsArea) {
     const float share = 0.5f / 26.0f;
     double slice = 0;
     for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) slice += run.votes[voxelIndex(run.dims, x, y, 1)];
+        for (int x = 0; x < 8; ++x) slice += run.votes[voxelIndex(run.grid.dims, x, y, 1)];
     EXPECT_NEAR(slice / share, 26.0, 1e-3);  // float sums of 26 shares
     EXPECT_EQ(slice, total(run.votes));
 }
@@ -118,8 +113,8 @@ TEST(Voting, TheFirstSampleIsTheCentroid) {
         poly.faces = {{0, 1, 2}};
         std::srand(seed);
         voteSurface(run, meshWithNormals(poly), 1.5);
-        EXPECT_GT(run.votes[voxelIndex(run.dims, 4, 3, 3)], 0.0f);
-        EXPECT_EQ(total(run.votes), run.votes[voxelIndex(run.dims, 4, 3, 3)]);
+        EXPECT_GT(run.votes[voxelIndex(run.grid.dims, 4, 3, 3)], 0.0f);
+        EXPECT_EQ(total(run.votes), run.votes[voxelIndex(run.grid.dims, 4, 3, 3)]);
     }
 }
 
@@ -152,14 +147,15 @@ TEST(Voting, BoundsOfInnerAndOuterVotesAndTheOuterTensorWithoutArea) {
         run.blendNormals = false;
         run.bothSides = true;
         voteSurface(run, meshWithNormals(poly), radius);
-        const std::size_t inner = voxelIndex(run.dims, c.voted[0][0], c.voted[0][1], c.voted[0][2]);
+        const std::size_t inner =
+            voxelIndex(run.grid.dims, c.voted[0][0], c.voted[0][1], c.voted[0][2]);
         const float area = run.votes[inner];
         EXPECT_GT(area, 0.0f);
         EXPECT_FLOAT_EQ(static_cast<float>(total(run.votes)),
                         area * static_cast<float>(c.voted.size()));
         if (c.voted.size() == 2) {
             const std::size_t outer =
-                voxelIndex(run.dims, c.voted[1][0], c.voted[1][1], c.voted[1][2]);
+                voxelIndex(run.grid.dims, c.voted[1][0], c.voted[1][1], c.voted[1][2]);
             EXPECT_EQ(run.votes[outer], area);
             EXPECT_FLOAT_EQ(run.tensor[0][inner], area);  // n = (-1, 0, 0): xx times the area
             EXPECT_FLOAT_EQ(run.tensor[0][outer], 1.0f);  // 1 / sampleCount, no area
@@ -266,7 +262,7 @@ TEST(FilterChoice, KernelChoiceSelectsTheFilterAtAWidthProportionalToTheRadius) 
         run.votes = votes;
         run.startRadius = 2.0;
         run.sigma = 1.0;
-        run.kernelChoice = choice;
+        run.kernel = kernelChoiceFrom(choice);
         return run;
     };
     const double r = 5.0;  // width 2.5
@@ -277,17 +273,17 @@ TEST(FilterChoice, KernelChoiceSelectsTheFilterAtAWidthProportionalToTheRadius) 
         MaptRun run = runWith(choice);
         filterVotes(run, r);
         std::fill(expected.begin(), expected.end(), 0.0f);
-        filter3DNN(votes.data(), expected.data(), run.dims, 2.5f, 2);
+        filter3DNN(votes.data(), expected.data(), run.grid.dims, 2.5f, 2);
         EXPECT_EQ(run.apt, expected) << "choice " << choice;
     }
     MaptRun sphere = runWith(0.0f);
     filterVotes(sphere, r);
-    sphereFlt(votes.data(), expected.data(), sphere.dims, 2.5f);
+    sphereFlt(votes.data(), expected.data(), sphere.grid.dims, 2.5f);
     EXPECT_EQ(sphere.apt, expected);
 
     MaptRun both = runWith(2.0f);
     filterVotes(both, r);
-    filter3D(expected.data(), expected.data(), both.dims, 5.0f, 5);
+    filter3D(expected.data(), expected.data(), both.grid.dims, 5.0f, 5);
     EXPECT_EQ(both.apt, expected);
 }
 

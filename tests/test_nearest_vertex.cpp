@@ -6,17 +6,17 @@
 #include <limits>
 #include <vector>
 
-#include "driver/Error.hpp"
-#include "driver/TriMesh.hpp"
-#include "support/MeshBuilders.hpp"
+#include "core/Error.hpp"
+#include "mesh/TriMesh.hpp"
+#include "shapes/Shapes.hpp"
 #include "voxel/NearestVertex.hpp"
 
 namespace shapescale {
 namespace {
 
-using test::loadMesh;
+using shapes::loadMesh;
 
-TriMesh withNormals(const test::PolyMesh& poly) {
+TriMesh withNormals(const shapes::PolyMesh& poly) {
     TriMesh mesh = loadMesh(poly);
     computeVertexNormals(mesh);
     return mesh;
@@ -61,7 +61,7 @@ TEST(NearestVertex, TangentPlaneAndZeroNormalAreInside) {
                 return static_cast<float>(centreOf(origin[a], h, i));
             };
             auto layerOf = [](int i) { return 2 + (7 * i) % 20; };
-            test::PolyMesh poly{{{anchor[0], anchor[1], anchor[2]}}, {}};
+            shapes::PolyMesh poly{{{anchor[0], anchor[1], anchor[2]}}, {}};
             for (int i = 2; i < 40; ++i)
                 poly.vertices.push_back(
                     {centre(0, i), centre(1, 2 + i % 2), centre(2, layerOf(i))});
@@ -86,7 +86,7 @@ TEST(NearestVertex, SpheresMatchABruteForceOracleWithOneOrTwoThreads) {
     const float h = 0.1f;
     for (const bool open : {false, true}) {
         SCOPED_TRACE(open ? "hemisphere" : "icosphere");
-        const TriMesh mesh = withNormals(open ? test::hemisphere(3) : test::icosphere(3));
+        const TriMesh mesh = withNormals(open ? shapes::hemisphere(3) : shapes::icosphere(3));
         const int threads = omp_get_max_threads();
         omp_set_num_threads(1);
         const Volume serial(mesh, h);
@@ -139,7 +139,7 @@ TEST(NearestVertex, RefusesMeshesAndVoxelSizesItCannotLabel) {
     EXPECT_THROW(mesh2Volume(TriMesh{}, 1.0f, dims, origin), Error);  // no vertex
     EXPECT_THROW(mesh2Volume(loadMesh({{{0.0, 0.0, 0.0}}, {}}), 1.0f, dims, origin),
                  Error);  // no normals
-    EXPECT_THROW(mesh2Volume(withNormals(test::unitCube()), 0.0f, dims, origin), Error);
+    EXPECT_THROW(mesh2Volume(withNormals(shapes::unitCube()), 0.0f, dims, origin), Error);
 }
 
 }  // namespace

@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "driver/Error.hpp"
-#include "driver/OffLoader.hpp"
-#include "support/MeshBuilders.hpp"
+#include "core/Error.hpp"
+#include "mesh/OffReader.hpp"
+#include "shapes/Shapes.hpp"
 
 namespace shapescale {
 namespace {
 
-using test::loadOffText;
+using shapes::loadOffText;
 
 std::vector<Triangle> triangles(const TriMesh& mesh) {
     return {mesh.faces.begin(), mesh.faces.end()};
@@ -71,7 +71,7 @@ TEST(OffLoader, PolygonsAreSplitIntoFansAroundTheirFirstVertex) {
     EXPECT_EQ(mesh.vertexNeighbours[0], (std::vector<int>{1, 1, 1}));
     EXPECT_EQ(mesh.vertexNeighbours[2], (std::vector<int>{0, 0, 0}));
     EXPECT_TRUE(mesh.vertexNeighbours[3].empty());
-    EXPECT_EQ(test::loadMesh(test::quadCube()).faces.size(), 12u);
+    EXPECT_EQ(shapes::loadMesh(shapes::quadCube()).faces.size(), 12u);
 }
 
 TEST(OffLoader, FacesOfFewerThanThreeVerticesAreReportedAndSkipped) {
@@ -87,7 +87,7 @@ TEST(OffLoader, FacesOfFewerThanThreeVerticesAreReportedAndSkipped) {
 }
 
 TEST(OffLoader, ClosedMeshListsEachAdjacentVertexOnce) {
-    const TriMesh mesh = test::loadMesh(test::icosphere(2));
+    const TriMesh mesh = shapes::loadMesh(shapes::icosphere(2));
     std::vector<std::vector<int>> adjacent(mesh.vertices.size());
     for (const Triangle& t : mesh.faces)
         for (int k = 0; k < 3; ++k)

@@ -13,15 +13,15 @@
 #include <random>
 #include <set>
 
-#include "support/MeshBuilders.hpp"
+#include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
-#include "voxel/Grid.hpp"
+#include "voxel/GridSetup.hpp"
 
 namespace shapescale {
 namespace {
 
-using test::loadMesh;
-using test::PolyMesh;
+using shapes::loadMesh;
+using shapes::PolyMesh;
 using Voxel = std::array<int, 3>;
 
 bool within(const Voxel& v, const Voxel& lo, const Voxel& hi) {
@@ -47,7 +47,7 @@ struct Raster {
     std::set<Voxel> surface() const {
         std::set<Voxel> s;
         forEach([&](int x, int y, int z, unsigned char l) {
-            if (l == LABEL_SURFACE) s.insert({x, y, z});
+            if (l == RASTER_SURFACE) s.insert({x, y, z});
         });
         return s;
     }
@@ -61,7 +61,7 @@ void expectOutsideIsTheFlood(const Raster& r) {
     auto push = [&](int x, int y, int z) {
         if (!within({x, y, z}, {0, 0, 0}, {n[0] - 1, n[1] - 1, n[2] - 1})) return;
         const std::size_t i = voxelIndex(n, std::size_t(x), std::size_t(y), std::size_t(z));
-        if (reached[i] || r.labels[i] == LABEL_SURFACE) return;
+        if (reached[i] || r.labels[i] == RASTER_SURFACE) return;
         reached[i] = true;
         stack.push_back({x, y, z});
     };
@@ -114,20 +114,20 @@ TEST_F(RasterizerTest, MeshWithoutTrianglesIsAllOutside) {
 // Box [-1,1] x [-1,2] x [-1,1.5] at h = 0.5: faces on the grid planes 2 and
 // 6 (x), 2 and 8 (y), 2 and 7 (z); the walks overshoot towards + by one voxel at most.
 TEST_F(RasterizerTest, AlignedBoxHasInsideSurfaceAndOutsideLayers) {
-    const Raster r = run(test::box({-1, -1, -1}, {1, 2, 1.5}), 0.5f);
+    const Raster r = run(shapes::box({-1, -1, -1}, {1, 2, 1.5}), 0.5f);
     ASSERT_EQ(std::vector<int>(r.dims, r.dims + 3), (std::vector<int>{9, 11, 10}));
     r.forEach([&](int x, int y, int z, unsigned char label) {
         const Voxel v = {x, y, z};
         if (!within(v, {2, 2, 2}, {7, 9, 8}))
             EXPECT_EQ(label, LABEL_OUTSIDE) << x << "," << y << "," << z;
         else if (!within(v, {2, 2, 2}, {6, 8, 7}))
-            EXPECT_NE(label, LABEL_INSIDE) << x << "," << y << "," << z;
+            EXPECT_NE(label, RASTER_INSIDE) << x << "," << y << "," << z;
         else
-            EXPECT_EQ(label, within(v, {3, 3, 3}, {5, 7, 6}) ? LABEL_INSIDE : LABEL_SURFACE)
+            EXPECT_EQ(label, within(v, {3, 3, 3}, {5, 7, 6}) ? RASTER_INSIDE : RASTER_SURFACE)
                 << x << "," << y << "," << z;
     });
     // The fan line (2,2,2) -> (2,8,2) has length 6; its last step marks 7, past the box.
-    EXPECT_EQ(r.at(2, 9, 2), LABEL_SURFACE);
+    EXPECT_EQ(r.at(2, 9, 2), RASTER_SURFACE);
 }
 
 // 6 x 6 x 3 cells of 6 units, the solid ones closed boxes; the empty ones are a channel
@@ -143,28 +143,28 @@ TEST_F(RasterizerTest, CavityBehindBentChannelIsFloodedFromOutside) {
     PolyMesh block;
     for (const auto& [i, j, k] : cells)
         if (empty.count({i, j, k}) == 0)
-            block = test::merged(block, test::box({6.0 * i, 6.0 * j, 6.0 * k},
-                                                  {6.0 * i + 6, 6.0 * j + 6, 6.0 * k + 6}));
+            block = shapes::merged(block, shapes::box({6.0 * i, 6.0 * j, 6.0 * k},
+                                                      {6.0 * i + 6, 6.0 * j + 6, 6.0 * k + 6}));
     const Raster r = run(block, 1.0f);
     for (const auto& [i, j, k] : cells)
         EXPECT_EQ(r.at(6 * i + 5, 6 * j + 5, 6 * k + 5),
-                  empty.count({i, j, k}) ? LABEL_OUTSIDE : LABEL_INSIDE)
+                  empty.count({i, j, k}) ? LABEL_OUTSIDE : RASTER_INSIDE)
             << "cell " << i << "," << j << "," << k;
 }
 
 // Outer box [-3,3]^3, inner [-1,1]^3 at h = 0.5: grid planes 2 and 14, 6 and 10.
 TEST_F(RasterizerTest, NestedSurfacesEncloseShellAndCoreWhateverTheirOrientation) {
-    const PolyMesh outer = test::box({-3, -3, -3}, {3, 3, 3});
-    const PolyMesh inner = test::box({-1, -1, -1}, {1, 1, 1});
+    const PolyMesh outer = shapes::box({-3, -3, -3}, {3, 3, 3});
+    const PolyMesh inner = shapes::box({-1, -1, -1}, {1, 1, 1});
     for (const bool flipOuter : {false, true}) {
         for (const bool flipInner : {false, true}) {
             SCOPED_TRACE(::testing::Message()
                          << "flip outer " << flipOuter << ", inner " << flipInner);
-            const Raster r = run(test::merged(flipOuter ? test::flipped(outer) : outer,
-                                              flipInner ? test::flipped(inner) : inner),
+            const Raster r = run(shapes::merged(flipOuter ? shapes::flipped(outer) : outer,
+                                                flipInner ? shapes::flipped(inner) : inner),
                                  0.5f);
-            EXPECT_EQ(r.at(4, 4, 4), LABEL_INSIDE) << "shell";
-            EXPECT_EQ(r.at(8, 8, 8), LABEL_INSIDE) << "core";
+            EXPECT_EQ(r.at(4, 4, 4), RASTER_INSIDE) << "shell";
+            EXPECT_EQ(r.at(8, 8, 8), RASTER_INSIDE) << "core";
         }
     }
 }
@@ -208,7 +208,7 @@ TEST_F(RasterizerTest, DiagonalWalkMarksBothBlocksOfEachCrossing) {
 }
 
 TEST_F(RasterizerTest, OccupancyFileFailuresWarnAndKeepTheLabels) {
-    const TriMesh mesh = loadMesh(test::icosphere(2));
+    const TriMesh mesh = loadMesh(shapes::icosphere(2));
     const Raster reference = run(mesh, 0.1f);
     auto expectWarning = [&](const std::string& path, const std::string& what, int error) {
         Raster r;
@@ -240,8 +240,8 @@ TEST_F(RasterizerTest, ClosedMeshesWhateverTheTriangleOrderAndThreadCount) {
         float h;
         std::array<float, 3> inside, outside;  // world points known on either side
     } shapes[] = {
-        {"icosphere", test::icosphere(3, 1.0), 0.04f, {0, 0, 0}, {0.95f, 0.95f, 0.95f}},
-        {"torus", test::torus(2, 0.7, 48, 24), 0.08f, {2, 0, 0}, {0, 0, 0}},
+        {"icosphere", shapes::icosphere(3, 1.0), 0.04f, {0, 0, 0}, {0.95f, 0.95f, 0.95f}},
+        {"torus", shapes::torus(2, 0.7, 48, 24), 0.08f, {2, 0, 0}, {0, 0, 0}},
     };
     for (const auto& s : shapes) {
         SCOPED_TRACE(s.what);
@@ -261,9 +261,9 @@ TEST_F(RasterizerTest, ClosedMeshesWhateverTheTriangleOrderAndThreadCount) {
             return r.at(v[0], v[1], v[2]);
         };
         std::size_t unmarked = 0;
-        for (const auto& p : mesh.vertices) unmarked += labelAt(p.data()) != LABEL_SURFACE;
+        for (const auto& p : mesh.vertices) unmarked += labelAt(p.data()) != RASTER_SURFACE;
         EXPECT_EQ(unmarked, 0u) << "voxels holding a vertex that are not surface";
-        EXPECT_EQ(labelAt(s.inside.data()), LABEL_INSIDE);
+        EXPECT_EQ(labelAt(s.inside.data()), RASTER_INSIDE);
         EXPECT_EQ(labelAt(s.outside.data()), LABEL_OUTSIDE);
     }
 }

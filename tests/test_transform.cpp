@@ -4,9 +4,9 @@
 #include <cmath>
 #include <string>
 
-#include "driver/Error.hpp"
+#include "core/Error.hpp"
 #include "mapt/Transform.hpp"
-#include "support/MeshBuilders.hpp"
+#include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 
 namespace shapescale {
@@ -17,7 +17,7 @@ using test::readText;
 using test::TempDir;
 
 TriMesh cube(double size = 1.0) {
-    TriMesh mesh = test::loadMesh(test::box({0, 0, 0}, {size, size, size}));
+    TriMesh mesh = shapes::loadMesh(shapes::box({0, 0, 0}, {size, size, size}));
     computeVertexNormals(mesh);
     return mesh;
 }
@@ -71,7 +71,7 @@ TEST(Transform, RadiiAreConvertedToVoxelUnits) {
 
 TEST(Transform, SmoothingMovesTheCallersVertices) {
     TempDir dir;
-    TriMesh mesh = test::loadMesh(test::icosphere(2));
+    TriMesh mesh = shapes::loadMesh(shapes::icosphere(2));
     computeVertexNormals(mesh);
     const Vec3f before = mesh.vertices[5];
     transform(mesh, 0.1, 0.2, 1, 0.1, 0.1, dir.file("one"));

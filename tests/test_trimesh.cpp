@@ -4,18 +4,18 @@
 #include <tuple>
 #include <vector>
 
-#include "driver/TriMesh.hpp"
-#include "support/MeshBuilders.hpp"
+#include "mesh/TriMesh.hpp"
+#include "shapes/Shapes.hpp"
 
 namespace shapescale {
 namespace {
 
-using test::loadMesh;
+using shapes::loadMesh;
 
 TEST(TriMesh, CopiesShareTheTriplesButNotTheNeighbourLists) {
     TriMesh copy;
     {
-        TriMesh mesh = loadMesh(test::unitCube());
+        TriMesh mesh = loadMesh(shapes::unitCube());
         computeVertexNormals(mesh);
         copy = mesh;
         copy.vertices[3][0] = 42.0f;
@@ -31,7 +31,7 @@ TEST(TriMesh, CopiesShareTheTriplesButNotTheNeighbourLists) {
 }
 
 TEST(VertexNormals, UnitCubeOutwardThenRefreshedAfterMirroring) {
-    TriMesh mesh = loadMesh(test::unitCube());
+    TriMesh mesh = loadMesh(shapes::unitCube());
     computeVertexNormals(mesh);
     ASSERT_EQ(mesh.vertexNormals.size(), 8u);
     for (std::size_t i = 0; i < 8; ++i) {
@@ -50,7 +50,7 @@ TEST(VertexNormals, UnitCubeOutwardThenRefreshedAfterMirroring) {
 TEST(VertexNormals, AreaWeightedOrZero) {
     // At vertex 0, unnormalised face normals (0, 0, 4) (area 2) and (0, -1, 0) (area 0.5);
     // the two faces on 5, 6, 7 cancel; vertex 8 is in no face.
-    test::PolyMesh m;
+    shapes::PolyMesh m;
     m.vertices = {{0, 0, 0}, {2, 0, 0}, {0, 2, 0}, {1, 0, 0}, {0, 0, 1},
                   {3, 0, 0}, {4, 0, 0}, {3, 1, 0}, {5, 5, 5}};
     m.faces = {{0, 1, 2}, {0, 3, 4}, {5, 6, 7}, {5, 7, 6}};
@@ -65,13 +65,13 @@ TEST(VertexNormals, AreaWeightedOrZero) {
 }
 
 TEST(MeshMeasures, SignedVolumeAndAreaSum) {
-    const MeshMeasures cube = measureMesh(loadMesh(test::unitCube()));
-    const MeshMeasures flipped = measureMesh(loadMesh(test::flipped(test::unitCube())));
-    const MeshMeasures none = measureMesh(test::loadOffText("OFF\n1 0 0\n1 2 3\n"));
+    const MeshMeasures cube = measureMesh(loadMesh(shapes::unitCube()));
+    const MeshMeasures flipped = measureMesh(loadMesh(shapes::flipped(shapes::unitCube())));
+    const MeshMeasures none = measureMesh(shapes::loadOffText("OFF\n1 0 0\n1 2 3\n"));
     EXPECT_EQ(std::tuple(cube.volume, cube.areaSum), std::tuple(1.0f, 12.0));  // area sum: twice 6
     EXPECT_EQ(std::tuple(flipped.volume, flipped.areaSum), std::tuple(-1.0f, 12.0));
     EXPECT_EQ(std::tuple(none.volume, none.areaSum), std::tuple(0.0f, 0.0));
-    const MeshMeasures m = measureMesh(loadMesh(test::icosphere(4, 2.0, {1, -3, 0.5})));
+    const MeshMeasures m = measureMesh(loadMesh(shapes::icosphere(4, 2.0, {1, -3, 0.5})));
     const double ball = 4.0 / 3.0 * M_PI * 8.0;
     EXPECT_NEAR(m.volume, ball, 0.01 * ball);  // polyhedron inside the sphere
     EXPECT_LT(m.volume, ball);

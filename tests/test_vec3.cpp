@@ -3,7 +3,7 @@
 #include <array>
 #include <cmath>
 
-#include "driver/Vec3.hpp"
+#include "core/Vec3.hpp"
 
 namespace shapescale {
 namespace {

@@ -1,24 +1,17 @@
 #include "driver/Driver.hpp"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <memory>
 
-#include "driver/Error.hpp"
-#include "driver/OffLoader.hpp"
-#include "driver/Vec3.hpp"
+#include "core/Error.hpp"
+#include "core/Vec3.hpp"
 #include "mapt/Transform.hpp"
+#include "mesh/MeshReader.hpp"
 
 namespace shapescale {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using InputFile = std::unique_ptr<std::FILE, FileCloser>;
 
 float baseScaleOf(const MeshMeasures& measures, bool closedMesh) {
     if (closedMesh) {
@@ -31,18 +24,30 @@ float baseScaleOf(const MeshMeasures& measures, bool closedMesh) {
 }
 
 TriMesh loadMeshFile(const std::string& path) {
-    errno = 0;
-    InputFile file(std::fopen(path.c_str(), "r"));
-    if (!file) {
-        const int reason = errno;
-        // The historical message on standard output, then the reason.
+    try {
+        return readMesh(path);
+    } catch (const MeshFileNotFound&) {
+        // The specified line on standard output, before the error line.
         std::printf("file not found\n");
         std::fflush(stdout);
-        throw Error("cannot open mesh " + path + ": " + systemReason(reason));
+        throw;
     }
-    TriMesh mesh = loadOffMesh(file.get(), path);
-    if (mesh.vertices.empty()) throw Error(path + ": the mesh has no vertex");
-    return mesh;
+}
+
+TransformSettings transformSettings(const Options& options, const RunSettings& s) {
+    TransformSettings t;
+    t.gridResolution = s.gridResolution;
+    t.startRadius = s.startRadius;
+    t.radiusCount = s.radiusCount;
+    t.radiusStep = s.radiusStep;
+    t.sigma = s.sigma;
+    t.kernel = kernelChoiceFrom(static_cast<float>(options.kernelChoice));
+    t.voxeliser = options.closedMesh != 0 ? Voxeliser::closedMesh : Voxeliser::nearestVertex;
+    t.tensorsOn = options.tensorsOn != 0;
+    t.bothSides = options.bothSides != 0;
+    t.blendNormals = true;
+    t.outDir = options.outDir;
+    return t;
 }
 
 }  // namespace
@@ -59,7 +64,7 @@ RunSettings deriveSettings(const Options& options, const MeshMeasures& measures)
     return s;
 }
 
-int runShapescale(int argc, char** argv) {
+int runCommandLine(int argc, char** argv) {
     Options options;
     const ParseOutcome outcome = parseOptions(argc, argv, options);
     if (outcome != ParseOutcome::ok) {
@@ -78,14 +83,13 @@ int runShapescale(int argc, char** argv) {
     std::fflush(stdout);
 
     computeVertexNormals(mesh);
-    computeMAPTfromTrimesh(mesh, s.gridResolution, s.startRadius, s.radiusCount, s.radiusStep,
-                           s.sigma, static_cast<float>(options.kernelChoice), options.closedMesh,
-                           options.tensorsOn, options.bothSides, options.outDir.c_str(), 1);
+    runTransform(mesh, transformSettings(options, s));
 
     const double seconds = static_cast<double>(std::clock() - start) / 1000000.0;
     std::fprintf(stderr, "Time elapsed: %g sec.\n", seconds);
     std::fflush(stderr);
-    // A completed run ends with status 1; batch scripts in use test for it.
+    // A completed run ends with status 1, as specified: batch scripts written
+    // for this tool test for that status.
     return 1;
 }
 

@@ -2,7 +2,7 @@
 // The run driver: options, mesh, derived defaults, the transform, timing.
 
 #include "driver/Options.hpp"
-#include "driver/TriMesh.hpp"
+#include "mesh/TriMesh.hpp"
 
 namespace shapescale {
 
@@ -25,6 +25,6 @@ RunSettings deriveSettings(const Options& options, const MeshMeasures& measures)
 /// The whole program: returns the exit status (1 after usage texts and after
 /// a completed run). Throws Error for every other failure; main turns it into
 /// a message and status 2.
-int runShapescale(int argc, char** argv);
+int runCommandLine(int argc, char** argv);
 
 }  // namespace shapescale

@@ -4,12 +4,12 @@
 #include <exception>
 #include <new>
 
+#include "core/Error.hpp"
 #include "driver/Driver.hpp"
-#include "driver/Error.hpp"
 
 int main(int argc, char** argv) {
     try {
-        return shapescale::runShapescale(argc, argv);
+        return shapescale::runCommandLine(argc, argv);
     } catch (const shapescale::Error& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "shapescale: %s\n", e.what());

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/VolumeLayout.hpp"
+#include "core/Grid.hpp"
 
 namespace shapescale {
 
@@ -21,8 +21,8 @@ struct BoxWindow {
 // Interior positions along an axis of extent n and their windows. All in
 // single precision, as the results depend on it: c runs from trunc(r) while
 // float(c) < n - r, lo = trunc(c - r), hi = trunc(c + r). For a whole r the
-// window is c - r ... c + r - 1, 2r positions and not 2r + 1; kept so, since
-// earlier results rely on it.
+// window is c - r ... c + r - 1, 2r positions and not 2r + 1: the specified
+// window, on which the tensor volumes depend.
 std::vector<BoxWindow> interiorWindows(int n, float r) {
     std::vector<BoxWindow> windows;
     const float limit = static_cast<float>(n) - r;
@@ -54,7 +54,7 @@ void sphereFlt(const float* in, float* out, const int* dims, float r) {
     const int ny = dims[1];
     const int nz = dims[2];
     // Offsets run from trunc(-r) = -R to R - 1: one longer on the negative side.
-    // Deliberate; earlier results rely on this asymmetric ball. r < 1 has none.
+    // Deliberate: the specified ball, which the APT values depend on. r < 1 has none.
     const int maxExtent = std::max({nx, ny, nz});
     int R = 0;
     if (r >= 1.0f) R = r < static_cast<float>(maxExtent) ? static_cast<int>(r) : maxExtent;

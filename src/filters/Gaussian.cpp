@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "driver/VolumeLayout.hpp"
+#include "core/Grid.hpp"
 
 namespace shapescale {
 
@@ -45,7 +45,7 @@ void convolveAlongAxis(const float* in, const int* dims, const FILTER* f, float*
     const int m = f->size;
     // Only m <= p <= n - m - 1 is written, one position short of the kernel's
     // reach at each end; the bands outside keep what `out` held. Deliberate:
-    // earlier results were computed with these bands.
+    // the specified pass; the APT values near the grid's faces depend on it.
     if (n - m <= m) return;
     int lo[3] = {0, 0, 0};
     int hi[3] = {dims[0], dims[1], dims[2]};

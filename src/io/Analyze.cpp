@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-#include "driver/Error.hpp"
+#include "core/Error.hpp"
 #include "io/OutputFile.hpp"
 
 namespace shapescale {
@@ -31,9 +31,9 @@ void putFloat(unsigned char* at, float value) {
     putInt32(at, std::bit_cast<std::int32_t>(value));
 }
 
-// Field values as this tool has always written them; session_error 16384,
-// hkey_un0 'r' and unused1 1 differ from most writers and are kept so that
-// files stay byte-identical to earlier results.
+// The specified field values. session_error 16384, hkey_un0 'r' and unused1 1
+// differ from most writers on purpose: the headers are specified byte for
+// byte, and readers of the format ignore these fields.
 void buildHeader(unsigned char* h, const double* voxelSize, const int* dims) {
     std::memset(h, 0, HEADER_BYTES);
     putInt32(h + 0, static_cast<std::int32_t>(HEADER_BYTES));  // sizeof_hdr

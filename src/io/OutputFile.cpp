@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdarg>
 
-#include "driver/Error.hpp"
+#include "core/Error.hpp"
 
 namespace shapescale {
 

@@ -86,7 +86,8 @@ int KDTree::build_recursively(const std::vector<std::vector<int> >& rank, std::v
 
     // Small subsets are heap-sorted by coordinate; large ones are read off the
     // rank table. The two ways order equal coordinates differently, and the
-    // threshold is part of the tree's shape, so it is kept as it is.
+    // threshold is part of the tree's shape, which decides the nearest-vertex
+    // labels on ties: the specified rule, kept exactly.
     const double dn = static_cast<double>(n);
     const auto& axis_rank = rank[static_cast<std::size_t>(axis)];
     if (static_cast<double>(point_count) > dn * std::log(dn)) {

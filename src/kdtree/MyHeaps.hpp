@@ -79,7 +79,8 @@ class IndexedHeap {
     /// to position -1 and the moved entries keep their positions up to date.
     /// @throw HeapEmptyException* (owned by the catcher) when the heap is empty
     void pop() {
-        // Thrown as a pointer, as the callers of this heap have always caught it.
+        // Thrown as a pointer: the specified interface, whose handlers catch
+        // HeapEmptyException* and own the object.
         if (heap.empty()) throw new HeapEmptyException("heap underflow");
         if (tracks_positions) position_of[static_cast<std::size_t>(heap.front().index)] = -1;
         heap.front() = heap.back();
@@ -108,7 +109,8 @@ class IndexedHeap {
     /// Exchanges the entries at two positions (both in 0 .. size - 1).
     void swap(int pos1, int pos2) {
         // clang-format off
-        // Assertion texts kept verbatim so that a broken heap reports as it always has.
+        // The specified assertion texts, so that a broken heap reports in the words
+        // its maintainers search for.
         assert(!heap.empty());
         assert(pos1>=0 && pos1<(int)heap.size());
         assert(pos2>=0 && pos2<(int)heap.size());

@@ -1,44 +1,8 @@
-#include <algorithm>
-#include <cmath>
+#include "mapt/Maxima.hpp"
 
-#include "driver/Vec3.hpp"
-#include "filters/BoxSphere.hpp"
-#include "filters/Gaussian.hpp"
-#include "mapt/MaptRun.hpp"
-#include "voxel/Grid.hpp"
+#include "core/Vec3.hpp"
 
 namespace shapescale {
-
-namespace {
-
-// trunc(width) as a kernel size. A kernel longer than half the largest extent
-// leaves every line untouched whatever its exact length, so capping the size
-// there changes nothing and keeps huge widths from overflowing an int.
-int kernelSize(float width, const int* dims) {
-    const int cap = std::max({dims[0], dims[1], dims[2]});
-    if (!(width < static_cast<float>(cap))) return width >= 0.0f ? cap : 0;
-    return static_cast<int>(width);
-}
-
-}  // namespace
-
-void filterVotes(MaptRun& run, double r) {
-    // The width grows in proportion to the radius.
-    const float width = static_cast<float>((r / run.startRadius) * run.sigma);
-    if (run.kernelChoice == 0.0f) {
-        sphereFlt(run.votes.data(), run.apt.data(), run.dims, width);
-    } else if (run.kernelChoice == 2.0f) {
-        sphereFlt(run.votes.data(), run.apt.data(), run.dims, width);
-        const float gaussWidth = 2.0f * width;
-        filter3D(run.apt.data(), run.apt.data(), run.dims, gaussWidth,
-                 kernelSize(gaussWidth, run.dims));
-    } else {
-        filter3DNN(run.votes.data(), run.apt.data(), run.dims, width, kernelSize(width, run.dims));
-    }
-    if (run.tensorsOn) {
-        for (auto& t : run.tensor) boxFlt(t.data(), t.data(), run.dims, width);
-    }
-}
 
 int histogramBin(float a) {
     if (!(a >= 0.0f && a < 1.0f)) return -1;
@@ -52,7 +16,8 @@ int histogramBin(float a) {
 
 void updateMaxima(MaptRun& run, double r) {
     run.histogram.fill(0);
-    const double h = run.voxelSize[0];
+    run.atLeastOne = 0;
+    const double h = run.grid.h();
     // Area of the sphere of radius r*h in world units, the unit of the votes.
     const double normaliser = r * FOUR_PI * h * r * h;
     const float radiusF = static_cast<float>(r);
@@ -68,7 +33,10 @@ void updateMaxima(MaptRun& run, double r) {
         }
         if (run.labels[i] != LABEL_OUTSIDE) {
             const int b = histogramBin(a);
-            if (b >= 0) ++run.histogram[static_cast<std::size_t>(b)];
+            if (b >= 0)
+                ++run.histogram[static_cast<std::size_t>(b)];
+            else if (a >= 1.0f)
+                ++run.atLeastOne;
         }
     }
 }

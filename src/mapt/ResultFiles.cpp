@@ -1,9 +1,10 @@
+#include "mapt/ResultFiles.hpp"
+
 #include <cinttypes>
 #include <cstdio>
 #include <string>
 
 #include "io/Analyze.hpp"
-#include "mapt/MaptRun.hpp"
 
 namespace shapescale {
 
@@ -12,7 +13,7 @@ namespace {
 const char* const TENSOR_NAMES[TENSOR_COMPONENTS] = {"vxx", "vxy", "vxz", "vyy", "vyz", "vzz"};
 
 void saveVolume(const MaptRun& run, const std::string& name, const std::vector<float>& volume) {
-    saveAnalyze(run.outputPath(name), volume.data(), run.voxelSize, run.dims);
+    saveAnalyze(run.outputPath(name), volume.data(), run.grid.voxelSize, run.grid.dims);
 }
 
 }  // namespace
@@ -39,12 +40,12 @@ void writeFinalResults(const MaptRun& run) {
     saveVolume(run, "jmapt", run.jmapt);
     saveVolume(run, "scale", run.scale);
 
-    const double h = run.voxelSize[0];
+    const double h = run.grid.h();
     OutputFile info(run.outputPath("info.txt"));
     info.print("%f %f\n", run.startRadius * h, run.radiusStep * h);
-    info.print("%f %f %f \n", static_cast<double>(run.origin[0]),
-               static_cast<double>(run.origin[1]), static_cast<double>(run.origin[2]));
-    info.print("%f %f %f \n", run.voxelSize[0], run.voxelSize[1], run.voxelSize[2]);
+    info.print("%f %f %f \n", static_cast<double>(run.grid.origin[0]),
+               static_cast<double>(run.grid.origin[1]), static_cast<double>(run.grid.origin[2]));
+    info.print("%f %f %f \n", run.grid.voxelSize[0], run.grid.voxelSize[1], run.grid.voxelSize[2]);
     info.close();
 
     if (run.tensorsOn)

@@ -3,23 +3,31 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 
-#include "driver/Error.hpp"
+#include "core/Error.hpp"
 #include "io/Analyze.hpp"
+#include "mapt/Filtering.hpp"
 #include "mapt/MaptRun.hpp"
-#include "voxel/Grid.hpp"
+#include "mapt/Maxima.hpp"
+#include "mapt/ResultFiles.hpp"
+#include "mapt/Voting.hpp"
+#include "voxel/GridSetup.hpp"
 #include "voxel/NearestVertex.hpp"
 #include "voxel/Rasterizer.hpp"
 
 namespace shapescale {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 std::string number(double value) {
     char text[64];
@@ -110,96 +118,163 @@ void preliminaryGrid(const TriMesh& mesh, double h, int& nx, float& originX) {
     nx = extent < 2147483000.0 ? static_cast<int>(extent) + 3 : INT32_MAX;
 }
 
-void allocateVolumes(MaptRun& run) {
-    const std::size_t n = voxelCount(run.dims);
-    run.votes.assign(n, 0.0f);
-    run.apt.assign(n, 0.0f);
-    run.jmapt.assign(n, 0.0f);
-    run.scale.assign(n, 0.0f);
-    if (run.tensorsOn) {
-        for (auto& t : run.tensor) t.assign(n, 0.0f);
-        for (auto& t : run.bestTensor) t.assign(n, 0.0f);
-    }
+// Settings in voxel units after the derivations, checked before any output
+// exists: a failure here leaves nothing on disk.
+void resolveSettings(MaptRun& run, const TriMesh& mesh, const TransformSettings& settings) {
+    checkLength("starting radius", settings.startRadius);
+    checkLength("radius step", settings.radiusStep);
+    checkLength("sigma", settings.sigma);
+    const double h = deriveGridResolution(mesh, settings.gridResolution);
+    for (double& size : run.grid.voxelSize) size = h;
+    run.startRadius = settings.startRadius / h;
+    run.radiusStep = settings.radiusStep / h;
+    // A negative sigma is left undivided; it is refused just below.
+    run.sigma = settings.sigma > 0.0 ? settings.sigma / h : settings.sigma;
+    if (run.startRadius == 0.0) run.startRadius = 1.0;
+    if (run.radiusStep == 0.0) run.radiusStep = 3.0;
+    if (run.sigma == 0.0) run.sigma = 3.0;
+    if (run.sigma < 0.0)
+        throw Error("sigma " + number(settings.sigma) + " is negative" + CLOCKWISE_HINT);
+    checkRadii(run, settings.radiusCount, h);
+    run.kernel = settings.kernel;
+    run.tensorsOn = settings.tensorsOn;
+    run.bothSides = settings.bothSides;
+    run.blendNormals = settings.blendNormals;
+    run.outDir = settings.outDir;
+}
+
+std::vector<unsigned char> voxelise(const TriMesh& mesh, const TransformSettings& settings,
+                                    Grid& grid) {
+    const float hFloat = static_cast<float>(grid.h());
+    if (settings.voxeliser == Voxeliser::closedMesh)
+        return rasterizeClosedMesh(mesh, hFloat, grid.dims, grid.origin, settings.occupancyPath);
+    int nx = 0;
+    float originX = 0.0f;
+    preliminaryGrid(mesh, grid.h(), nx, originX);
+    // The specified line: no separator between the text, nx and the origin.
+    std::fprintf(stderr, "mesh non chiusa%d%g\n", nx, static_cast<double>(originX));
+    std::fflush(stderr);
+    return mesh2Volume(mesh, hFloat, grid.dims, grid.origin);
+}
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 }  // namespace
 
-std::vector<float> computeMAPTfromTrimesh(TriMesh mesh, double h, double startRadius,
-                                          int radiusCount, double radiusStep, double sigma,
-                                          float kernelChoice, int closedMesh, int tensorsOn,
-                                          int bothSides, const char* outDir, int blendNormals) {
+KernelChoice kernelChoiceFrom(float value) {
+    if (value == 0.0f) return KernelChoice::ballSum;
+    if (value == 2.0f) return KernelChoice::ballSumThenGaussian;
+    return KernelChoice::rawGaussian;
+}
+
+void MaptRun::allocateVolumes() {
+    const std::size_t n = voxels();
+    votes.assign(n, 0.0f);
+    apt.assign(n, 0.0f);
+    jmapt.assign(n, 0.0f);
+    scale.assign(n, 0.0f);
+    if (tensorsOn) {
+        for (auto& t : tensor) t.assign(n, 0.0f);
+        for (auto& t : bestTensor) t.assign(n, 0.0f);
+    }
+}
+
+std::vector<float> runTransform(TriMesh mesh, const TransformSettings& settings,
+                                RunObserver* observer) {
+    RunObserver silent;
+    RunObserver& watch = observer != nullptr ? *observer : silent;
+    std::fprintf(stderr, "in=%d\n", settings.voxeliser == Voxeliser::closedMesh ? 1 : 0);
+    std::fflush(stderr);
+    std::fprintf(stderr, "both=%d\n", settings.bothSides ? 1 : 0);
+    std::fflush(stderr);
+    // Seeded with the time unless a seed is given: two such runs on the same
+    // input differ slightly.
+    std::srand(settings.seeded ? settings.seed : static_cast<unsigned>(std::time(nullptr)));
+
     MaptRun run;
-    run.outDir = outDir != nullptr ? outDir : ".";
-    run.kernelChoice = kernelChoice;
-    run.tensorsOn = tensorsOn != 0;
-    run.bothSides = bothSides != 0;
-    run.blendNormals = blendNormals != 0;
-
-    std::fprintf(stderr, "in=%d\n", closedMesh);
-    std::fflush(stderr);
-    std::fprintf(stderr, "both=%d\n", bothSides);
-    std::fflush(stderr);
-    // Seeded with the time: two runs on the same input differ slightly.
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
-
-    // Settings are derived and checked before any output exists.
-    checkLength("starting radius", startRadius);
-    checkLength("radius step", radiusStep);
-    checkLength("sigma", sigma);
-    h = deriveGridResolution(mesh, h);
-    for (double& size : run.voxelSize) size = h;
-    run.startRadius = startRadius / h;
-    run.radiusStep = radiusStep / h;
-    run.sigma = sigma > 0.0 ? sigma / h : sigma;
-    if (run.startRadius == 0.0) run.startRadius = 1.0;
-    if (run.radiusStep == 0.0) run.radiusStep = 3.0;
-    if (run.sigma == 0.0) run.sigma = 3.0;
-    if (run.sigma < 0.0) throw Error("sigma " + number(sigma) + " is negative" + CLOCKWISE_HINT);
-    checkRadii(run, radiusCount, h);
-
-    const float hFloat = static_cast<float>(h);
-    setUpGrid(mesh.bboxMin, mesh.bboxMax, hFloat, run.dims, run.origin);
-    checkGridFits(run.dims, run.tensorsOn);
+    resolveSettings(run, mesh, settings);
+    Grid& grid = run.grid;
+    setUpGrid(mesh.bboxMin, mesh.bboxMax, static_cast<float>(grid.h()), grid.dims, grid.origin);
+    checkGridFits(grid.dims, run.tensorsOn);
 
     createOutputDirectory(run.outDir);
     // Keeps the lines of the radii done if a later stage fails.
     run.histFile =
         std::make_unique<OutputFile>(run.outputPath("hist.txt"), OutputFile::Incomplete::keep);
 
-    if (closedMesh != 0) {
-        run.labels = rasterizeClosedMesh(mesh, hFloat, run.dims, run.origin);
-    } else {
-        int nx = 0;
-        float originX = 0.0f;
-        preliminaryGrid(mesh, h, nx, originX);
-        // No separators: the format of this line is kept as it always was.
-        std::fprintf(stderr, "mesh non chiusa%d%g\n", nx, static_cast<double>(originX));
-        std::fflush(stderr);
-        run.labels = mesh2Volume(mesh, hFloat, run.dims, run.origin);
-    }
+    const Clock::time_point voxelising = Clock::now();
+    run.labels = voxelise(mesh, settings, grid);
+    RunStart start;
+    start.grid = &grid;
+    start.startRadius = run.startRadius;
+    start.radiusStep = run.radiusStep;
+    start.sigma = run.sigma;
+    start.radiusCount = std::max(settings.radiusCount, 0);
+    start.voxelisingSeconds = secondsSince(voxelising);
 
-    allocateVolumes(run);
-    std::fprintf(stderr, "offset %g %g %g\n", static_cast<double>(run.origin[0]),
-                 static_cast<double>(run.origin[1]), static_cast<double>(run.origin[2]));
+    run.allocateVolumes();
+    std::fprintf(stderr, "offset %g %g %g\n", static_cast<double>(grid.origin[0]),
+                 static_cast<double>(grid.origin[1]), static_cast<double>(grid.origin[2]));
     std::fflush(stderr);
+    watch.runStarted(start);
 
     run.radius = run.startRadius;
-    for (run.radiusIndex = 0; run.radiusIndex < radiusCount; ++run.radiusIndex) {
+    for (run.radiusIndex = 0; run.radiusIndex < settings.radiusCount; ++run.radiusIndex) {
+        RadiusDone done;
+        done.index = run.radiusIndex;
+        done.count = settings.radiusCount;
+        done.radius = run.radius;
+        Clock::time_point t = Clock::now();
         std::fill(run.votes.begin(), run.votes.end(), 0.0f);
         std::fill(run.apt.begin(), run.apt.end(), 0.0f);
         if (run.radiusIndex > 0) smoothVertices(mesh);
         refreshVertexNormals(mesh);
+        done.times.smoothing = secondsSince(t);
+        t = Clock::now();
         voteSurface(run, mesh, run.radius);
+        done.times.voting = secondsSince(t);
+        t = Clock::now();
         filterVotes(run, run.radius);
+        done.times.filtering = secondsSince(t);
+        t = Clock::now();
         updateMaxima(run, run.radius);
+        done.times.maxima = secondsSince(t);
+        t = Clock::now();
         writeHistogramLine(run);
         run.radius += run.radiusStep;
         writeRadiusVolumes(run);
+        done.times.writing = secondsSince(t);
+        done.histogram = &run.histogram;
+        done.atLeastOne = run.atLeastOne;
+        watch.radiusDone(done);
     }
 
+    const Clock::time_point writing = Clock::now();
     run.histFile->close();
     writeFinalResults(run);
+    watch.runFinished(secondsSince(writing));
     return std::move(run.jmapt);
+}
+
+std::vector<float> computeMAPTfromTrimesh(TriMesh mesh, double h, double startRadius,
+                                          int radiusCount, double radiusStep, double sigma,
+                                          float kernelChoice, int closedMesh, int tensorsOn,
+                                          int bothSides, const char* outDir, int blendNormals) {
+    TransformSettings settings;
+    settings.gridResolution = h;
+    settings.startRadius = startRadius;
+    settings.radiusCount = radiusCount;
+    settings.radiusStep = radiusStep;
+    settings.sigma = sigma;
+    settings.kernel = kernelChoiceFrom(kernelChoice);
+    settings.voxeliser = closedMesh != 0 ? Voxeliser::closedMesh : Voxeliser::nearestVertex;
+    settings.tensorsOn = tensorsOn != 0;
+    settings.bothSides = bothSides != 0;
+    settings.blendNormals = blendNormals != 0;
+    settings.outDir = outDir != nullptr ? outDir : ".";
+    return runTransform(std::move(mesh), settings, nullptr);
 }
 
 }  // namespace shapescale

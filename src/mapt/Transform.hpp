@@ -3,9 +3,23 @@
 
 #include <vector>
 
-#include "driver/TriMesh.hpp"
+#include "mapt/RunObserver.hpp"
+#include "mapt/Settings.hpp"
+#include "mesh/TriMesh.hpp"
 
 namespace shapescale {
+
+/// The transform with its settings in one record; see computeMAPTfromTrimesh
+/// for what it computes and writes.
+/// @param mesh      by value: the copy shares the vertex triples, so smoothing
+///                  moves the caller's vertices too; vertexNormals must hold
+///                  one entry per vertex
+/// @param settings  lengths in world units, 0 derived
+/// @param observer  told of the set-up, each radius and the end; may be null
+/// @return the jmapt volume (nx*ny*nz floats)
+/// @throw Error as computeMAPTfromTrimesh
+std::vector<float> runTransform(TriMesh mesh, const TransformSettings& settings,
+                                RunObserver* observer = nullptr);
 
 /// Computes, for the radii r_k = start + k * step (k < radiusCount), the APT
 /// volume of the mesh surface and keeps per voxel the largest value ("jmapt")
@@ -24,12 +38,15 @@ namespace shapescale {
 /// @param radiusStep    world units; 0 means 3 voxels
 /// @param sigma         filter width at the first radius, world units; 0 means 3 voxels
 /// @param kernelChoice  0: ball sum; 2: ball sum then normalised Gaussian; else raw Gaussian
+///                      (see kernelChoiceFrom)
 /// @param closedMesh    nonzero: rasterise and flood; zero: nearest-vertex labels
 /// @param tensorsOn     nonzero: accumulate and write the normal tensors
 /// @param bothSides     nonzero: vote on the outer side too
 /// @param outDir        output directory; nullptr means "."
 /// @param blendNormals  nonzero: offsets follow the blended vertex normals
 /// @return the jmapt volume (nx*ny*nz floats)
+/// The twelve positional parameters are the specified entry point; they are
+/// turned into a TransformSettings record once and handed to runTransform.
 /// @throw Error for invalid settings (before any output is created), a grid
 ///        too large for the format or the memory, and any output that cannot
 ///        be written

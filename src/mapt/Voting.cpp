@@ -1,10 +1,11 @@
+#include "mapt/Voting.hpp"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
-#include "driver/Vec3.hpp"
-#include "driver/VolumeLayout.hpp"
-#include "mapt/MaptRun.hpp"
+#include "core/Grid.hpp"
+#include "core/Vec3.hpp"
 
 namespace shapescale {
 
@@ -29,12 +30,12 @@ struct TriangleSamples {
 // world units rounded to float, about 50 samples per square voxel plus one.
 bool prepareTriangle(const MaptRun& run, const TriMesh& mesh, const Triangle& t,
                      TriangleSamples& s) {
-    const double h = run.voxelSize[0];
+    const double h = run.grid.h();
     for (int k = 0; k < 3; ++k) {
         const Vec3f& v = mesh.vertices[static_cast<std::size_t>(t[k])];
         const Vec3f& nv = mesh.vertexNormals[static_cast<std::size_t>(t[k])];
         for (int a = 0; a < 3; ++a) {
-            s.p[k][a] = static_cast<double>(v[a] - run.origin[a]) / h;
+            s.p[k][a] = static_cast<double>(v[a] - run.grid.origin[a]) / h;
             s.normal[k][a] = nv[a];
         }
     }
@@ -56,7 +57,7 @@ bool prepareTriangle(const MaptRun& run, const TriMesh& mesh, const Triangle& t,
 }  // namespace
 
 void voteSurface(MaptRun& run, const TriMesh& mesh, double r) {
-    const int* dims = run.dims;
+    const int* dims = run.grid.dims;
     const double nx = dims[0], ny = dims[1], nz = dims[2];
     TriangleSamples s;
     for (const Triangle& t : mesh.faces) {
@@ -102,7 +103,8 @@ void voteSurface(MaptRun& run, const TriMesh& mesh, double r) {
             }
             if (run.bothSides) {
                 const double o[3] = {point[0] + outer[0], point[1] + outer[1], point[2] + outer[2]};
-                // x and y may be 0 on this side, z may not: kept as results have always been.
+                // x and y may be 0 on this side, z may not: the specified bounds, which
+                // decide the outer votes of the lowest layers.
                 if (o[0] >= 0.0 && o[0] < nx && o[1] >= 0.0 && o[1] < ny && o[2] > 0.0 &&
                     o[2] < nz) {
                     const std::size_t i =

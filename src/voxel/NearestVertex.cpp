@@ -3,16 +3,18 @@
 #include <array>
 #include <string>
 
-#include "driver/Error.hpp"
-#include "driver/Vec3.hpp"
+#include "core/Error.hpp"
+#include "core/Vec3.hpp"
 #include "kdtree/KDTree.hpp"
-#include "voxel/Grid.hpp"
+#include "voxel/GridSetup.hpp"
 
 namespace shapescale {
 
 namespace {
 
-constexpr unsigned char LABEL_INSIDE = 0;
+// Every voxel that is not outside; the rasteriser tells inside from surface,
+// this voxeliser does not.
+constexpr unsigned char NEAREST_NOT_OUTSIDE = 0;
 
 // Voxel centres along one axis, world units. The mixed precision is kept on
 // purpose (labels near the surface depend on it): the offset to the first
@@ -48,7 +50,7 @@ std::vector<unsigned char> mesh2Volume(TriMesh mesh, float h, int* dims, float* 
                     std::to_string(mesh.vertices.size()) + " vertices");
 
     setUpGrid(mesh.bboxMin, mesh.bboxMax, h, dims, origin);
-    std::vector<unsigned char> labels = allocateLabelVolume(dims, LABEL_INSIDE);
+    std::vector<unsigned char> labels = allocateLabelVolume(dims, NEAREST_NOT_OUTSIDE);
 
     std::vector<std::vector<double> > pointSet;
     pointSet.reserve(mesh.vertices.size());
@@ -95,7 +97,7 @@ std::vector<unsigned char> mesh2Volume(TriMesh mesh, float h, int* dims, float* 
                     // Single precision; exactly 0 (tangent plane, zero normal) is inside.
                     const float p = sprod(d, normals[v].data());
                     labels[row + static_cast<std::size_t>(x)] =
-                        p > 0.0f ? LABEL_OUTSIDE : LABEL_INSIDE;
+                        p > 0.0f ? LABEL_OUTSIDE : NEAREST_NOT_OUTSIDE;
                 }
             }
         }

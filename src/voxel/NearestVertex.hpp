@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "driver/TriMesh.hpp"
+#include "mesh/TriMesh.hpp"
 
 namespace shapescale {
 

@@ -6,30 +6,23 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
-#include <tuple>
 
-#include "driver/Error.hpp"
-#include "driver/Vec3.hpp"
-#include "io/OutputFile.hpp"
-#include "voxel/Grid.hpp"
+#include "core/Error.hpp"
+#include "core/Vec3.hpp"
+#include "io/Occupancy.hpp"
+#include "voxel/GridSetup.hpp"
 
 namespace shapescale {
 
 namespace {
 
 // Working label of a voxel a triangle passes through. It becomes
-// LABEL_SURFACE only after the occupancy file is written; nothing else may
+// RASTER_SURFACE only after the occupancy file is written; nothing else may
 // hold it, because the sweeps stop at this value and at no other.
 constexpr unsigned char MARKED = 100;
 
-struct LabelGrid {
-    unsigned char* labels;
-    int n[3];             // nx, ny, nz
-    std::size_t strideY;  // nx
-    std::size_t strideZ;  // nx * ny
-};
+using LabelView = VolumeView<unsigned char>;
 
 using Voxel = std::array<int, 3>;
 
@@ -43,30 +36,31 @@ inline int voxelOnAxis(float g, int n) {
     return c < n ? c : -1;
 }
 
-inline void mark(const LabelGrid& grid, int x, int y, int z) {
+inline void mark(const LabelView& grid, int x, int y, int z) {
     if ((x | y | z) < 0) return;
-    grid.labels[static_cast<std::size_t>(x) + grid.strideY * static_cast<std::size_t>(y) +
-                grid.strideZ * static_cast<std::size_t>(z)] = MARKED;
+    grid.data[static_cast<std::size_t>(x) + grid.grid->nx() * static_cast<std::size_t>(y) +
+              grid.grid->sliceVoxels() * static_cast<std::size_t>(z)] = MARKED;
 }
 
 // Marks the seven voxels of one walk step whose coordinates all lie in the
 // grid: each axis from the sample at t or at u, except all three from u (the
 // next step's first). They are the first voxel plus any sum of at most two
 // of the three axis steps.
-inline void markStepInGrid(const LabelGrid& grid, const int* at, const int* next) {
-    unsigned char* first = grid.labels + static_cast<std::size_t>(at[0]) +
-                           grid.strideY * static_cast<std::size_t>(at[1]) +
-                           grid.strideZ * static_cast<std::size_t>(at[2]);
+inline void markStepInGrid(const LabelView& grid, const int* at, const int* next) {
+    unsigned char* first = grid.data + static_cast<std::size_t>(at[0]) +
+                           grid.grid->nx() * static_cast<std::size_t>(at[1]) +
+                           grid.grid->sliceVoxels() * static_cast<std::size_t>(at[2]);
     const std::ptrdiff_t dx = next[0] - at[0];
-    const std::ptrdiff_t dy = (next[1] - at[1]) * static_cast<std::ptrdiff_t>(grid.strideY);
-    const std::ptrdiff_t dz = (next[2] - at[2]) * static_cast<std::ptrdiff_t>(grid.strideZ);
+    const std::ptrdiff_t dy = (next[1] - at[1]) * static_cast<std::ptrdiff_t>(grid.grid->nx());
+    const std::ptrdiff_t dz =
+        (next[2] - at[2]) * static_cast<std::ptrdiff_t>(grid.grid->sliceVoxels());
     first[0] = first[dx] = first[dy] = first[dz] = MARKED;
     first[dx + dy] = first[dx + dz] = first[dy + dz] = MARKED;
 }
 
 // The same where a coordinate may be -1 (outside the grid): such voxels are
 // left out.
-inline void markStep(const LabelGrid& grid, const int* at, const int* next) {
+inline void markStep(const LabelView& grid, const int* at, const int* next) {
     if ((at[0] | at[1] | at[2] | next[0] | next[1] | next[2]) >= 0) {
         markStepInGrid(grid, at, next);
         return;
@@ -84,10 +78,10 @@ inline void markStep(const LabelGrid& grid, const int* at, const int* next) {
 // first whose u is at least `reach`. With IN_GRID every sample is known to lie
 // in the grid and goes unchecked.
 template <bool IN_GRID>
-void walkSamples(const LabelGrid& grid, const float* p0, const float* dir, float reach) {
+void walkSamples(const LabelView& grid, const float* p0, const float* dir, float reach) {
     auto voxel = [&](int a, float tau) {
         const float g = p0[a] + dir[a] * tau;
-        return IN_GRID ? static_cast<int>(g) : voxelOnAxis(g, grid.n[a]);
+        return IN_GRID ? static_cast<int>(g) : voxelOnAxis(g, grid.grid->dims[a]);
     };
     int at[3];    // voxel coordinates of the sample at t
     int next[3];  // and at u
@@ -112,12 +106,12 @@ void walkSamples(const LabelGrid& grid, const float* p0, const float* dir, float
 // sum (p0 + dir * tau), and the walk runs on while 1 + length > u, up to two
 // units past q: kept exactly so that labels and the occupancy file match
 // earlier results.
-void walkFanLine(const LabelGrid& grid, const float* p0, const float* q) {
+void walkFanLine(const LabelView& grid, const float* p0, const float* q) {
     const float length = dist(p0, q);
     if (length == 0.0f) {
         // p0 is itself a fan point: no direction to walk, only its voxel.
-        mark(grid, voxelOnAxis(p0[0], grid.n[0]), voxelOnAxis(p0[1], grid.n[1]),
-             voxelOnAxis(p0[2], grid.n[2]));
+        mark(grid, voxelOnAxis(p0[0], grid.grid->dims[0]), voxelOnAxis(p0[1], grid.grid->dims[1]),
+             voxelOnAxis(p0[2], grid.grid->dims[2]));
         return;
     }
     float dir[3];
@@ -132,8 +126,8 @@ void walkFanLine(const LabelGrid& grid, const float* p0, const float* q) {
         const float lastU = std::ceil(reach);
         bool inGrid = true;
         for (int a = 0; a < 3; ++a)
-            inGrid = inGrid && voxelOnAxis(p0[a] + dir[a] * 0.0f, grid.n[a]) >= 0 &&
-                     voxelOnAxis(p0[a] + dir[a] * lastU, grid.n[a]) >= 0;
+            inGrid = inGrid && voxelOnAxis(p0[a] + dir[a] * 0.0f, grid.grid->dims[a]) >= 0 &&
+                     voxelOnAxis(p0[a] + dir[a] * lastU, grid.grid->dims[a]) >= 0;
         if (inGrid) {
             walkSamples<true>(grid, p0, dir, reach);
             return;
@@ -144,7 +138,7 @@ void walkFanLine(const LabelGrid& grid, const float* p0, const float* q) {
 
 // Covers one triangle with a fan of lines from its first corner to points one
 // grid unit apart along the edge from its second corner to its third.
-void markTriangle(const LabelGrid& grid, const float* const corner[3], const float* origin,
+void markTriangle(const LabelView& grid, const float* const corner[3], const float* origin,
                   float h) {
     float p[3][3];  // grid coordinates, unrounded
     for (int k = 0; k < 3; ++k)
@@ -170,7 +164,7 @@ void markTriangle(const LabelGrid& grid, const float* const corner[3], const flo
     }
 }
 
-void markSurface(const LabelGrid& grid, const TriMesh& mesh, const float* origin, float h) {
+void markSurface(const LabelView& grid, const TriMesh& mesh, const float* origin, float h) {
     const std::size_t vertexCount = mesh.vertices.size();
     const std::size_t faceCount = mesh.faces.size();
     for (std::size_t f = 0; f < faceCount; ++f) {
@@ -235,53 +229,54 @@ void sweepRows(unsigned char* first, int count, std::size_t nx, bool forward) {
 // x and y sweeps stay within one slice of constant z and run slice by slice
 // while it is in cache, then the z sweeps slab by slab of constant y. Lines
 // are independent, hence the same labels for any number of threads.
-void sweepFromAllFaces(const LabelGrid& grid) {
-    const int nx = grid.n[0], ny = grid.n[1], nz = grid.n[2];
+void sweepFromAllFaces(const LabelView& grid) {
+    const int nx = grid.grid->dims[0], ny = grid.grid->dims[1], nz = grid.grid->dims[2];
 #pragma omp parallel
     {
         std::vector<unsigned char> blocked(static_cast<std::size_t>(nx));
 #pragma omp for schedule(static)
         for (int z = 0; z < nz; ++z) {
-            unsigned char* slice = grid.labels + grid.strideZ * static_cast<std::size_t>(z);
-            sweepColumns(slice, grid.strideY, ny, nx, true, blocked.data());
-            sweepRows(slice, ny, grid.strideY, true);
-            sweepColumns(slice, grid.strideY, ny, nx, false, blocked.data());
-            sweepRows(slice, ny, grid.strideY, false);
+            unsigned char* slice =
+                grid.data + grid.grid->sliceVoxels() * static_cast<std::size_t>(z);
+            sweepColumns(slice, grid.grid->nx(), ny, nx, true, blocked.data());
+            sweepRows(slice, ny, grid.grid->nx(), true);
+            sweepColumns(slice, grid.grid->nx(), ny, nx, false, blocked.data());
+            sweepRows(slice, ny, grid.grid->nx(), false);
         }
 #pragma omp for schedule(static)
         for (int y = 0; y < ny; ++y) {
-            unsigned char* slab = grid.labels + grid.strideY * static_cast<std::size_t>(y);
-            sweepColumns(slab, grid.strideZ, nz, nx, true, blocked.data());
-            sweepColumns(slab, grid.strideZ, nz, nx, false, blocked.data());
+            unsigned char* slab = grid.data + grid.grid->nx() * static_cast<std::size_t>(y);
+            sweepColumns(slab, grid.grid->sliceVoxels(), nz, nx, true, blocked.data());
+            sweepColumns(slab, grid.grid->sliceVoxels(), nz, nx, false, blocked.data());
         }
     }
 }
 
 // Outside voxels of the grid's interior that touch an unclassified voxel
-// through a face: where the flood starts. Found in memory order, then put in
-// the order z outermost, x, then y innermost, which is the order the flood
-// has always taken them in (the labels it leaves do not depend on it).
-std::vector<Voxel> findSeeds(const LabelGrid& grid) {
+// through a face: where the flood starts, in memory order. The flood's result
+// is the set of voxels reachable from the seeds, so their order does not
+// change the labels.
+std::vector<Voxel> findSeeds(const LabelView& grid) {
     std::ptrdiff_t faceOffset[6];  // the face neighbours of nsix as index offsets
     for (int k = 0; k < 6; ++k)
-        faceOffset[k] = nsix[k][0] + static_cast<std::ptrdiff_t>(grid.strideY) * nsix[k][1] +
-                        static_cast<std::ptrdiff_t>(grid.strideZ) * nsix[k][2];
+        faceOffset[k] = nsix[k][0] + static_cast<std::ptrdiff_t>(grid.grid->nx()) * nsix[k][1] +
+                        static_cast<std::ptrdiff_t>(grid.grid->sliceVoxels()) * nsix[k][2];
     // One row at a time: flags first, in a loop without branches that the
     // compiler vectorises, then the rare flagged voxels.
-    const std::size_t nx = static_cast<std::size_t>(grid.n[0]);
+    const std::size_t nx = static_cast<std::size_t>(grid.grid->dims[0]);
     std::vector<unsigned char> isSeed(nx, 0);
     std::vector<Voxel> seeds;
-    for (int z = 1; z < grid.n[2] - 1; ++z) {
-        for (int y = 1; y < grid.n[1] - 1; ++y) {
-            const unsigned char* row = grid.labels + grid.strideY * static_cast<std::size_t>(y) +
-                                       grid.strideZ * static_cast<std::size_t>(z);
+    for (int z = 1; z < grid.grid->dims[2] - 1; ++z) {
+        for (int y = 1; y < grid.grid->dims[1] - 1; ++y) {
+            const unsigned char* row = grid.data + grid.grid->nx() * static_cast<std::size_t>(y) +
+                                       grid.grid->sliceVoxels() * static_cast<std::size_t>(z);
             const unsigned char* neighbourRow[6];
             for (int k = 0; k < 6; ++k) neighbourRow[k] = row + faceOffset[k];
             unsigned char any = 0;
             for (std::size_t x = 1; x + 1 < nx; ++x) {
                 unsigned char touches = 0;
                 for (const unsigned char* n : neighbourRow)
-                    touches |= static_cast<unsigned char>(n[x] == LABEL_INSIDE);
+                    touches |= static_cast<unsigned char>(n[x] == RASTER_INSIDE);
                 isSeed[x] = touches & static_cast<unsigned char>(row[x] == LABEL_OUTSIDE);
                 any |= isSeed[x];
             }
@@ -290,77 +285,36 @@ std::vector<Voxel> findSeeds(const LabelGrid& grid) {
                 if (isSeed[x]) seeds.push_back({static_cast<int>(x), y, z});
         }
     }
-    std::sort(seeds.begin(), seeds.end(), [](const Voxel& a, const Voxel& b) {
-        return std::tie(a[2], a[0], a[1]) < std::tie(b[2], b[0], b[1]);
-    });
     return seeds;
 }
 
 // Breadth-first over face neighbours, one wave at a time: every unclassified
-// voxel reached from the seeds becomes outside. The queues grow as needed.
-void floodOutside(const LabelGrid& grid, std::vector<Voxel> wave) {
-    static constexpr int STEP[6][3] = {{-1, 0, 0}, {1, 0, 0},  {0, -1, 0},
-                                       {0, 1, 0},  {0, 0, -1}, {0, 0, 1}};
+// voxel reached from the seeds becomes outside. The queues grow as needed;
+// the order in which neighbours are visited changes the queues, not the set
+// of voxels reached.
+void floodOutside(const LabelView& grid, std::vector<Voxel> wave) {
     std::vector<Voxel> next;
     while (!wave.empty()) {
         next.clear();
         for (const Voxel& v : wave) {
-            for (const auto& step : STEP) {
+            for (int k = 0; k < 6; ++k) {
+                const auto& step = nsix[static_cast<std::size_t>(k)];
                 const Voxel w = {v[0] + step[0], v[1] + step[1], v[2] + step[2]};
                 bool inGrid = true;
                 for (int a = 0; a < 3; ++a)
-                    inGrid =
-                        inGrid && static_cast<unsigned>(w[a]) < static_cast<unsigned>(grid.n[a]);
+                    inGrid = inGrid && static_cast<unsigned>(w[a]) <
+                                           static_cast<unsigned>(grid.grid->dims[a]);
                 if (!inGrid) continue;
-                unsigned char& label = grid.labels[static_cast<std::size_t>(w[0]) +
-                                                   grid.strideY * static_cast<std::size_t>(w[1]) +
-                                                   grid.strideZ * static_cast<std::size_t>(w[2])];
-                if (label != LABEL_INSIDE) continue;
+                unsigned char& label =
+                    grid.data[static_cast<std::size_t>(w[0]) +
+                              grid.grid->nx() * static_cast<std::size_t>(w[1]) +
+                              grid.grid->sliceVoxels() * static_cast<std::size_t>(w[2])];
+                if (label != RASTER_INSIDE) continue;
                 label = LABEL_OUTSIDE;
                 next.push_back(w);
             }
         }
         wave.swap(next);
-    }
-}
-
-// The occupancy file: 0 for outside, 255 for everything else. The run does
-// not depend on it, so a failure is a warning, and a partial file is removed
-// so that it cannot pass for a result.
-void writeOccupancy(const std::string& path, const unsigned char* labels, std::size_t count,
-                    const int* dims, float h) {
-    bool created = false;
-    try {
-        OutputFile file(path);
-        created = true;
-        const std::uint32_t hBits = std::bit_cast<std::uint32_t>(h);
-        const std::uint32_t words[6] = {static_cast<std::uint32_t>(dims[0]),
-                                        static_cast<std::uint32_t>(dims[1]),
-                                        static_cast<std::uint32_t>(dims[2]),
-                                        hBits,
-                                        hBits,
-                                        hBits};
-        unsigned char header[24];  // little-endian whatever the host
-        for (int w = 0; w < 6; ++w)
-            for (int b = 0; b < 4; ++b)
-                header[4 * w + b] = static_cast<unsigned char>(words[w] >> (8 * b));
-        file.write(header, sizeof header);
-
-        constexpr std::size_t CHUNK = std::size_t{1} << 20;
-        std::vector<unsigned char> chunk(std::min(count, CHUNK));
-        for (std::size_t start = 0; start < count; start += CHUNK) {
-            const std::size_t n = std::min(CHUNK, count - start);
-            for (std::size_t i = 0; i < n; ++i)
-                chunk[i] = labels[start + i] == LABEL_OUTSIDE ? 0 : 255;
-            file.write(chunk.data(), n);
-        }
-        file.close();
-    } catch (const Error& e) {
-        std::fprintf(stderr, "shapescale: warning: %s\n", e.what());
-        // Only a regular file is removed: the path may name a device.
-        std::error_code ignored;
-        if (created && std::filesystem::is_regular_file(path, ignored))
-            std::filesystem::remove(path, ignored);
     }
 }
 
@@ -370,19 +324,18 @@ std::vector<unsigned char> rasterizeClosedMesh(TriMesh mesh, float h, int* dims,
                                                const std::string& occupancyPath) {
     if (!(h > 0.0f)) throw Error("the voxel size must be positive, not " + std::to_string(h));
     setUpGrid(mesh.bboxMin, mesh.bboxMax, h, dims, origin);
-    // Every voxel starts unclassified (LABEL_INSIDE) and keeps that label
+    // Every voxel starts unclassified (RASTER_INSIDE) and keeps that label
     // unless it is marked or reached from outside.
-    std::vector<unsigned char> labels = allocateLabelVolume(dims, LABEL_INSIDE);
-    const LabelGrid grid{labels.data(),
-                         {dims[0], dims[1], dims[2]},
-                         static_cast<std::size_t>(dims[0]),
-                         static_cast<std::size_t>(dims[0]) * static_cast<std::size_t>(dims[1])};
+    std::vector<unsigned char> labels = allocateLabelVolume(dims, RASTER_INSIDE);
+    Grid layout;
+    std::copy(dims, dims + 3, layout.dims);
+    const LabelView grid{labels.data(), &layout};
 
     markSurface(grid, mesh, origin, h);
     sweepFromAllFaces(grid);
     floodOutside(grid, findSeeds(grid));
-    writeOccupancy(occupancyPath, labels.data(), labels.size(), dims, h);
-    for (unsigned char& label : labels) label = label == MARKED ? LABEL_SURFACE : label;
+    writeOccupancy(occupancyPath, labels.data(), dims, h);
+    for (unsigned char& label : labels) label = label == MARKED ? RASTER_SURFACE : label;
     return labels;
 }
 

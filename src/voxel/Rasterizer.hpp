@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "driver/TriMesh.hpp"
-#include "voxel/Grid.hpp"
+#include "mesh/TriMesh.hpp"
+#include "voxel/GridSetup.hpp"
 
 namespace shapescale {
 
 /// Labels of the volume returned by rasterizeClosedMesh, besides LABEL_OUTSIDE.
-inline constexpr unsigned char LABEL_INSIDE = 50;
-inline constexpr unsigned char LABEL_SURFACE = 200;
+inline constexpr unsigned char RASTER_INSIDE = 50;
+inline constexpr unsigned char RASTER_SURFACE = 200;
 
 /// Voxel neighbour offsets (dx, dy, dz): the six face neighbours first, then
 /// the twelve edge neighbours, then the eight corner neighbours. The
@@ -35,14 +35,10 @@ inline constexpr std::array<std::array<std::int16_t, 3>, 26> nsix = {{
 /// @param[in]  h      voxel edge length, world units, > 0
 /// @param[out] dims   nx, ny, nz of the grid laid around the mesh (see setUpGrid)
 /// @param[out] origin world position of the low corner of voxel (0, 0, 0)
-/// @param[in]  occupancyPath  file created or replaced with the occupancy
-///        volume: nx, ny, nz as int32 and h three times as float32 (24 bytes,
-///        little-endian), then one byte per voxel in volume order, 0 outside
-///        and 255 elsewhere. A file that cannot be created or written costs one
-///        warning line on standard error ("shapescale: warning: ...") and no
-///        file is left; the labels are returned all the same.
-/// @return nx*ny*nz labels, index x + nx*(y + ny*z): LABEL_INSIDE,
-///         LABEL_SURFACE or LABEL_OUTSIDE
+/// @param[in]  occupancyPath  where writeOccupancy puts the occupancy file,
+///        taken before the surface marks become RASTER_SURFACE
+/// @return nx*ny*nz labels, index x + nx*(y + ny*z): RASTER_INSIDE,
+///         RASTER_SURFACE or LABEL_OUTSIDE
 /// @throw Error when h is not positive, a face names a vertex that does not
 ///        exist, or the grid cannot be laid out or held in memory
 std::vector<unsigned char> rasterizeClosedMesh(TriMesh mesh, float h, int* dims, float* origin,

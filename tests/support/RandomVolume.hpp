@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "driver/VolumeLayout.hpp"
+#include "core/Grid.hpp"
 
 namespace shapescale::test {
 

@@ -64,7 +64,7 @@ std::vector<float> readFloats(const std::string& path) {
     return values;
 }
 
-RunResult runShapescale(const std::vector<std::string>& args, const std::string& cwd) {
+RunResult runBinary(const std::vector<std::string>& args, const std::string& cwd) {
     TempDir streams;
     const std::string outPath = streams.file("stdout"), errPath = streams.file("stderr");
     std::vector<std::string> argv = {SHAPESCALE_BINARY};

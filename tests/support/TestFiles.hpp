@@ -43,7 +43,7 @@ struct RunResult {
 
 /// Runs the shapescale binary with `args` in working directory `cwd` and
 /// waits for it; standard input is empty.
-RunResult runShapescale(const std::vector<std::string>& args, const std::string& cwd);
+RunResult runBinary(const std::vector<std::string>& args, const std::string& cwd);
 
 /// Splits text into lines (without their newlines).
 std::vector<std::string> lines(const std::string& text);

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/TriMesh.hpp"
+#include "mesh/TriMesh.hpp"
 
 namespace shapescale {
 

@@ -1,6 +1,6 @@
 #include <vector>
 
-#include "mapt/MaptRun.hpp"
+#include "mesh/TriMesh.hpp"
 
 namespace shapescale {
 
@@ -16,7 +16,8 @@ void smoothVertices(TriMesh& mesh) {
         Vec3f sum = {0.0f, 0.0f, 0.0f};
         for (int k : neighbours) {
             const Vec3f& vk = mesh.vertices[static_cast<std::size_t>(k)];
-            // Single precision, (running + v_k) - v_i, as results have always been.
+            // Single precision, (running + v_k) - v_i: the specified rounding, on
+            // which every later radius's vertex positions depend.
             for (int a = 0; a < 3; ++a) sum[a] = (sum[a] + vk[a]) - vi[a];
         }
         const float m = static_cast<float>(neighbours.size());

@@ -1,10 +1,10 @@
-#include "voxel/Grid.hpp"
+#include "voxel/GridSetup.hpp"
 
 #include <new>
 #include <stdexcept>
 #include <string>
 
-#include "driver/Error.hpp"
+#include "core/Error.hpp"
 
 namespace shapescale {
 

@@ -3,7 +3,12 @@
 // computed in the order x, y, z, each from the inputs' same component, so
 // diff, add and sdiv may write into one of their inputs; vprod may not.
 
+#include <array>
+
 namespace shapescale {
+
+/// A point or direction in single precision, x, y, z.
+using Vec3f = std::array<float, 3>;
 
 /// 4 pi, as the base scale and the sphere-area normaliser use it.
 inline constexpr double FOUR_PI = 12.566370614359172;

@@ -1,4 +1,4 @@
-#include "driver/Error.hpp"
+#include "core/Error.hpp"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "driver/OffLoader.hpp"
+#include "mesh/OffReader.hpp"
 
 #include <cerrno>
 #include <climits>
@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/Error.hpp"
+#include "core/Error.hpp"
 
 namespace shapescale {
 
@@ -266,7 +266,7 @@ void readFaces(LineReader& lines, TriMesh& mesh, int nFaces) {
             lines.fail("face " + std::to_string(j) + ": vertex count " + quoted(token) +
                        " is not an integer");
         if (n < 3) {
-            // Kept as the tool has always reported it; loading goes on.
+            // The specified report, on standard output, which scripts read; loading goes on.
             std::printf("errore %d %d \n", j, n);
             continue;
         }

@@ -1,4 +1,4 @@
-#include "driver/Vec3.hpp"
+#include "core/Vec3.hpp"
 
 #include <cmath>
 

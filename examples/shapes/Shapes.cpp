@@ -1,4 +1,4 @@
-#include "support/MeshBuilders.hpp"
+#include "shapes/Shapes.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -8,9 +8,9 @@
 #include <stdexcept>
 #include <utility>
 
-#include "driver/OffLoader.hpp"
+#include "mesh/OffReader.hpp"
 
-namespace shapescale::test {
+namespace shapescale::shapes {
 
 namespace {
 
@@ -225,4 +225,4 @@ TriMesh loadMesh(const PolyMesh& mesh) {
     return loadOffText(toOff(mesh));
 }
 
-}  // namespace shapescale::test
+}  // namespace shapescale::shapes

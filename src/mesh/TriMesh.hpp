@@ -6,9 +6,10 @@
 #include <memory>
 #include <vector>
 
+#include "core/Vec3.hpp"
+
 namespace shapescale {
 
-using Vec3f = std::array<float, 3>;
 using Triangle = std::array<int, 3>;
 
 /// A list whose elements are shared by every copy of it: copying the list
@@ -34,7 +35,7 @@ class SharedList {
     std::shared_ptr<std::vector<T>> items_;
 };
 
-/// Triangle mesh as loaded from an OFF file. Copies share the vertex, face
+/// Triangle mesh as loaded from a mesh file. Copies share the vertex, face
 /// and normal triples (see SharedList); the neighbour lists are duplicated.
 struct TriMesh {
     int nVertices = 0;           ///< vertex count from the counts line
@@ -65,5 +66,11 @@ struct MeshMeasures {
     double areaSum = 0.0;  ///< sum of |(b - a) x (c - a)|, twice the surface area
 };
 MeshMeasures measureMesh(const TriMesh& mesh);
+
+/// One pass of Laplacian smoothing with weight 0.5: every vertex moves half
+/// way towards the mean of its neighbour list (duplicates counted), all
+/// displacements computed from the positions before the pass. A vertex with
+/// no neighbour stays. Moves the shared vertex triples in place.
+void smoothVertices(TriMesh& mesh);
 
 }  // namespace shapescale

@@ -1,8 +1,8 @@
-#include "driver/TriMesh.hpp"
+#include "mesh/TriMesh.hpp"
 
 #include <cmath>
 
-#include "driver/Vec3.hpp"
+#include "core/Vec3.hpp"
 
 namespace shapescale {
 

@@ -3,13 +3,9 @@
 
 #include <vector>
 
-#include "driver/VolumeLayout.hpp"
+#include "core/Grid.hpp"
 
 namespace shapescale {
-
-/// Label of a voxel outside the shape, in the label volume of either
-/// voxeliser; the transform tells only this value from the others.
-inline constexpr unsigned char LABEL_OUTSIDE = 255;
 
 /// Per axis, in single precision: origin = bboxMin - (h + h) and
 /// dims = trunc((bboxMax - origin) / h) + 3, which leaves two empty voxel

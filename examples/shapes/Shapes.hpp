@@ -1,13 +1,15 @@
 #pragma once
-// Small polygon meshes for tests, written as OFF text or loaded in memory.
+// Small generated polygon meshes (cubes, spheres, tori, the demo dumbbell),
+// written as OFF text or loaded in memory, for the tests, the benchmarks and
+// the generator of the shipped example.
 
 #include <array>
 #include <string>
 #include <vector>
 
-#include "driver/TriMesh.hpp"
+#include "mesh/TriMesh.hpp"
 
-namespace shapescale::test {
+namespace shapescale::shapes {
 
 /// A polygon mesh: vertices and faces of any size, faces counter-clockwise
 /// seen from outside unless a builder says otherwise.
@@ -46,4 +48,4 @@ TriMesh loadMesh(const PolyMesh& mesh);
 /// Loads OFF text through the real reader, from memory.
 TriMesh loadOffText(const std::string& text);
 
-}  // namespace shapescale::test
+}  // namespace shapescale::shapes

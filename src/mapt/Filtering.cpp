@@ -1,0 +1,47 @@
+#include "mapt/Filtering.hpp"
+
+#include <algorithm>
+
+#include "filters/BoxSphere.hpp"
+#include "filters/Gaussian.hpp"
+
+namespace shapescale {
+
+namespace {
+
+// trunc(width) as a kernel size. A kernel longer than half the largest extent
+// leaves every line untouched whatever its exact length, so capping the size
+// there changes nothing and keeps huge widths from overflowing an int.
+int kernelSize(float width, const int* dims) {
+    const int cap = std::max({dims[0], dims[1], dims[2]});
+    if (!(width < static_cast<float>(cap))) return width >= 0.0f ? cap : 0;
+    return static_cast<int>(width);
+}
+
+}  // namespace
+
+void filterVotes(MaptRun& run, double r) {
+    const int* dims = run.grid.dims;
+    // The width grows in proportion to the radius.
+    const float width = static_cast<float>((r / run.startRadius) * run.sigma);
+    switch (run.kernel) {
+        case KernelChoice::ballSum:
+            sphereFlt(run.votes.data(), run.apt.data(), dims, width);
+            break;
+        case KernelChoice::ballSumThenGaussian: {
+            sphereFlt(run.votes.data(), run.apt.data(), dims, width);
+            const float gaussWidth = 2.0f * width;
+            filter3D(run.apt.data(), run.apt.data(), dims, gaussWidth,
+                     kernelSize(gaussWidth, dims));
+            break;
+        }
+        case KernelChoice::rawGaussian:
+            filter3DNN(run.votes.data(), run.apt.data(), dims, width, kernelSize(width, dims));
+            break;
+    }
+    if (run.tensorsOn) {
+        for (auto& t : run.tensor) boxFlt(t.data(), t.data(), dims, width);
+    }
+}
+
+}  // namespace shapescale

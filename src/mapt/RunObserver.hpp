@@ -1,0 +1,53 @@
+#pragma once
+// What a transform run tells whoever watches it (a progress display, a
+// summary file). The transform never depends on what observes it.
+
+#include <array>
+#include <cstdint>
+
+#include "core/Grid.hpp"
+
+namespace shapescale {
+
+inline constexpr int HISTOGRAM_BINS = 12;
+using Histogram = std::array<std::int64_t, HISTOGRAM_BINS>;
+
+/// Wall-clock seconds of the stages of one radius.
+struct StageTimes {
+    double smoothing = 0;  ///< smoothing and normals
+    double voting = 0;
+    double filtering = 0;
+    double maxima = 0;   ///< normalisation, maxima and histogram
+    double writing = 0;  ///< the histogram line and the volumes of the radius
+};
+
+/// The run after set-up: the grid fixed by the voxeliser and the radii.
+struct RunStart {
+    const Grid* grid = nullptr;
+    double startRadius = 0;  ///< voxel units
+    double radiusStep = 0;   ///< voxel units
+    double sigma = 0;        ///< voxel units
+    int radiusCount = 0;
+    double voxelisingSeconds = 0;
+};
+
+/// One completed radius.
+struct RadiusDone {
+    int index = 0;      ///< from 0
+    int count = 0;      ///< radii in the run
+    double radius = 0;  ///< voxel units
+    const Histogram* histogram = nullptr;
+    std::int64_t atLeastOne = 0;  ///< voxels not outside whose APT value is 1 or more (no bin)
+    StageTimes times;
+};
+
+class RunObserver {
+  public:
+    virtual ~RunObserver() = default;
+    virtual void runStarted(const RunStart&) {}
+    virtual void radiusDone(const RadiusDone&) {}
+    /// After the final results are written.
+    virtual void runFinished(double writingSeconds) { (void)writingSeconds; }
+};
+
+}  // namespace shapescale

@@ -1,0 +1,14 @@
+#pragma once
+// Surface voting: every triangle's samples, moved by r along the inward
+// normal, vote their share of its area into the voxel where they land.
+
+#include "mapt/MaptRun.hpp"
+#include "mesh/TriMesh.hpp"
+
+namespace shapescale {
+
+/// Adds the votes of every triangle at radius r (voxel units) to run.votes
+/// and, with tensors, to run.tensor. Draws from std::rand.
+void voteSurface(MaptRun& run, const TriMesh& mesh, double r);
+
+}  // namespace shapescale
