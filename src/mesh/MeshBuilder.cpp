@@ -47,8 +47,8 @@ TriMesh MeshBuilder::build() {
                                           ? ":" + std::to_string(places_[j]) + ": "
                                           : ": byte " + std::to_string(places_[j]) + ": ";
             throw Error(fileName_ + where + "face " + std::to_string(j) + ": vertex number " +
-                        std::to_string(static_cast<long long>(corners_[k]) + firstNumber_) + " is outside " +
-                        std::to_string(firstNumber_) + ".." +
+                        std::to_string(static_cast<long long>(corners_[k]) + firstNumber_) +
+                        " is outside " + std::to_string(firstNumber_) + ".." +
                         std::to_string(count - 1 + firstNumber_));
         }
         const int* w = corners_.data() + begin;

@@ -43,9 +43,9 @@ class MeshBuilder {
     Place place_;
     int firstNumber_;
     TriMesh mesh_;
-    std::vector<int> corners_;            // all polygons, one after the other
-    std::vector<std::size_t> ends_;       // end of each polygon in corners_
-    std::vector<std::uint64_t> places_;   // line or byte offset of each polygon
+    std::vector<int> corners_;           // all polygons, one after the other
+    std::vector<std::size_t> ends_;      // end of each polygon in corners_
+    std::vector<std::uint64_t> places_;  // line or byte offset of each polygon
 };
 
 /// Appends the neighbour entries of a face whose first three vertices are

@@ -27,7 +27,8 @@ MeshStats computeMeshStats(const TriMesh& mesh) {
     std::vector<bool> used(mesh.vertices.size(), false);
     for (const Triangle& t : mesh.faces) {
         for (int k = 0; k < 3; ++k) {
-            const int a = t[static_cast<std::size_t>(k)], b = t[static_cast<std::size_t>((k + 1) % 3)];
+            const int a = t[static_cast<std::size_t>(k)],
+                      b = t[static_cast<std::size_t>((k + 1) % 3)];
             if (a >= 0 && static_cast<std::size_t>(a) < used.size())
                 used[static_cast<std::size_t>(a)] = true;
             if (a != b) sides.push_back({std::min(a, b), std::max(a, b), a < b});

@@ -46,13 +46,17 @@ constexpr std::array<TypeName, 16> TYPE_NAMES = {{{"char", Type::i8},
 std::size_t sizeOf(Type t) {
     switch (t) {
         case Type::i8:
-        case Type::u8: return 1;
+        case Type::u8:
+            return 1;
         case Type::i16:
-        case Type::u16: return 2;
+        case Type::u16:
+            return 2;
         case Type::i32:
         case Type::u32:
-        case Type::f32: return 4;
-        case Type::f64: return 8;
+        case Type::f32:
+            return 4;
+        case Type::f64:
+            return 8;
     }
     return 0;
 }
@@ -70,13 +74,20 @@ const char* nameOf(Type t) {
 /// The range of an integer type, to check numbers written as text.
 bool fitsInteger(Type t, long long v) {
     switch (t) {
-        case Type::i8: return v >= INT8_MIN && v <= INT8_MAX;
-        case Type::u8: return v >= 0 && v <= UINT8_MAX;
-        case Type::i16: return v >= INT16_MIN && v <= INT16_MAX;
-        case Type::u16: return v >= 0 && v <= UINT16_MAX;
-        case Type::i32: return v >= INT32_MIN && v <= INT32_MAX;
-        case Type::u32: return v >= 0 && v <= static_cast<long long>(UINT32_MAX);
-        default: return false;
+        case Type::i8:
+            return v >= INT8_MIN && v <= INT8_MAX;
+        case Type::u8:
+            return v >= 0 && v <= UINT8_MAX;
+        case Type::i16:
+            return v >= INT16_MIN && v <= INT16_MAX;
+        case Type::u16:
+            return v >= 0 && v <= UINT16_MAX;
+        case Type::i32:
+            return v >= INT32_MIN && v <= INT32_MAX;
+        case Type::u32:
+            return v >= 0 && v <= static_cast<long long>(UINT32_MAX);
+        default:
+            return false;
     }
 }
 
@@ -132,8 +143,7 @@ void finishElement(const ByteInput& input, Element& e) {
             input.failAtLine("the face element has no list property 'vertex_indices'");
         const Property& p = e.properties[static_cast<std::size_t>(e.indices)];
         if (!p.isList || !isInteger(p.type))
-            input.failAtLine("the face property " + quoted(p.name) +
-                             " is not a list of integers");
+            input.failAtLine("the face property " + quoted(p.name) + " is not a list of integers");
     }
 }
 
@@ -172,7 +182,9 @@ Header readHeader(ByteInput& input) {
             Element e;
             e.name = std::string(words[1]);
             e.count = static_cast<std::uint64_t>(count);
-            e.role = e.name == "vertex" ? Role::vertex : e.name == "face" ? Role::face : Role::other;
+            e.role = e.name == "vertex" ? Role::vertex
+                     : e.name == "face" ? Role::face
+                                        : Role::other;
             bool& seen = e.role == Role::vertex ? hasVertex : hasFace;
             if (e.role != Role::other) {
                 if (seen) input.failAtLine("a second " + quoted(e.name) + " element");
@@ -197,8 +209,9 @@ Header readHeader(ByteInput& input) {
                 p.type = parseType(input, words[1]);
                 p.name = std::string(words[2]);
             } else {
-                input.failAtLine("expected 'property <type> <name>' or 'property list "
-                                 "<count type> <type> <name>'");
+                input.failAtLine(
+                    "expected 'property <type> <name>' or 'property list "
+                    "<count type> <type> <name>'");
             }
             header.elements.back().properties.push_back(p);
         } else {
@@ -293,7 +306,7 @@ class DataReader {
         Value v;
         if (isInteger(t)) {
             if (!readers::parseInteger(token, v.integer) || !fitsInteger(t, v.integer))
-                fail(what + ": " + quoted(token) + " is not a " + nameOf(t));
+                fail(what + ": " + quoted(token) + " is not an integer of type " + nameOf(t));
             v.real = static_cast<double>(v.integer);
         } else {
             const std::string text(token);
@@ -318,12 +331,24 @@ class DataReader {
         }
         Value v;
         switch (t) {
-            case Type::i8: v.integer = static_cast<std::int8_t>(bits); break;
-            case Type::u8: v.integer = static_cast<std::uint8_t>(bits); break;
-            case Type::i16: v.integer = static_cast<std::int16_t>(bits); break;
-            case Type::u16: v.integer = static_cast<std::uint16_t>(bits); break;
-            case Type::i32: v.integer = static_cast<std::int32_t>(bits); break;
-            case Type::u32: v.integer = static_cast<std::uint32_t>(bits); break;
+            case Type::i8:
+                v.integer = static_cast<std::int8_t>(bits);
+                break;
+            case Type::u8:
+                v.integer = static_cast<std::uint8_t>(bits);
+                break;
+            case Type::i16:
+                v.integer = static_cast<std::int16_t>(bits);
+                break;
+            case Type::u16:
+                v.integer = static_cast<std::uint16_t>(bits);
+                break;
+            case Type::i32:
+                v.integer = static_cast<std::int32_t>(bits);
+                break;
+            case Type::u32:
+                v.integer = static_cast<std::uint32_t>(bits);
+                break;
             case Type::f32: {
                 const std::uint32_t b32 = static_cast<std::uint32_t>(bits);
                 std::memcpy(&v.single, &b32, 4);

@@ -106,8 +106,8 @@ void ByteInput::failAtByte(std::uint64_t at, const std::string& what) const {
 }
 
 void ByteInput::failAtEnd(const std::string& what) const {
-    throw Error(fileName_ + ": " + what + " (the file ends at line " +
-                std::to_string(lineNumber_) + ")");
+    throw Error(fileName_ + ": " + what + " (the file ends at line " + std::to_string(lineNumber_) +
+                ")");
 }
 
 bool TokenStream::next(std::string_view& token) {

@@ -102,7 +102,9 @@ TriMesh readBinary(ByteInput& input, const std::string& name) {
 class AsciiParser {
   public:
     AsciiParser(ByteInput& input, const std::string& name)
-        : input_(input), tokens_(input, false), builder_(name, MeshBuilder::Place::line),
+        : input_(input),
+          tokens_(input, false),
+          builder_(name, MeshBuilder::Place::line),
           merger_(builder_) {}
 
     TriMesh parse() {
@@ -132,8 +134,8 @@ class AsciiParser {
     void expect(const char* keyword) {
         const std::string_view word = nextWord(keyword);
         if (!equalsNoCase(word, keyword))
-            input_.failAtLine("facet " + std::to_string(facets_) + ": expected " +
-                              quoted(keyword) + ", found " + quoted(word));
+            input_.failAtLine("facet " + std::to_string(facets_) + ": expected " + quoted(keyword) +
+                              ", found " + quoted(word));
     }
 
     // Facets up to and including the "endsolid" keyword.
@@ -185,10 +187,16 @@ class AsciiParser {
     long facets_ = 0;
 };
 
-bool beginsWithSolid(std::string_view head) {
+/// ASCII STL: "solid" at the start and no byte of a binary header (a NUL
+/// or another control character) among the first bytes, so that a cut
+/// binary file whose header says "solid" is reported as binary.
+bool looksAscii(std::string_view head) {
     std::size_t i = 0;
     while (i < head.size() && readers::isBlank(head[i])) ++i;
-    return head.size() - i >= 5 && equalsNoCase(head.substr(i, 5), "solid");
+    if (head.size() - i < 5 || !equalsNoCase(head.substr(i, 5), "solid")) return false;
+    for (char c : head)
+        if (static_cast<unsigned char>(c) < 0x20 && !readers::isBlank(c)) return false;
+    return true;
 }
 
 }  // namespace
@@ -196,7 +204,7 @@ bool beginsWithSolid(std::string_view head) {
 TriMesh readStlMesh(std::FILE* in, const std::string& name) {
     ByteInput input(in, name);
     const std::string_view head = input.peek(HEADER_BYTES + 4);
-    const bool solid = beginsWithSolid(head);
+    const bool solid = looksAscii(head);
     const std::optional<std::uint64_t> size = input.remaining();
     if (size && head.size() == HEADER_BYTES + 4) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(head.data());
@@ -204,7 +212,8 @@ TriMesh readStlMesh(std::FILE* in, const std::string& name) {
         if (*size == HEADER_BYTES + 4 + TRIANGLE_BYTES * count) return readBinary(input, name);
         if (!solid)
             input.failAtByte(HEADER_BYTES,
-                             "not ASCII STL (no 'solid' at the start) and not binary STL (" +
+                             "not ASCII STL (no 'solid' at the start of a text) and not binary "
+                             "STL (" +
                                  std::to_string(count) + " triangles need " +
                                  std::to_string(HEADER_BYTES + 4 + TRIANGLE_BYTES * count) +
                                  " bytes, the file has " + std::to_string(*size) + ")");

@@ -13,7 +13,8 @@ namespace shapescale {
 /// Binary or ASCII: a file whose size is 84 + 50 n bytes, n the triangle
 /// count at byte 80, is binary even when its 80-byte header begins with
 /// "solid" (as many exporters write); otherwise a file that begins with
-/// "solid" is ASCII (keywords in any case, several solids one after another).
+/// "solid" and has no control character but blanks in its first 84 bytes is
+/// ASCII (keywords in any case, several solids one after another).
 /// When the stream cannot tell its size, "solid" decides.
 ///
 /// STL stores each triangle's corners as coordinates, so corners at the same
