@@ -79,8 +79,8 @@ void expectSameMesh(const TriMesh& got, const TriMesh& want) {
 }
 
 const std::vector<PolyMesh>& sampleMeshes() {
-    static const std::vector<PolyMesh> meshes = {floatRounded(shapes::icosphere(2, 1.3, {1, -2, 0.5})),
-                                                 shapes::quadCube()};
+    static const std::vector<PolyMesh> meshes = {
+        floatRounded(shapes::icosphere(2, 1.3, {1, -2, 0.5})), shapes::quadCube()};
     return meshes;
 }
 
@@ -92,16 +92,15 @@ TEST(Readers, EveryEncodingGivesTheOffMesh) {
     };
     const std::vector<Case> cases = {
         {"ply ascii", readPlyMesh, [](const PolyMesh& m) { return shapes::toPly(m); }},
-        {"ply ascii extras, double, uint/short",
-         readPlyMesh,
-         [](const PolyMesh& m) { return shapes::toPly(m, {Enc::ascii, "double", "uint", "short", true}); }},
-        {"ply little endian extras, uchar/int",
-         readPlyMesh,
+        {"ply ascii extras, double, uint/short", readPlyMesh,
+         [](const PolyMesh& m) {
+             return shapes::toPly(m, {Enc::ascii, "double", "uint", "short", true});
+         }},
+        {"ply little endian extras, uchar/int", readPlyMesh,
          [](const PolyMesh& m) {
              return shapes::toPly(m, {Enc::binaryLittleEndian, "float", "uchar", "int", true});
          }},
-        {"ply big endian extras, double, ushort/uint32",
-         readPlyMesh,
+        {"ply big endian extras, double, ushort/uint32", readPlyMesh,
          [](const PolyMesh& m) {
              return shapes::toPly(m, {Enc::binaryBigEndian, "float64", "ushort", "uint32", true});
          }},
@@ -150,22 +149,25 @@ TEST(Readers, StlMergesCornersIntoTheOffVertices) {
         }
     }
     // -0 and +0 are one position; the vertex keeps its first value.
-    const TriMesh zeros = readBytes(readStlMesh,
-                                    "solid z\nfacet normal 0 0 1\nouter loop\nvertex -0 0 0\nvertex "
-                                    "1 0 0\nvertex 0 1 0\nendloop\nendfacet\nfacet normal 0 0 1\n"
-                                    "outer loop\nvertex 0 0 0\nvertex 0 1 0\nvertex -1 0 -0\n"
-                                    "endloop\nendfacet\nendsolid z\n",
-                                    "memory.stl");
+    const TriMesh zeros =
+        readBytes(readStlMesh,
+                  "solid z\nfacet normal 0 0 1\nouter loop\nvertex -0 0 0\nvertex "
+                  "1 0 0\nvertex 0 1 0\nendloop\nendfacet\nfacet normal 0 0 1\n"
+                  "outer loop\nvertex 0 0 0\nvertex 0 1 0\nvertex -1 0 -0\n"
+                  "endloop\nendfacet\nendsolid z\n",
+                  "memory.stl");
     EXPECT_EQ(zeros.nVertices, 4);
     EXPECT_EQ(zeros.faces[1], (Triangle{0, 2, 3}));
     EXPECT_TRUE(std::signbit(zeros.vertices[0][0]));
 }
 
 TEST(Readers, MalformedFilesNameTheFilePlaceAndProblem) {
-    const std::string plyHead = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n"
-                                "property float y\nproperty float z\n";
-    const std::string tri = plyHead + "element face 1\nproperty list uchar int vertex_indices\n"
-                                      "end_header\n0 0 0\n1 0 0\n0 1 0\n";
+    const std::string plyHead =
+        "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n"
+        "property float y\nproperty float z\n";
+    const std::string tri = plyHead +
+                            "element face 1\nproperty list uchar int vertex_indices\n"
+                            "end_header\n0 0 0\n1 0 0\n0 1 0\n";
     const std::string cubeLe = shapes::toPly(shapes::unitCube(), {Enc::binaryLittleEndian});
     PolyMesh huge = shapes::unitCube();
     huge.vertices[5][1] = 1e300;
@@ -186,21 +188,25 @@ TEST(Readers, MalformedFilesNameTheFilePlaceAndProblem) {
         {readPlyMesh, "ply\nformat binary_middle_endian 1.0\n", "unknown encoding"},
         {readPlyMesh, "ply\nformat ascii 1.0\nelement vertex 1\nproperty int128 x\n",
          ":4: unknown property type 'int128'"},
-        {readPlyMesh, "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float "
-                      "y\nend_header\n",
+        {readPlyMesh,
+         "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float "
+         "y\nend_header\n",
          "the vertex element has no property 'z'"},
         {readPlyMesh, plyHead + "element face 1\nproperty list uchar int vertex\nend_header\n",
          "no list property 'vertex_indices'"},
-        {readPlyMesh, plyHead + "element face 1\nproperty list uchar float vertex_indices\nend_header\n",
+        {readPlyMesh,
+         plyHead + "element face 1\nproperty list uchar float vertex_indices\nend_header\n",
          "'vertex_indices' is not a list of integers"},
         {readPlyMesh, plyHead + "element vertex 2\n", ":7: a second 'vertex' element"},
-        {readPlyMesh, "ply\nformat ascii 1.0\nelement vertex 1073741824\nproperty float x\n"
-                      "property float y\nproperty float z\nend_header\n0 0 0\n",
+        {readPlyMesh,
+         "ply\nformat ascii 1.0\nelement vertex 1073741824\nproperty float x\n"
+         "property float y\nproperty float z\nend_header\n0 0 0\n",
          ":7: the header announces 1073741824 vertex elements"},
         {readPlyMesh, "ply\nformat binary_little_endian 1.0\nelement vertex 4000000000\n",
          ":3: 4000000000 vertex elements are more than this reader holds"},
-        {readPlyMesh, "ply\nformat binary_big_endian 1.0\nelement vertex 1073741824\n"
-                      "property float x\nproperty float y\nproperty float z\nend_header\n123456",
+        {readPlyMesh,
+         "ply\nformat binary_big_endian 1.0\nelement vertex 1073741824\n"
+         "property float x\nproperty float y\nproperty float z\nend_header\n123456",
          "which need at least 12884901888 bytes; the file holds 6 after the header"},
         {readPlyMesh, cubeLe.substr(0, cubeLe.size() - 2), "memory: byte"},
         {readPlyMesh, cubeLe.substr(0, cubeLe.size() - 2), "face 11: a list of 3 int values"},
@@ -230,7 +236,8 @@ TEST(Readers, MalformedFilesNameTheFilePlaceAndProblem) {
         {readStlMesh, shapes::toStl(nan, true),
          "memory: byte 84: triangle 0: a coordinate is not a finite number"},
         {readObjMesh, "v 1 2\n", "memory:1: a vertex needs three coordinates"},
-        {readObjMesh, "# c\nv 1 x 2\n", "memory:2: vertex 1: coordinate 'x' is not a finite number"},
+        {readObjMesh, "# c\nv 1 x 2\n",
+         "memory:2: vertex 1: coordinate 'x' is not a finite number"},
         {readObjMesh, "v 1e50 0 0\n", "coordinate '1e50'"},
         {readObjMesh, v3 + "f 1 2\n", "memory:4: a face has 2 corners; it needs at least 3"},
         {readObjMesh, v3 + "f 1/1 a 3\n", "face corner 'a' does not begin with a vertex number"},
@@ -268,8 +275,9 @@ TEST(MeshStats, EdgesOfClosedOpenAndBrokenMeshes) {
         bool closed, consistent;
     };
     const auto count = [](const PolyMesh& m) {
-        return std::pair<long long, long long>(static_cast<long long>(m.vertices.size()),
-                                               static_cast<long long>(fanTriangles(m).faces.size()));
+        return std::pair<long long, long long>(
+            static_cast<long long>(m.vertices.size()),
+            static_cast<long long>(fanTriangles(m).faces.size()));
     };
     // Euler: V - E + F = 2 for a sphere, 0 for a torus, 1 for a disc.
     const auto [sv, sf] = count(loose);

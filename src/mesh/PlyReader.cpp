@@ -1,6 +1,7 @@
 #include "mesh/PlyReader.hpp"
 
 #include <array>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -149,8 +150,8 @@ void finishElement(const ByteInput& input, Element& e) {
 
 Header readHeader(ByteInput& input) {
     std::string line;
-    if (!input.readLine(line) || line != "ply")
-        input.failAtLine("not a PLY file: the first line is not 'ply'");
+    if (!input.readLine(line)) input.failAtEnd("not a PLY file: it is empty");
+    if (line != "ply") input.failAtLine("not a PLY file: the first line is not 'ply'");
     Header header;
     bool hasFormat = false, hasVertex = false, hasFace = false;
     while (input.readLine(line)) {
@@ -253,11 +254,11 @@ void checkCountsAgainstSize(ByteInput& input, const Header& header) {
     }
 }
 
-/// One value as read from the data: integers exactly, floats as stored.
+/// One value as read from the data: an integer exactly, any value as the
+/// coordinate it gives in single precision.
 struct Value {
     long long integer = 0;
-    double real = 0;
-    float single = 0;  // the coordinate, in single precision
+    float single = 0;
 };
 
 /// Reads values of the header's types from the data section.
@@ -307,15 +308,13 @@ class DataReader {
         if (isInteger(t)) {
             if (!readers::parseInteger(token, v.integer) || !fitsInteger(t, v.integer))
                 fail(what + ": " + quoted(token) + " is not an integer of type " + nameOf(t));
-            v.real = static_cast<double>(v.integer);
         } else {
-            const std::string text(token);
-            char* end = nullptr;
-            v.real = std::strtod(text.c_str(), &end);
-            if (text.empty() || end != text.c_str() + text.size())
+            double any = 0;
+            if (!readers::parseNumber(token, any))
                 fail(what + ": " + quoted(token) + " is not a number");
         }
-        // Text to float in one rounding, the OFF reader's; a failure shows as NaN.
+        // Text to float in one rounding, the OFF reader's; a value that is not
+        // finite in single precision shows as NaN.
         if (!readers::parseFloat(token, v.single)) v.single = NAN;
         return v;
     }
@@ -352,16 +351,16 @@ class DataReader {
             case Type::f32: {
                 const std::uint32_t b32 = static_cast<std::uint32_t>(bits);
                 std::memcpy(&v.single, &b32, 4);
-                v.real = v.single;
                 return v;
             }
             case Type::f64: {
-                std::memcpy(&v.real, &bits, 8);
-                v.single = static_cast<float>(v.real);  // round to nearest
+                double real;
+                std::memcpy(&real, &bits, 8);
+                // Round to nearest; beyond the float range the value is no coordinate.
+                v.single = std::fabs(real) <= FLT_MAX ? static_cast<float>(real) : NAN;
                 return v;
             }
         }
-        v.real = static_cast<double>(v.integer);
         v.single = static_cast<float>(v.integer);
         return v;
     }

@@ -151,19 +151,51 @@ std::string quoted(std::string_view token) {
     return text;
 }
 
+namespace {
+
+/// A token as a C string for strtof and strtoll, on the stack when it is
+/// short, as numbers are: no allocation per number.
+class CString {
+  public:
+    explicit CString(std::string_view token) : size_(token.size()) {
+        if (size_ < sizeof small_) {
+            std::memcpy(small_, token.data(), size_);
+            small_[size_] = '\0';
+        } else {
+            large_.assign(token);
+        }
+    }
+    const char* get() const { return size_ < sizeof small_ ? small_ : large_.c_str(); }
+    bool consumedWhole(const char* end) const { return size_ > 0 && end == get() + size_; }
+
+  private:
+    std::size_t size_;
+    char small_[64];
+    std::string large_;
+};
+
+}  // namespace
+
 bool parseFloat(std::string_view token, float& value) {
-    const std::string text(token);
+    const CString text(token);
     char* end = nullptr;
-    value = std::strtof(text.c_str(), &end);
-    return !text.empty() && end == text.c_str() + text.size() && std::isfinite(value);
+    value = std::strtof(text.get(), &end);
+    return text.consumedWhole(end) && std::isfinite(value);
+}
+
+bool parseNumber(std::string_view token, double& value) {
+    const CString text(token);
+    char* end = nullptr;
+    value = std::strtod(text.get(), &end);
+    return text.consumedWhole(end);
 }
 
 bool parseInteger(std::string_view token, long long& value) {
-    const std::string text(token);
+    const CString text(token);
     char* end = nullptr;
     errno = 0;
-    value = std::strtoll(text.c_str(), &end, 10);
-    return !text.empty() && end == text.c_str() + text.size() && errno != ERANGE;
+    value = std::strtoll(text.get(), &end, 10);
+    return text.consumedWhole(end) && errno != ERANGE;
 }
 
 bool equalsNoCase(std::string_view a, std::string_view b) {

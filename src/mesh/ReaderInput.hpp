@@ -82,6 +82,8 @@ std::string quoted(std::string_view token);
 /// The whole token as a finite float, correctly rounded as "%f" reads it,
 /// so that a coordinate written as text gives the float the OFF reader gives.
 bool parseFloat(std::string_view token, float& value);
+/// The whole token as a double of any value, infinities and NaN included.
+bool parseNumber(std::string_view token, double& value);
 /// The whole token as a decimal integer.
 bool parseInteger(std::string_view token, long long& value);
 /// ASCII case-insensitive equality.
