@@ -261,6 +261,13 @@ struct Value {
     float single = 0;
 };
 
+/// The element a value belongs to, put into words only for a message.
+struct Item {
+    const std::string& element;
+    std::uint64_t index;
+    std::string text() const { return element + " " + std::to_string(index); }
+};
+
 /// Reads values of the header's types from the data section.
 class DataReader {
   public:
@@ -278,7 +285,7 @@ class DataReader {
         input_.failAtByte(input_.offset(), what);
     }
 
-    Value read(Type t, const std::string& what) {
+    Value read(Type t, const Item& what) {
         return encoding_ == Encoding::ascii ? readText(t, what) : readBinary(t, what);
     }
 
@@ -286,43 +293,47 @@ class DataReader {
 
     /// Fails at once when a binary file is too short for n values of type t,
     /// so that a list length read from the file costs no loop.
-    void expectValues(Type t, std::uint64_t n, const std::string& what) {
+    void expectValues(Type t, std::uint64_t n, const Item& what) {
         if (encoding_ == Encoding::ascii) return;
         const std::optional<std::uint64_t> remaining = input_.remaining();
         if (remaining && n > *remaining / sizeOf(t))
-            fail(what + ": a list of " + std::to_string(n) + " " + nameOf(t) +
+            fail(what.text() + ": a list of " + std::to_string(n) + " " + nameOf(t) +
                  " values, the file ends before");
     }
 
     /// Reads past n values of type t.
-    void skip(Type t, std::uint64_t n, const std::string& what) {
+    void skip(Type t, std::uint64_t n, const Item& what) {
         expectValues(t, n, what);
         for (std::uint64_t i = 0; i < n; ++i) read(t, what);
     }
 
   private:
-    Value readText(Type t, const std::string& what) {
+    Value readText(Type t, const Item& what) {
         std::string_view token;
-        if (!tokens_.next(token)) input_.failAtEnd(what + " is missing");
+        if (!tokens_.next(token)) input_.failAtEnd(what.text() + " is missing");
         Value v;
         if (isInteger(t)) {
             if (!readers::parseInteger(token, v.integer) || !fitsInteger(t, v.integer))
-                fail(what + ": " + quoted(token) + " is not an integer of type " + nameOf(t));
-        } else {
-            double any = 0;
-            if (!readers::parseNumber(token, any))
-                fail(what + ": " + quoted(token) + " is not a number");
+                fail(what.text() + ": " + quoted(token) + " is not an integer of type " +
+                     nameOf(t));
+            // Rounded to nearest, as strtof rounds the same digits.
+            v.single = static_cast<float>(v.integer);
+            return v;
         }
-        // Text to float in one rounding, the OFF reader's; a value that is not
+        // Text to float in one rounding, the OFF reader's; a number that is not
         // finite in single precision shows as NaN.
-        if (!readers::parseFloat(token, v.single)) v.single = NAN;
+        if (readers::parseFloat(token, v.single)) return v;
+        double any = 0;
+        if (!readers::parseNumber(token, any))
+            fail(what.text() + ": " + quoted(token) + " is not a number");
+        v.single = NAN;
         return v;
     }
 
-    Value readBinary(Type t, const std::string& what) {
+    Value readBinary(Type t, const Item& what) {
         unsigned char bytes[8];
         const std::size_t n = sizeOf(t);
-        if (input_.read(bytes, n) != n) fail(what + ": the file ends inside it");
+        if (input_.read(bytes, n) != n) fail(what.text() + ": the file ends inside it");
         std::uint64_t bits = 0;
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t at = encoding_ == Encoding::littleEndian ? n - 1 - i : i;
@@ -370,14 +381,10 @@ class DataReader {
     readers::TokenStream tokens_;
 };
 
-std::string elementName(const Element& e, std::uint64_t i) {
-    return e.name + " " + std::to_string(i);
-}
-
 void readElement(DataReader& data, const Element& e, MeshBuilder& builder) {
     std::vector<int> polygon;
     for (std::uint64_t i = 0; i < e.count; ++i) {
-        const std::string what = elementName(e, i);
+        const Item what{e.name, i};
         const std::uint64_t start = data.place();
         Vec3f v = {0, 0, 0};
         for (std::size_t k = 0; k < e.properties.size(); ++k) {
@@ -387,27 +394,27 @@ void readElement(DataReader& data, const Element& e, MeshBuilder& builder) {
                 for (int a = 0; a < 3; ++a) {
                     if (e.xyz[static_cast<std::size_t>(a)] != static_cast<int>(k)) continue;
                     if (!std::isfinite(value.single))
-                        data.fail(what + ": coordinate " + p.name +
+                        data.fail(what.text() + ": coordinate " + p.name +
                                   " is not a finite number in single precision");
                     v[static_cast<std::size_t>(a)] = value.single;
                 }
                 continue;
             }
             const long long n = data.read(p.countType, what).integer;
-            if (n < 0) data.fail(what + ": negative list length " + std::to_string(n));
+            if (n < 0) data.fail(what.text() + ": negative list length " + std::to_string(n));
             if (static_cast<int>(k) != e.indices) {
                 data.skip(p.type, static_cast<std::uint64_t>(n), what);
                 continue;
             }
             if (n < 3)
-                data.fail(what + " has " + std::to_string(n) +
+                data.fail(what.text() + " has " + std::to_string(n) +
                           " vertices; a face needs at least 3");
             data.expectValues(p.type, static_cast<std::uint64_t>(n), what);
             polygon.clear();
             for (long long c = 0; c < n; ++c) {
                 const long long index = data.read(p.type, what).integer;
                 if (index < 0 || index > INT_MAX)
-                    data.fail(what + ": vertex number " + std::to_string(index) +
+                    data.fail(what.text() + ": vertex number " + std::to_string(index) +
                               " is outside the vertices");
                 polygon.push_back(static_cast<int>(index));
             }

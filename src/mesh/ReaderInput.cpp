@@ -17,11 +17,11 @@ namespace {
 // Large enough for stdio-sized reads, small enough to cost nothing per file.
 constexpr std::size_t BUFFER_BYTES = 1 << 16;
 
-std::optional<std::uint64_t> streamSize(std::FILE* in) {
+std::optional<std::uint64_t> streamSize(std::FILE* in, const std::string& fileName) {
     const off_t start = ftello(in);
     if (start < 0 || fseeko(in, 0, SEEK_END) != 0) return std::nullopt;
     const off_t end = ftello(in);
-    if (fseeko(in, start, SEEK_SET) != 0) throw Error("cannot seek back in the mesh file");
+    if (fseeko(in, start, SEEK_SET) != 0) throw Error(fileName + ": cannot seek back to the start");
     if (end < start) return std::nullopt;
     return static_cast<std::uint64_t>(end - start);
 }
@@ -29,7 +29,7 @@ std::optional<std::uint64_t> streamSize(std::FILE* in) {
 }  // namespace
 
 ByteInput::ByteInput(std::FILE* in, const std::string& fileName)
-    : in_(in), fileName_(fileName), buffer_(BUFFER_BYTES), size_(streamSize(in)) {}
+    : in_(in), fileName_(fileName), buffer_(BUFFER_BYTES), size_(streamSize(in, fileName)) {}
 
 bool ByteInput::fill() {
     if (begin_ > 0) {
