@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 #include "mesh/OffReader.hpp"
@@ -223,6 +226,204 @@ TriMesh loadOffText(const std::string& text) {
 
 TriMesh loadMesh(const PolyMesh& mesh) {
     return loadOffText(toOff(mesh));
+}
+
+}  // namespace shapescale::shapes
+
+namespace shapescale::shapes {
+
+namespace {
+
+bool isLittleEndianHost() {
+    const std::uint16_t one = 1;
+    unsigned char first;
+    std::memcpy(&first, &one, 1);
+    return first == 1;
+}
+
+/// Appends value as PLY type `type`: text for ascii, else bytes in the file's order.
+void appendPlyValue(std::string& out, const std::string& type, double value,
+                    PlyStyle::Encoding encoding) {
+    unsigned char bytes[8];
+    std::size_t n = 0;
+    char text[64];
+    auto put = [&](auto v) {
+        n = sizeof v;
+        std::memcpy(bytes, &v, n);
+        if constexpr (std::is_floating_point_v<decltype(v)>)
+            std::snprintf(text, sizeof text, "%.17g", static_cast<double>(v));
+        else
+            std::snprintf(text, sizeof text, "%lld", static_cast<long long>(v));
+    };
+    if (type == "char" || type == "int8")
+        put(static_cast<std::int8_t>(value));
+    else if (type == "uchar" || type == "uint8")
+        put(static_cast<std::uint8_t>(value));
+    else if (type == "short" || type == "int16")
+        put(static_cast<std::int16_t>(value));
+    else if (type == "ushort" || type == "uint16")
+        put(static_cast<std::uint16_t>(value));
+    else if (type == "int" || type == "int32")
+        put(static_cast<std::int32_t>(value));
+    else if (type == "uint" || type == "uint32")
+        put(static_cast<std::uint32_t>(value));
+    else if (type == "float" || type == "float32")
+        put(static_cast<float>(value));
+    else if (type == "double" || type == "float64")
+        put(value);
+    else
+        throw std::invalid_argument("unknown PLY type " + type);
+    if (encoding == PlyStyle::Encoding::ascii) {
+        out += text;
+        out += ' ';
+        return;
+    }
+    const bool reverse =
+        (encoding == PlyStyle::Encoding::binaryLittleEndian) != isLittleEndianHost();
+    if (reverse) std::reverse(bytes, bytes + n);
+    out.append(reinterpret_cast<const char*>(bytes), n);
+}
+
+/// Fan triangles of every polygon, in the order the readers make them.
+std::vector<std::array<int, 3>> fans(const PolyMesh& mesh) {
+    std::vector<std::array<int, 3>> triangles;
+    for (const auto& f : mesh.faces)
+        for (std::size_t k = 1; k + 1 < f.size(); ++k) triangles.push_back({f[0], f[k], f[k + 1]});
+    return triangles;
+}
+
+}  // namespace
+
+std::string toPly(const PolyMesh& mesh, const PlyStyle& style) {
+    const auto enc = style.encoding;
+    const bool text = enc == PlyStyle::Encoding::ascii;
+    std::string out = "ply\nformat ";
+    out += text                                            ? "ascii"
+           : enc == PlyStyle::Encoding::binaryLittleEndian ? "binary_little_endian"
+                                                           : "binary_big_endian";
+    out += " 1.0\n";
+    if (style.extras) out += "comment written by the shapes library\nobj_info test mesh\n";
+    out += "element vertex " + std::to_string(mesh.vertices.size()) + "\n";
+    const std::string& ct = style.coordinateType;
+    if (style.extras) out += "property uchar red\n";
+    out += "property " + ct + " x\nproperty " + ct + " y\n";
+    if (style.extras) out += "property float nx\nproperty list uchar float uv\n";
+    out += "property " + ct + " z\n";
+    if (style.extras) out += "property ushort green\n";
+    if (style.extras) out += "element edge 2\nproperty int vertex1\nproperty int vertex2\n";
+    out += "element face " + std::to_string(mesh.faces.size()) + "\n";
+    if (style.extras) out += "property list uchar float texcoord\n";
+    out += "property list " + style.countType + " " + style.indexType + " vertex_indices\n";
+    if (style.extras) out += "property int flags\nelement material 0\nproperty float shine\n";
+    out += "end_header\n";
+    auto put = [&](const std::string& type, double value) {
+        appendPlyValue(out, type, value, enc);
+    };
+    auto endLine = [&] {
+        if (text) out.back() = '\n';
+    };
+    for (const auto& p : mesh.vertices) {
+        if (style.extras) put("uchar", 200);
+        put(ct, p[0]);
+        put(ct, p[1]);
+        if (style.extras) {
+            put("float", -0.5);
+            put("uchar", 2);
+            put("float", 0.25);
+            put("float", 1e30);
+        }
+        put(ct, p[2]);
+        if (style.extras) put("ushort", 65535);
+        endLine();
+    }
+    if (style.extras) {
+        for (int e = 0; e < 2; ++e) {
+            put("int", e);
+            put("int", e + 1);
+            endLine();
+        }
+    }
+    for (const auto& f : mesh.faces) {
+        if (style.extras) {
+            put("uchar", 2);
+            put("float", 0.5);
+            put("float", 0.75);
+        }
+        put(style.countType, static_cast<double>(f.size()));
+        for (int k : f) put(style.indexType, k);
+        if (style.extras) put("int", -7);
+        endLine();
+    }
+    return out;
+}
+
+std::string toStl(const PolyMesh& mesh, bool binary) {
+    const std::vector<std::array<int, 3>> triangles = fans(mesh);
+    std::string out;
+    if (binary) {
+        out = "solid written by the shapes library, but binary";
+        out.resize(80, ' ');
+        appendPlyValue(out, "uint", static_cast<double>(triangles.size()),
+                       PlyStyle::Encoding::binaryLittleEndian);
+    } else {
+        out = "solid shapes\n";
+    }
+    char line[160];
+    for (const auto& t : triangles) {
+        std::array<std::array<float, 3>, 3> p;
+        for (int c = 0; c < 3; ++c)
+            for (int a = 0; a < 3; ++a)
+                p[c][a] = static_cast<float>(mesh.vertices[static_cast<std::size_t>(t[c])][a]);
+        const std::array<float, 3> e1 = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
+        const std::array<float, 3> e2 = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
+        const std::array<float, 3> normal = {e1[1] * e2[2] - e1[2] * e2[1],
+                                             e1[2] * e2[0] - e1[0] * e2[2],
+                                             e1[0] * e2[1] - e1[1] * e2[0]};
+        if (binary) {
+            for (float v : normal)
+                appendPlyValue(out, "float", v, PlyStyle::Encoding::binaryLittleEndian);
+            for (const auto& corner : p)
+                for (float v : corner)
+                    appendPlyValue(out, "float", v, PlyStyle::Encoding::binaryLittleEndian);
+            out.append(2, '\0');
+            continue;
+        }
+        std::snprintf(line, sizeof line, "  facet normal %.9g %.9g %.9g\n    outer loop\n",
+                      normal[0], normal[1], normal[2]);
+        out += line;
+        for (const auto& corner : p) {
+            std::snprintf(line, sizeof line, "      vertex %.9g %.9g %.9g\n", corner[0], corner[1],
+                          corner[2]);
+            out += line;
+        }
+        out += "    endloop\n  endfacet\n";
+    }
+    if (!binary) out += "endsolid shapes\n";
+    return out;
+}
+
+std::string toObj(const PolyMesh& mesh, bool relative) {
+    std::string out = "# written by the shapes library\nmtllib none.mtl\no mesh\n";
+    char line[128];
+    for (const auto& p : mesh.vertices) {
+        std::snprintf(line, sizeof line, "v %.17g %.17g %.17g 1\n", p[0], p[1], p[2]);
+        out += line;
+    }
+    out += "vt 0 0\nvt 1 0\nvn 0 0 1\ng all\nusemtl none\ns off\n";
+    const long long count = static_cast<long long>(mesh.vertices.size());
+    for (std::size_t j = 0; j < mesh.faces.size(); ++j) {
+        const char* const forms[] = {"", "/1", "//1", "/2/1"};
+        out += "f";
+        for (std::size_t c = 0; c < mesh.faces[j].size(); ++c) {
+            const int k = mesh.faces[j][c];
+            const long long number = relative ? k - count : k + 1;
+            out += " " + std::to_string(number) + forms[j % 4];
+            // Every fifth face goes on on a continuation line after its first corner.
+            if (c == 0 && j % 5 == 4) out += " \\\n ";
+        }
+        out += "\n";
+    }
+    return out;
 }
 
 }  // namespace shapescale::shapes

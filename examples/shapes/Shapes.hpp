@@ -48,4 +48,28 @@ TriMesh loadMesh(const PolyMesh& mesh);
 /// Loads OFF text through the real reader, from memory.
 TriMesh loadOffText(const std::string& text);
 
+/// How toPly writes a mesh. Types are PLY type names (char, uchar, short,
+/// ushort, int, uint, float, double or the sized aliases).
+struct PlyStyle {
+    enum class Encoding { ascii, binaryLittleEndian, binaryBigEndian };
+    Encoding encoding = Encoding::ascii;
+    std::string coordinateType = "float";
+    std::string countType = "uchar";  ///< of the face lists
+    std::string indexType = "int";
+    /// Comments, obj_info, a colour, a normal and a texture list per vertex
+    /// around x, y, z, a texture list and flags per face, an edge element and
+    /// an empty material element: everything a reader must read past.
+    bool extras = false;
+};
+/// PLY bytes of the mesh; coordinates rounded to the coordinate type.
+std::string toPly(const PolyMesh& mesh, const PlyStyle& style = {});
+/// STL bytes of the mesh, polygons split into fans (w0, wk, wk+1) with facet
+/// normals; coordinates rounded to float. The binary header begins with
+/// "solid", as many exporters write it.
+std::string toStl(const PolyMesh& mesh, bool binary);
+/// OBJ text of the mesh with comments, groups, texture coordinates and
+/// normals; the faces cycle through the corner forms v, v/vt, v//vn and
+/// v/vt/vn, vertex numbers negative (relative) when `relative` is set.
+std::string toObj(const PolyMesh& mesh, bool relative);
+
 }  // namespace shapescale::shapes

@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <memory>
 
+#include "mesh/ObjReader.hpp"
 #include "mesh/OffReader.hpp"
+#include "mesh/PlyReader.hpp"
+#include "mesh/StlReader.hpp"
 
 namespace shapescale {
 
@@ -15,13 +18,30 @@ struct FileCloser {
 };
 using InputFile = std::unique_ptr<std::FILE, FileCloser>;
 
+using Reader = TriMesh (*)(std::FILE*, const std::string&);
+
+/// The reader for the extension of the file name, in any case; OFF for
+/// every other name, so that existing scripts keep their behaviour.
+Reader readerFor(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    std::string extension;
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+        for (char c : path.substr(dot + 1))
+            extension.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+    if (extension == "ply") return readPlyMesh;
+    if (extension == "stl") return readStlMesh;
+    if (extension == "obj") return readObjMesh;
+    return loadOffMesh;
+}
+
 }  // namespace
 
 TriMesh readMesh(const std::string& path) {
     errno = 0;
     InputFile file(std::fopen(path.c_str(), "r"));
     if (!file) throw MeshFileNotFound("cannot open mesh " + path + ": " + systemReason(errno));
-    TriMesh mesh = loadOffMesh(file.get(), path);
+    TriMesh mesh = readerFor(path)(file.get(), path);
     if (mesh.vertices.empty()) throw Error(path + ": the mesh has no vertex");
     return mesh;
 }

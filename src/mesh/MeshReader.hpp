@@ -15,8 +15,9 @@ class MeshFileNotFound : public Error {
     using Error::Error;
 };
 
-/// Reads the mesh at `path`. The reader is chosen by the file's extension;
-/// OFF is the reference format and the one read for any other extension.
+/// Reads the mesh at `path`. The reader is chosen by the file's extension, in
+/// any case: ".ply" readPlyMesh, ".stl" readStlMesh, ".obj" readObjMesh; OFF is
+/// the reference format and the one read for any other extension.
 /// @return the mesh with at least one vertex, vertex normals not yet computed
 /// @throw MeshFileNotFound when the file cannot be opened ("cannot open mesh
 ///        <path>: <reason>"); Error for malformed content (file and line) and

@@ -1,0 +1,55 @@
+#pragma once
+// Builds a TriMesh from vertices and polygons exactly as the OFF reader does
+// for the same polygons, for the readers of the other formats. Internal.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mesh/TriMesh.hpp"
+
+namespace shapescale::readers {
+
+/// Collects vertices and polygons as a reader meets them; build() checks the
+/// vertex numbers and makes the mesh. Everything grows with the data read,
+/// never with a count announced in a file.
+class MeshBuilder {
+  public:
+    /// How build() names the place of a polygon in its messages.
+    enum class Place { line, byte };
+
+    /// @param[in] fileName     used in error messages only; must outlive this object
+    /// @param[in] firstNumber  the number by which the format calls the first vertex
+    MeshBuilder(const std::string& fileName, Place place, int firstNumber = 0)
+        : fileName_(fileName), place_(place), firstNumber_(firstNumber) {}
+
+    /// Appends a vertex (world units) and widens the bounding box.
+    void addVertex(const Vec3f& v);
+    /// Appends a polygon of at least three vertex numbers (from 0, checked
+    /// later by build()); `where` is its line or byte offset for messages.
+    void addPolygon(const std::vector<int>& corners, std::uint64_t where);
+    std::size_t vertexCount() const { return mesh_.vertices.size(); }
+
+    /// The mesh: vertices in the order added, each polygon (w0 .. wn-1) split
+    /// into the fan (w0, wk, wk+1), neighbour entries w0 -> w1, w1 -> w2 and
+    /// w2 -> w0 per polygon, nVertices and nFaces the numbers of vertices and
+    /// polygons added.
+    /// Called once; the builder is spent afterwards.
+    /// @throw Error for a vertex number outside 0 .. vertexCount() - 1
+    TriMesh build();
+
+  private:
+    const std::string& fileName_;
+    Place place_;
+    int firstNumber_;
+    TriMesh mesh_;
+    std::vector<int> corners_;           // all polygons, one after the other
+    std::vector<std::size_t> ends_;      // end of each polygon in corners_
+    std::vector<std::uint64_t> places_;  // line or byte offset of each polygon
+};
+
+/// Appends the neighbour entries of a face whose first three vertices are
+/// a, b, c: b to the list of a, c to the list of b, a to the list of c.
+void appendNeighbours(TriMesh& mesh, int a, int b, int c);
+
+}  // namespace shapescale::readers

@@ -1,0 +1,444 @@
+#include "mesh/PlyReader.hpp"
+
+#include <array>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "core/Error.hpp"
+#include "mesh/MeshBuilder.hpp"
+#include "mesh/ReaderInput.hpp"
+
+namespace shapescale {
+
+namespace {
+
+using readers::ByteInput;
+using readers::MeshBuilder;
+using readers::quoted;
+
+enum class Encoding { ascii, littleEndian, bigEndian };
+enum class Type { i8, u8, i16, u16, i32, u32, f32, f64 };
+
+struct TypeName {
+    const char* name;
+    Type type;
+};
+constexpr std::array<TypeName, 16> TYPE_NAMES = {{{"char", Type::i8},
+                                                  {"int8", Type::i8},
+                                                  {"uchar", Type::u8},
+                                                  {"uint8", Type::u8},
+                                                  {"short", Type::i16},
+                                                  {"int16", Type::i16},
+                                                  {"ushort", Type::u16},
+                                                  {"uint16", Type::u16},
+                                                  {"int", Type::i32},
+                                                  {"int32", Type::i32},
+                                                  {"uint", Type::u32},
+                                                  {"uint32", Type::u32},
+                                                  {"float", Type::f32},
+                                                  {"float32", Type::f32},
+                                                  {"double", Type::f64},
+                                                  {"float64", Type::f64}}};
+
+std::size_t sizeOf(Type t) {
+    switch (t) {
+        case Type::i8:
+        case Type::u8:
+            return 1;
+        case Type::i16:
+        case Type::u16:
+            return 2;
+        case Type::i32:
+        case Type::u32:
+        case Type::f32:
+            return 4;
+        case Type::f64:
+            return 8;
+    }
+    return 0;
+}
+
+bool isInteger(Type t) {
+    return t != Type::f32 && t != Type::f64;
+}
+
+const char* nameOf(Type t) {
+    for (const TypeName& n : TYPE_NAMES)
+        if (n.type == t) return n.name;
+    return "?";
+}
+
+/// The range of an integer type, to check numbers written as text.
+bool fitsInteger(Type t, long long v) {
+    switch (t) {
+        case Type::i8:
+            return v >= INT8_MIN && v <= INT8_MAX;
+        case Type::u8:
+            return v >= 0 && v <= UINT8_MAX;
+        case Type::i16:
+            return v >= INT16_MIN && v <= INT16_MAX;
+        case Type::u16:
+            return v >= 0 && v <= UINT16_MAX;
+        case Type::i32:
+            return v >= INT32_MIN && v <= INT32_MAX;
+        case Type::u32:
+            return v >= 0 && v <= static_cast<long long>(UINT32_MAX);
+        default:
+            return false;
+    }
+}
+
+struct Property {
+    std::string name;
+    Type type = Type::f32;  // of the items, for a list
+    bool isList = false;
+    Type countType = Type::u8;
+};
+
+enum class Role { vertex, face, other };
+
+struct Element {
+    std::string name;
+    std::uint64_t count = 0;
+    std::vector<Property> properties;
+    Role role = Role::other;
+    std::array<int, 3> xyz = {-1, -1, -1};  // vertex: property numbers of x, y, z
+    int indices = -1;                       // face: property number of the index list
+};
+
+struct Header {
+    Encoding encoding = Encoding::ascii;
+    std::vector<Element> elements;
+};
+
+Type parseType(const ByteInput& input, std::string_view word) {
+    for (const TypeName& n : TYPE_NAMES)
+        if (word == n.name) return n.type;
+    input.failAtLine("unknown property type " + quoted(word));
+}
+
+void finishElement(const ByteInput& input, Element& e) {
+    const auto find = [&](std::string_view name) {
+        for (std::size_t i = 0; i < e.properties.size(); ++i)
+            if (e.properties[i].name == name) return static_cast<int>(i);
+        return -1;
+    };
+    if (e.role == Role::vertex) {
+        const char* const axes[3] = {"x", "y", "z"};
+        for (int a = 0; a < 3; ++a) {
+            e.xyz[static_cast<std::size_t>(a)] = find(axes[a]);
+            if (e.xyz[static_cast<std::size_t>(a)] < 0)
+                input.failAtLine("the vertex element has no property '" + std::string(axes[a]) +
+                                 "'");
+            if (e.properties[static_cast<std::size_t>(e.xyz[static_cast<std::size_t>(a)])].isList)
+                input.failAtLine("the vertex property '" + std::string(axes[a]) + "' is a list");
+        }
+    } else if (e.role == Role::face) {
+        e.indices = find("vertex_indices");
+        if (e.indices < 0) e.indices = find("vertex_index");
+        if (e.indices < 0)
+            input.failAtLine("the face element has no list property 'vertex_indices'");
+        const Property& p = e.properties[static_cast<std::size_t>(e.indices)];
+        if (!p.isList || !isInteger(p.type))
+            input.failAtLine("the face property " + quoted(p.name) + " is not a list of integers");
+    }
+}
+
+Header readHeader(ByteInput& input) {
+    std::string line;
+    if (!input.readLine(line)) input.failAtEnd("not a PLY file: it is empty");
+    if (line != "ply") input.failAtLine("not a PLY file: the first line is not 'ply'");
+    Header header;
+    bool hasFormat = false, hasVertex = false, hasFace = false;
+    while (input.readLine(line)) {
+        const std::vector<std::string_view> words = readers::splitTokens(line);
+        if (words.empty()) continue;
+        const std::string_view key = words[0];
+        if (key == "comment" || key == "obj_info") continue;
+        if (key == "end_header") {
+            if (!hasFormat) input.failAtLine("no 'format' line before 'end_header'");
+            if (!header.elements.empty()) finishElement(input, header.elements.back());
+            return header;
+        }
+        if (key == "format") {
+            if (words.size() != 3) input.failAtLine("expected 'format <encoding> 1.0'");
+            if (words[1] == "ascii")
+                header.encoding = Encoding::ascii;
+            else if (words[1] == "binary_little_endian")
+                header.encoding = Encoding::littleEndian;
+            else if (words[1] == "binary_big_endian")
+                header.encoding = Encoding::bigEndian;
+            else
+                input.failAtLine("unknown encoding " + quoted(words[1]));
+            hasFormat = true;
+        } else if (key == "element") {
+            long long count = 0;
+            if (words.size() != 3 || !readers::parseInteger(words[2], count) || count < 0)
+                input.failAtLine("expected 'element <name> <count>'");
+            if (!header.elements.empty()) finishElement(input, header.elements.back());
+            Element e;
+            e.name = std::string(words[1]);
+            e.count = static_cast<std::uint64_t>(count);
+            e.role = e.name == "vertex" ? Role::vertex
+                     : e.name == "face" ? Role::face
+                                        : Role::other;
+            bool& seen = e.role == Role::vertex ? hasVertex : hasFace;
+            if (e.role != Role::other) {
+                if (seen) input.failAtLine("a second " + quoted(e.name) + " element");
+                seen = true;
+                if (count > INT_MAX)
+                    input.failAtLine(std::to_string(count) + " " + e.name +
+                                     " elements are more than this reader holds");
+            }
+            header.elements.push_back(e);
+        } else if (key == "property") {
+            if (header.elements.empty()) input.failAtLine("a property before any element");
+            Property p;
+            if (words.size() == 5 && words[1] == "list") {
+                p.isList = true;
+                p.countType = parseType(input, words[2]);
+                if (!isInteger(p.countType))
+                    input.failAtLine("the list count type " + quoted(words[2]) +
+                                     " is not an integer type");
+                p.type = parseType(input, words[3]);
+                p.name = std::string(words[4]);
+            } else if (words.size() == 3 && words[1] != "list") {
+                p.type = parseType(input, words[1]);
+                p.name = std::string(words[2]);
+            } else {
+                input.failAtLine(
+                    "expected 'property <type> <name>' or 'property list "
+                    "<count type> <type> <name>'");
+            }
+            header.elements.back().properties.push_back(p);
+        } else {
+            input.failAtLine("unknown header line " + quoted(key));
+        }
+    }
+    input.failAtEnd("no 'end_header' line");
+}
+
+/// Least number of data bytes an element can take: binary sizes, or for text
+/// one character and one separator per value.
+std::uint64_t leastBytes(const Element& e, Encoding encoding) {
+    std::uint64_t bytes = 0;
+    for (const Property& p : e.properties)
+        bytes += encoding == Encoding::ascii ? 2 : sizeOf(p.isList ? p.countType : p.type);
+    return bytes;
+}
+
+/// A short file announcing large counts fails here, before any reading.
+void checkCountsAgainstSize(ByteInput& input, const Header& header) {
+    const std::optional<std::uint64_t> remaining = input.remaining();
+    if (!remaining) return;
+    constexpr std::uint64_t CAP = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t needed = 0;
+    for (const Element& e : header.elements) {
+        const std::uint64_t each = leastBytes(e, header.encoding);
+        const std::uint64_t bytes = each == 0 ? 0 : e.count > CAP / each ? CAP : e.count * each;
+        needed = needed > CAP - bytes ? CAP : needed + bytes;
+    }
+    // The last value of a text file needs no separator.
+    if (header.encoding == Encoding::ascii && needed > 0) --needed;
+    if (needed > *remaining) {
+        std::string counts;
+        for (const Element& e : header.elements)
+            counts += (counts.empty() ? "" : ", ") + std::to_string(e.count) + " " + e.name;
+        input.failAtLine("the header announces " + counts + " elements, which need at least " +
+                         std::to_string(needed) + " bytes; the file holds " +
+                         std::to_string(*remaining) + " after the header");
+    }
+}
+
+/// One value as read from the data: an integer exactly, any value as the
+/// coordinate it gives in single precision.
+struct Value {
+    long long integer = 0;
+    float single = 0;
+};
+
+/// The element a value belongs to, put into words only for a message.
+struct Item {
+    const std::string& element;
+    std::uint64_t index;
+    std::string text() const { return element + " " + std::to_string(index); }
+};
+
+/// Reads values of the header's types from the data section.
+class DataReader {
+  public:
+    DataReader(ByteInput& input, Encoding encoding)
+        : input_(input), encoding_(encoding), tokens_(input, false) {}
+
+    /// Line (text) or byte offset (binary), for messages about the current element.
+    std::uint64_t place() const {
+        return encoding_ == Encoding::ascii ? static_cast<std::uint64_t>(input_.lineNumber())
+                                            : input_.offset();
+    }
+
+    [[noreturn]] void fail(const std::string& what) const {
+        if (encoding_ == Encoding::ascii) input_.failAtLine(what);
+        input_.failAtByte(input_.offset(), what);
+    }
+
+    Value read(Type t, const Item& what) {
+        return encoding_ == Encoding::ascii ? readText(t, what) : readBinary(t, what);
+    }
+
+    bool isText() const { return encoding_ == Encoding::ascii; }
+
+    /// Fails at once when a binary file is too short for n values of type t,
+    /// so that a list length read from the file costs no loop.
+    void expectValues(Type t, std::uint64_t n, const Item& what) {
+        if (encoding_ == Encoding::ascii) return;
+        const std::optional<std::uint64_t> remaining = input_.remaining();
+        if (remaining && n > *remaining / sizeOf(t))
+            fail(what.text() + ": a list of " + std::to_string(n) + " " + nameOf(t) +
+                 " values, the file ends before");
+    }
+
+    /// Reads past n values of type t.
+    void skip(Type t, std::uint64_t n, const Item& what) {
+        expectValues(t, n, what);
+        for (std::uint64_t i = 0; i < n; ++i) read(t, what);
+    }
+
+  private:
+    Value readText(Type t, const Item& what) {
+        std::string_view token;
+        if (!tokens_.next(token)) input_.failAtEnd(what.text() + " is missing");
+        Value v;
+        if (isInteger(t)) {
+            if (!readers::parseInteger(token, v.integer) || !fitsInteger(t, v.integer))
+                fail(what.text() + ": " + quoted(token) + " is not an integer of type " +
+                     nameOf(t));
+            // Rounded to nearest, as strtof rounds the same digits.
+            v.single = static_cast<float>(v.integer);
+            return v;
+        }
+        // Text to float in one rounding, the OFF reader's; a number that is not
+        // finite in single precision shows as NaN.
+        if (readers::parseFloat(token, v.single)) return v;
+        double any = 0;
+        if (!readers::parseNumber(token, any))
+            fail(what.text() + ": " + quoted(token) + " is not a number");
+        v.single = NAN;
+        return v;
+    }
+
+    Value readBinary(Type t, const Item& what) {
+        unsigned char bytes[8];
+        const std::size_t n = sizeOf(t);
+        if (input_.read(bytes, n) != n) fail(what.text() + ": the file ends inside it");
+        std::uint64_t bits = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t at = encoding_ == Encoding::littleEndian ? n - 1 - i : i;
+            bits = (bits << 8) | bytes[at];
+        }
+        Value v;
+        switch (t) {
+            case Type::i8:
+                v.integer = static_cast<std::int8_t>(bits);
+                break;
+            case Type::u8:
+                v.integer = static_cast<std::uint8_t>(bits);
+                break;
+            case Type::i16:
+                v.integer = static_cast<std::int16_t>(bits);
+                break;
+            case Type::u16:
+                v.integer = static_cast<std::uint16_t>(bits);
+                break;
+            case Type::i32:
+                v.integer = static_cast<std::int32_t>(bits);
+                break;
+            case Type::u32:
+                v.integer = static_cast<std::uint32_t>(bits);
+                break;
+            case Type::f32: {
+                const std::uint32_t b32 = static_cast<std::uint32_t>(bits);
+                std::memcpy(&v.single, &b32, 4);
+                return v;
+            }
+            case Type::f64: {
+                double real;
+                std::memcpy(&real, &bits, 8);
+                // Round to nearest; beyond the float range the value is no coordinate.
+                v.single = std::fabs(real) <= FLT_MAX ? static_cast<float>(real) : NAN;
+                return v;
+            }
+        }
+        v.single = static_cast<float>(v.integer);
+        return v;
+    }
+
+    ByteInput& input_;
+    Encoding encoding_;
+    readers::TokenStream tokens_;
+};
+
+void readElement(DataReader& data, const Element& e, MeshBuilder& builder) {
+    std::vector<int> polygon;
+    for (std::uint64_t i = 0; i < e.count; ++i) {
+        const Item what{e.name, i};
+        const std::uint64_t start = data.place();
+        Vec3f v = {0, 0, 0};
+        for (std::size_t k = 0; k < e.properties.size(); ++k) {
+            const Property& p = e.properties[k];
+            if (!p.isList) {
+                const Value value = data.read(p.type, what);
+                for (int a = 0; a < 3; ++a) {
+                    if (e.xyz[static_cast<std::size_t>(a)] != static_cast<int>(k)) continue;
+                    if (!std::isfinite(value.single))
+                        data.fail(what.text() + ": coordinate " + p.name +
+                                  " is not a finite number in single precision");
+                    v[static_cast<std::size_t>(a)] = value.single;
+                }
+                continue;
+            }
+            const long long n = data.read(p.countType, what).integer;
+            if (n < 0) data.fail(what.text() + ": negative list length " + std::to_string(n));
+            if (static_cast<int>(k) != e.indices) {
+                data.skip(p.type, static_cast<std::uint64_t>(n), what);
+                continue;
+            }
+            if (n < 3)
+                data.fail(what.text() + " has " + std::to_string(n) +
+                          " vertices; a face needs at least 3");
+            data.expectValues(p.type, static_cast<std::uint64_t>(n), what);
+            polygon.clear();
+            for (long long c = 0; c < n; ++c) {
+                const long long index = data.read(p.type, what).integer;
+                if (index < 0 || index > INT_MAX)
+                    data.fail(what.text() + ": vertex number " + std::to_string(index) +
+                              " is outside the vertices");
+                polygon.push_back(static_cast<int>(index));
+            }
+        }
+        if (e.role == Role::vertex) builder.addVertex(v);
+        // Text names the line the face ends on, binary the byte it starts at.
+        if (e.role == Role::face) builder.addPolygon(polygon, data.isText() ? data.place() : start);
+    }
+}
+
+}  // namespace
+
+TriMesh readPlyMesh(std::FILE* in, const std::string& name) {
+    ByteInput input(in, name);
+    const Header header = readHeader(input);
+    checkCountsAgainstSize(input, header);
+    MeshBuilder builder(name, header.encoding == Encoding::ascii ? MeshBuilder::Place::line
+                                                                 : MeshBuilder::Place::byte);
+    DataReader data(input, header.encoding);
+    for (const Element& e : header.elements) {
+        // An element without properties takes no data, whatever its count.
+        if (!e.properties.empty()) readElement(data, e, builder);
+    }
+    return builder.build();
+}
+
+}  // namespace shapescale
