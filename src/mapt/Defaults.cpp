@@ -22,8 +22,7 @@ RunSettings deriveRunSettings(const RequestedLengths& requested, const MeshMeasu
     s.volume = measures.volume;
     s.baseScale = baseScaleOf(measures, closedMesh);
     // Compared with 0 so that an explicit 0 is derived too, and a NaN is not.
-    s.gridResolution =
-        requested.gridResolution == 0.0f ? s.baseScale : requested.gridResolution;
+    s.gridResolution = requested.gridResolution == 0.0f ? s.baseScale : requested.gridResolution;
     s.startRadius = requested.startRadius == 0.0f ? 2.0f * s.baseScale : requested.startRadius;
     s.radiusStep = requested.radiusStep == 0.0f ? s.baseScale : requested.radiusStep;
     s.sigma = requested.sigma == 0.0f ? s.baseScale : requested.sigma;

@@ -19,7 +19,7 @@ struct TransformResult {
     double radiusStep = 0;   ///< voxel units, after the defaults
     double sigma = 0;        ///< filter width at the first radius, voxel units
     KernelChoice kernel = KernelChoice::ballSum;
-    std::vector<double> radii;  ///< voxel units, as the run formed them (repeated addition)
+    std::vector<double> radii;          ///< voxel units, as the run formed them (repeated addition)
     std::vector<Histogram> histograms;  ///< one per radius
     std::vector<unsigned char> labels;  ///< LABEL_OUTSIDE or not
     std::vector<float> jmapt;
