@@ -23,8 +23,8 @@ struct PaintedRun {
     VertexScales scales;
 };
 
-PaintedRun runInMemory(const shapes::PolyMesh& shape, double h, double start, double step, int count,
-                double sigma) {
+PaintedRun runInMemory(const shapes::PolyMesh& shape, double h, double start, double step,
+                       int count, double sigma) {
     TriMesh mesh = shapes::loadMesh(shape);
     computeVertexNormals(mesh);
     PaintedRun run;
@@ -52,7 +52,8 @@ float median(std::vector<float> values) {
 }
 
 // Scales of the vertices whose position satisfies `where`.
-std::vector<float> scalesWhere(const PaintedRun& run, const std::function<bool(const Vec3f&)>& where) {
+std::vector<float> scalesWhere(const PaintedRun& run,
+                               const std::function<bool(const Vec3f&)>& where) {
     std::vector<float> picked;
     for (std::size_t v = 0; v < run.surface.positions.size(); ++v)
         if (where(run.surface.positions[v])) picked.push_back(run.scales.scale[v]);
@@ -125,8 +126,8 @@ TEST(VertexScale, WalkKeepsTheFirstHighestVoxelWithinReach) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reach);
         // The vertex in voxel (1, 1, 1), 0.3 voxels in from its low x face.
-        const VertexScales got = vertexScale({{0.65f, 0.75f, 0.75f}}, {c.normal}, grid, jmapt,
-                                             scaleVox, c.reach);
+        const VertexScales got =
+            vertexScale({{0.65f, 0.75f, 0.75f}}, {c.normal}, grid, jmapt, scaleVox, c.reach);
         EXPECT_FLOAT_EQ(got.scale.at(0), c.scale);
         EXPECT_FLOAT_EQ(got.jmapt.at(0), c.jmapt);
     }
@@ -176,7 +177,8 @@ TEST(PlyWriter, BothEncodingsHoldTheSameMesh) {
                     std::memcpy(&f, p + 4 * k, 4);
                     values.push_back(f);
                 }
-                for (int k = 0; k < 3; ++k) colours.push_back(static_cast<unsigned char>(p[20 + k]));
+                for (int k = 0; k < 3; ++k)
+                    colours.push_back(static_cast<unsigned char>(p[20 + k]));
             }
             face.resize(static_cast<std::size_t>(*p));
             std::memcpy(face.data(), p + 1, 4 * face.size());

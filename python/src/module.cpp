@@ -64,8 +64,8 @@ bool isInteger(const py::array& a) {
 // An (n, 3) array of `what`, checked for shape and kind before any conversion.
 void checkTriples(const py::array& a, const char* name, bool integers) {
     if (a.ndim() != 2 || a.shape(1) != 3)
-        raise(PyExc_ValueError, std::string(name) + " must be an (n, 3) array, not of shape " +
-                                    shapeText(a));
+        raise(PyExc_ValueError,
+              std::string(name) + " must be an (n, 3) array, not of shape " + shapeText(a));
     const bool ok = integers ? isInteger(a) : (isInteger(a) || a.dtype().kind() == 'f');
     if (!ok)
         raise(PyExc_TypeError, std::string(name) + " must hold " +
@@ -86,8 +86,8 @@ std::vector<Vec3f> verticesFrom(const py::array& input, const char* name = "vert
         for (py::ssize_t a = 0; a < 3; ++a) {
             const float x = static_cast<float>(r(i, a));
             if (!std::isfinite(x))
-                raise(PyExc_ValueError, std::string(name) + " row " + std::to_string(i) + " holds " +
-                                            std::to_string(r(i, a)) +
+                raise(PyExc_ValueError, std::string(name) + " row " + std::to_string(i) +
+                                            " holds " + std::to_string(r(i, a)) +
                                             ", not a finite single-precision number");
             out[static_cast<std::size_t>(i)][static_cast<std::size_t>(a)] = x;
         }
@@ -96,7 +96,8 @@ std::vector<Vec3f> verticesFrom(const py::array& input, const char* name = "vert
 
 std::vector<std::array<int, 3>> facesFrom(const py::array& input, std::size_t vertexCount) {
     checkTriples(input, "faces", true);
-    const auto f = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>::ensure(input);
+    const auto f =
+        py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>::ensure(input);
     if (!f) throw py::error_already_set();
     const auto r = f.unchecked<2>();
     std::vector<std::array<int, 3>> out(static_cast<std::size_t>(r.shape(0)));
@@ -245,16 +246,19 @@ TransformSettings settingsFor(const RunRequest& q, const TriMesh& mesh, RunSetti
     requested.startRadius = requestedLength(q.startRadius, "start_radius");
     requested.radiusStep = requestedLength(q.radiusStep, "radius_step");
     requested.sigma = requestedLength(q.sigma, "sigma");
-    if (q.radii < 1) raise(PyExc_ValueError, "radii must be at least 1, not " + std::to_string(q.radii));
+    if (q.radii < 1)
+        raise(PyExc_ValueError, "radii must be at least 1, not " + std::to_string(q.radii));
     requested.radiusCount = q.radii;
     if (q.kernel < 0 || q.kernel > 2)
-        raise(PyExc_ValueError, "kernel must be 0 (ball), 1 (Gaussian) or 2 (ball then Gaussian), not " +
-                                    std::to_string(q.kernel));
+        raise(PyExc_ValueError,
+              "kernel must be 0 (ball), 1 (Gaussian) or 2 (ball then Gaussian), not " +
+                  std::to_string(q.kernel));
     if (q.seed && (*q.seed < 0 || *q.seed > 4294967295LL))
-        raise(PyExc_ValueError, "seed must be an integer from 0 to 4294967295, not " +
-                                    std::to_string(*q.seed));
+        raise(PyExc_ValueError,
+              "seed must be an integer from 0 to 4294967295, not " + std::to_string(*q.seed));
     if (q.threads && (*q.threads < 1 || *q.threads > 4096))
-        raise(PyExc_ValueError, "threads must be from 1 to 4096, not " + std::to_string(*q.threads));
+        raise(PyExc_ValueError,
+              "threads must be from 1 to 4096, not " + std::to_string(*q.threads));
 
     derived = deriveRunSettings(requested, measureMesh(mesh), !q.openMesh);
     TransformSettings t;
@@ -340,8 +344,8 @@ std::vector<Vec3f> normalsOf(TriMesh mesh) {
 std::vector<float> floatsFrom(const py::array& input, std::size_t n, const char* name) {
     const auto a = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(input);
     if (!a || a.ndim() != 1 || static_cast<std::size_t>(a.shape(0)) != n)
-        raise(PyExc_ValueError, std::string(name) + " must be a 1-d array of " +
-                                    std::to_string(n) + " numbers, one per vertex");
+        raise(PyExc_ValueError, std::string(name) + " must be a 1-d array of " + std::to_string(n) +
+                                    " numbers, one per vertex");
     return {a.data(), a.data() + n};
 }
 
@@ -385,10 +389,9 @@ PYBIND11_MODULE(_core, m) {
         },
         ARGS_DOC, py::arg("vertices"), py::arg("faces"), py::kw_only(),
         py::arg("resolution") = py::none(), py::arg("start_radius") = py::none(),
-        py::arg("radius_step") = py::none(), py::arg("sigma") = py::none(),
-        py::arg("radii") = 8, py::arg("kernel") = 0, py::arg("tensors") = false,
-        py::arg("both_sides") = false, py::arg("open_mesh") = false,
-        py::arg("seed") = py::none(), py::arg("threads") = py::none(),
+        py::arg("radius_step") = py::none(), py::arg("sigma") = py::none(), py::arg("radii") = 8,
+        py::arg("kernel") = 0, py::arg("tensors") = false, py::arg("both_sides") = false,
+        py::arg("open_mesh") = false, py::arg("seed") = py::none(), py::arg("threads") = py::none(),
         py::arg("keep_apt") = false, py::arg("progress") = py::none());
 
     m.def(
@@ -407,8 +410,8 @@ PYBIND11_MODULE(_core, m) {
         py::arg("start_radius") = py::none(), py::arg("radius_step") = py::none(),
         py::arg("sigma") = py::none(), py::arg("radii") = 8, py::arg("kernel") = 0,
         py::arg("tensors") = false, py::arg("both_sides") = false, py::arg("open_mesh") = false,
-        py::arg("seed") = py::none(), py::arg("threads") = py::none(),
-        py::arg("keep_apt") = false, py::arg("progress") = py::none());
+        py::arg("seed") = py::none(), py::arg("threads") = py::none(), py::arg("keep_apt") = false,
+        py::arg("progress") = py::none());
 
     m.def(
         "write_painted_ply",
@@ -427,8 +430,8 @@ PYBIND11_MODULE(_core, m) {
                 raise(PyExc_OSError, e.what());
             }
         },
-        py::arg("path"), py::arg("vertices"), py::arg("faces"), py::arg("scale"),
-        py::arg("jmapt"), py::arg("low"), py::arg("high"), py::arg("binary") = true);
+        py::arg("path"), py::arg("vertices"), py::arg("faces"), py::arg("scale"), py::arg("jmapt"),
+        py::arg("low"), py::arg("high"), py::arg("binary") = true);
 
     py::class_<PyRun>(m, "Run", "A finished run; see shapescale.Result.")
         .def_property_readonly("jmapt",
@@ -459,7 +462,8 @@ PYBIND11_MODULE(_core, m) {
                                    const PyRun& r = self.cast<const PyRun&>();
                                    py::list out;
                                    for (const auto& v : r.result.bestTensor)
-                                       if (!v.empty()) out.append(volumeView(v, r.result.grid, self));
+                                       if (!v.empty())
+                                           out.append(volumeView(v, r.result.grid, self));
                                    return out;
                                })
         .def_property_readonly("histogram",
@@ -467,9 +471,9 @@ PYBIND11_MODULE(_core, m) {
                                    std::vector<std::int64_t> flat;
                                    for (const Histogram& h : r.result.histograms)
                                        flat.insert(flat.end(), h.begin(), h.end());
-                                   return matrix(flat,
-                                                 static_cast<py::ssize_t>(r.result.histograms.size()),
-                                                 HISTOGRAM_BINS);
+                                   return matrix(
+                                       flat, static_cast<py::ssize_t>(r.result.histograms.size()),
+                                       HISTOGRAM_BINS);
                                })
         .def_property_readonly("radii_voxels", [](const PyRun& r) { return r.result.radii; })
         .def_property_readonly("dims",

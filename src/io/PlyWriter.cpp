@@ -18,8 +18,8 @@ namespace {
 // picture and small enough to read.
 constexpr int STOPS = 9;
 constexpr unsigned char VIRIDIS[STOPS][3] = {
-    {68, 1, 84},    {71, 45, 123},  {59, 82, 139}, {44, 114, 142}, {33, 144, 140},
-    {39, 173, 129}, {93, 200, 99},  {170, 220, 50}, {253, 231, 37},
+    {68, 1, 84},    {71, 45, 123}, {59, 82, 139},  {44, 114, 142}, {33, 144, 140},
+    {39, 173, 129}, {93, 200, 99}, {170, 220, 50}, {253, 231, 37},
 };
 
 // Appends the little-endian bytes of a 4-byte value whatever the host.

@@ -22,10 +22,10 @@ RGB8 perceptualColour(double t);
 
 /// One painted mesh. The caller owns every list; the writer only reads them.
 struct PaintedMesh {
-    const std::vector<Vec3f>* positions = nullptr;            ///< world units
+    const std::vector<Vec3f>* positions = nullptr;           ///< world units
     const std::vector<std::array<int, 3>>* faces = nullptr;  ///< vertex numbers
-    const std::vector<float>* scale = nullptr;  ///< one per vertex, the painted value
-    const std::vector<float>* jmapt = nullptr;  ///< one per vertex
+    const std::vector<float>* scale = nullptr;               ///< one per vertex, the painted value
+    const std::vector<float>* jmapt = nullptr;               ///< one per vertex
     float colourLow = 0.0f;   ///< scale shown with the colour of t = 0
     float colourHigh = 1.0f;  ///< scale shown with the colour of t = 1
 };
