@@ -15,7 +15,8 @@ import pytest
 import shapescale
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
-BINARY = pathlib.Path(os.environ.get("SHAPESCALE_BINARY", REPO / "build" / "shapescale"))
+BINARY = pathlib.Path(
+    os.environ.get("SHAPESCALE_BINARY", REPO / "build" / "shapescale")).resolve()
 DUMBBELL = REPO / "examples" / "dumbbell.off"
 
 
