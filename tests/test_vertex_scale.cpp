@@ -9,7 +9,6 @@
 
 #include "core/Error.hpp"
 #include "io/PlyWriter.hpp"
-#include "mapt/Defaults.hpp"
 #include "mapt/VertexScale.hpp"
 #include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
