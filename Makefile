@@ -6,7 +6,7 @@ BUILD_TYPE ?= Release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build deps test demo bench asan werror format format-check clean FORCE
+.PHONY: all build deps test demo bench asan werror format format-check clean python python-test FORCE
 
 all: build
 
@@ -26,6 +26,17 @@ build: deps $(BUILD_DIR)/CMakeCache.txt
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The Python module under $(BUILD_DIR)/python (PYTHONPATH=$(BUILD_DIR)/python),
+# for Debian's interpreter by default: it is the one that sees python3-numpy.
+PYTHON ?= $(shell test -x /usr/bin/python3 && echo /usr/bin/python3 || echo python3)
+python: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake -S . -B $(BUILD_DIR) -DSHAPESCALE_PYTHON=ON -DPython3_EXECUTABLE=$(PYTHON)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target shapescale_python shapescale
+
+python-test: python
+	PYTHONPATH=$(BUILD_DIR)/python SHAPESCALE_BINARY=$(BUILD_DIR)/shapescale \
+	  $(PYTHON) -m pytest -q python/tests
 
 demo: build
 	@scripts/demo $(BUILD_DIR)/shapescale
@@ -50,4 +61,4 @@ format-check:
 	git ls-files '*.cpp' '*.hpp' | xargs clang-format --dry-run --Werror
 
 clean:
-	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench $(BUILD_DIR)-asan $(BUILD_DIR)-werror out
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench $(BUILD_DIR)-asan $(BUILD_DIR)-werror build-pip out

@@ -149,6 +149,32 @@ PolyMesh dumbbell(int rings, int segments) {
     return mesh;
 }
 
+PolyMesh cylinder(double radius, double length, int segments, int rings) {
+    PolyMesh mesh;
+    for (int i = 0; i <= rings; ++i) {
+        const double z = length * (static_cast<double>(i) / rings - 0.5);
+        for (int j = 0; j < segments; ++j) {
+            const double phi = 2.0 * M_PI * j / segments;
+            mesh.vertices.push_back({radius * std::cos(phi), radius * std::sin(phi), z});
+        }
+    }
+    const int bottom = static_cast<int>(mesh.vertices.size());
+    mesh.vertices.push_back({0, 0, -0.5 * length});
+    mesh.vertices.push_back({0, 0, 0.5 * length});
+    auto at = [segments](int i, int j) { return i * segments + (j + segments) % segments; };
+    for (int i = 0; i < rings; ++i) {
+        for (int j = 0; j < segments; ++j) {
+            mesh.faces.push_back({at(i, j), at(i, j + 1), at(i + 1, j + 1)});
+            mesh.faces.push_back({at(i, j), at(i + 1, j + 1), at(i + 1, j)});
+        }
+    }
+    for (int j = 0; j < segments; ++j) {
+        mesh.faces.push_back({bottom, at(0, j + 1), at(0, j)});
+        mesh.faces.push_back({bottom + 1, at(rings, j), at(rings, j + 1)});
+    }
+    return mesh;
+}
+
 PolyMesh flipped(PolyMesh mesh) {
     for (auto& face : mesh.faces) std::reverse(face.begin() + 1, face.end());
     return mesh;

@@ -32,6 +32,9 @@ PolyMesh torus(double R, double r, int nu, int nv);
 /// a large bulb, a thin neck and a smaller bulb, about 2 * rings * segments
 /// triangles, 4 units long.
 PolyMesh dumbbell(int rings, int segments);
+/// Capped cylinder around the z axis from z = -length/2 to length/2: `rings`
+/// bands of `segments` quads split in two, each cap a fan around its centre.
+PolyMesh cylinder(double radius, double length, int segments, int rings);
 /// The same surface with every face reversed (clockwise seen from outside).
 PolyMesh flipped(PolyMesh mesh);
 /// Both meshes in one, b's vertex numbers shifted.

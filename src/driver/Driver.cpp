@@ -1,27 +1,15 @@
 #include "driver/Driver.hpp"
 
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 
 #include "core/Error.hpp"
-#include "core/Vec3.hpp"
 #include "mapt/Transform.hpp"
 #include "mesh/MeshReader.hpp"
 
 namespace shapescale {
 
 namespace {
-
-float baseScaleOf(const MeshMeasures& measures, bool closedMesh) {
-    if (closedMesh) {
-        // 3 V in single precision, the rest in double.
-        const float threeV = 3.0f * measures.volume;
-        return static_cast<float>(std::cbrt(threeV / FOUR_PI) / 25.0);
-    }
-    const float area = static_cast<float>(measures.areaSum * 0.5);
-    return static_cast<float>(std::sqrt(area / FOUR_PI) / 40.0);
-}
 
 TriMesh loadMeshFile(const std::string& path) {
     try {
@@ -53,15 +41,13 @@ TransformSettings transformSettings(const Options& options, const RunSettings& s
 }  // namespace
 
 RunSettings deriveSettings(const Options& options, const MeshMeasures& measures) {
-    RunSettings s;
-    s.volume = measures.volume;
-    s.baseScale = baseScaleOf(measures, options.closedMesh != 0);
-    s.gridResolution = options.gridResolution == 0.0f ? s.baseScale : options.gridResolution;
-    s.startRadius = options.startRadius == 0.0f ? 2.0f * s.baseScale : options.startRadius;
-    s.radiusStep = options.radiusStep == 0.0f ? s.baseScale : options.radiusStep;
-    s.sigma = options.sigma == 0.0f ? s.baseScale : options.sigma;
-    s.radiusCount = options.radiusCount == 0 ? 8 : options.radiusCount;
-    return s;
+    RequestedLengths requested;
+    requested.gridResolution = options.gridResolution;
+    requested.startRadius = options.startRadius;
+    requested.radiusStep = options.radiusStep;
+    requested.sigma = options.sigma;
+    requested.radiusCount = options.radiusCount;
+    return deriveRunSettings(requested, measures, options.closedMesh != 0);
 }
 
 int runCommandLine(int argc, char** argv) {

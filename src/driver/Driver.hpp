@@ -2,24 +2,12 @@
 // The run driver: options, mesh, derived defaults, the transform, timing.
 
 #include "driver/Options.hpp"
+#include "mapt/Defaults.hpp"
 #include "mesh/TriMesh.hpp"
 
 namespace shapescale {
 
-/// The settings after defaults, as the summary line shows them.
-struct RunSettings {
-    float volume = 0.0f;     ///< signed volume V
-    float baseScale = 0.0f;  ///< length unit of the defaults
-    float gridResolution = 0.0f;
-    float startRadius = 0.0f;
-    float radiusStep = 0.0f;
-    float sigma = 0.0f;
-    int radiusCount = 0;
-};
-
-/// Base scale and defaults from the mesh: closed meshes use the radius of the
-/// sphere of equal volume over 25, others the radius of the sphere of equal
-/// area over 40. Settings equal to 0 are replaced (a NaN is not).
+/// Base scale and defaults from the mesh (deriveRunSettings) for the options.
 RunSettings deriveSettings(const Options& options, const MeshMeasures& measures);
 
 /// The whole program: returns the exit status (1 after usage texts and after

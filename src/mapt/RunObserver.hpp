@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "core/Grid.hpp"
 
@@ -39,6 +40,8 @@ struct RadiusDone {
     const Histogram* histogram = nullptr;
     std::int64_t atLeastOne = 0;  ///< voxels not outside whose APT value is 1 or more (no bin)
     StageTimes times;
+    /// The APT volume of this radius (nx*ny*nz, x fastest); valid during the call only.
+    const std::vector<float>* apt = nullptr;
 };
 
 class RunObserver {

@@ -38,6 +38,10 @@ struct TransformSettings {
     std::string occupancyPath = "volume.vol";  ///< the closed-mesh voxeliser's side file
     bool seeded = false;     ///< seed the sampling with `seed` instead of the clock
     std::uint32_t seed = 0;  ///< used when `seeded`
+    /// Results only in memory (runTransformKeeping, for the Python module):
+    /// no output directory, no result or occupancy file, nothing on the
+    /// standard streams. outDir and occupancyPath are then unused.
+    bool inMemory = false;
 };
 
 /// The kernel choice of the command line's float: exactly 0 is the ball sum,

@@ -147,13 +147,16 @@ std::vector<unsigned char> voxelise(const TriMesh& mesh, const TransformSettings
                                     Grid& grid) {
     const float hFloat = static_cast<float>(grid.h());
     if (settings.voxeliser == Voxeliser::closedMesh)
-        return rasterizeClosedMesh(mesh, hFloat, grid.dims, grid.origin, settings.occupancyPath);
-    int nx = 0;
-    float originX = 0.0f;
-    preliminaryGrid(mesh, grid.h(), nx, originX);
-    // The specified line: no separator between the text, nx and the origin.
-    std::fprintf(stderr, "mesh non chiusa%d%g\n", nx, static_cast<double>(originX));
-    std::fflush(stderr);
+        return rasterizeClosedMesh(mesh, hFloat, grid.dims, grid.origin,
+                                   settings.inMemory ? std::string() : settings.occupancyPath);
+    if (!settings.inMemory) {
+        int nx = 0;
+        float originX = 0.0f;
+        preliminaryGrid(mesh, grid.h(), nx, originX);
+        // The specified line: no separator between the text, nx and the origin.
+        std::fprintf(stderr, "mesh non chiusa%d%g\n", nx, static_cast<double>(originX));
+        std::fflush(stderr);
+    }
     return mesh2Volume(mesh, hFloat, grid.dims, grid.origin);
 }
 
@@ -181,14 +184,17 @@ void MaptRun::allocateVolumes() {
     }
 }
 
-std::vector<float> runTransform(TriMesh mesh, const TransformSettings& settings,
-                                RunObserver* observer) {
+TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& settings,
+                                    RunObserver* observer) {
     RunObserver silent;
     RunObserver& watch = observer != nullptr ? *observer : silent;
-    std::fprintf(stderr, "in=%d\n", settings.voxeliser == Voxeliser::closedMesh ? 1 : 0);
-    std::fflush(stderr);
-    std::fprintf(stderr, "both=%d\n", settings.bothSides ? 1 : 0);
-    std::fflush(stderr);
+    const bool writes = !settings.inMemory;
+    if (writes) {
+        std::fprintf(stderr, "in=%d\n", settings.voxeliser == Voxeliser::closedMesh ? 1 : 0);
+        std::fflush(stderr);
+        std::fprintf(stderr, "both=%d\n", settings.bothSides ? 1 : 0);
+        std::fflush(stderr);
+    }
     // Seeded with the time unless a seed is given: two such runs on the same
     // input differ slightly.
     std::srand(settings.seeded ? settings.seed : static_cast<unsigned>(std::time(nullptr)));
@@ -199,10 +205,12 @@ std::vector<float> runTransform(TriMesh mesh, const TransformSettings& settings,
     setUpGrid(mesh.bboxMin, mesh.bboxMax, static_cast<float>(grid.h()), grid.dims, grid.origin);
     checkGridFits(grid.dims, run.tensorsOn);
 
-    createOutputDirectory(run.outDir);
-    // Keeps the lines of the radii done if a later stage fails.
-    run.histFile =
-        std::make_unique<OutputFile>(run.outputPath("hist.txt"), OutputFile::Incomplete::keep);
+    if (writes) {
+        createOutputDirectory(run.outDir);
+        // Keeps the lines of the radii done if a later stage fails.
+        run.histFile =
+            std::make_unique<OutputFile>(run.outputPath("hist.txt"), OutputFile::Incomplete::keep);
+    }
 
     const Clock::time_point voxelising = Clock::now();
     run.labels = voxelise(mesh, settings, grid);
@@ -215,9 +223,12 @@ std::vector<float> runTransform(TriMesh mesh, const TransformSettings& settings,
     start.voxelisingSeconds = secondsSince(voxelising);
 
     run.allocateVolumes();
-    std::fprintf(stderr, "offset %g %g %g\n", static_cast<double>(grid.origin[0]),
-                 static_cast<double>(grid.origin[1]), static_cast<double>(grid.origin[2]));
-    std::fflush(stderr);
+    if (writes) {
+        std::fprintf(stderr, "offset %g %g %g\n", static_cast<double>(grid.origin[0]),
+                     static_cast<double>(grid.origin[1]), static_cast<double>(grid.origin[2]));
+        std::fflush(stderr);
+    }
+    TransformResult result;
     watch.runStarted(start);
 
     run.radius = run.startRadius;
@@ -242,20 +253,39 @@ std::vector<float> runTransform(TriMesh mesh, const TransformSettings& settings,
         updateMaxima(run, run.radius);
         done.times.maxima = secondsSince(t);
         t = Clock::now();
-        writeHistogramLine(run);
+        result.radii.push_back(run.radius);
+        result.histograms.push_back(run.histogram);
+        if (writes) writeHistogramLine(run);
         run.radius += run.radiusStep;
-        writeRadiusVolumes(run);
+        if (writes) writeRadiusVolumes(run);
         done.times.writing = secondsSince(t);
         done.histogram = &run.histogram;
         done.atLeastOne = run.atLeastOne;
+        done.apt = &run.apt;
         watch.radiusDone(done);
     }
 
     const Clock::time_point writing = Clock::now();
-    run.histFile->close();
-    writeFinalResults(run);
+    if (writes) {
+        run.histFile->close();
+        writeFinalResults(run);
+    }
     watch.runFinished(secondsSince(writing));
-    return std::move(run.jmapt);
+    result.grid = grid;
+    result.startRadius = run.startRadius;
+    result.radiusStep = run.radiusStep;
+    result.sigma = run.sigma;
+    result.kernel = run.kernel;
+    result.labels = std::move(run.labels);
+    result.jmapt = std::move(run.jmapt);
+    result.scale = std::move(run.scale);
+    if (run.tensorsOn) result.bestTensor = std::move(run.bestTensor);
+    return result;
+}
+
+std::vector<float> runTransform(TriMesh mesh, const TransformSettings& settings,
+                                RunObserver* observer) {
+    return runTransformKeeping(std::move(mesh), settings, observer).jmapt;
 }
 
 std::vector<float> computeMAPTfromTrimesh(TriMesh mesh, double h, double startRadius,

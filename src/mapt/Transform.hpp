@@ -1,13 +1,38 @@
 #pragma once
 // The multi-scale APT transform of a triangle mesh.
 
+#include <array>
 #include <vector>
 
+#include "core/Grid.hpp"
 #include "mapt/RunObserver.hpp"
 #include "mapt/Settings.hpp"
 #include "mesh/TriMesh.hpp"
 
 namespace shapescale {
+
+/// Everything a run computed, kept in memory. Volumes are nx*ny*nz on `grid`,
+/// index x + nx*(y + ny*z).
+struct TransformResult {
+    Grid grid;               ///< as the voxeliser fixed it; h on every axis
+    double startRadius = 0;  ///< voxel units, after the defaults
+    double radiusStep = 0;   ///< voxel units, after the defaults
+    double sigma = 0;        ///< filter width at the first radius, voxel units
+    KernelChoice kernel = KernelChoice::ballSum;
+    std::vector<double> radii;          ///< voxel units, as the run formed them (repeated addition)
+    std::vector<Histogram> histograms;  ///< one per radius
+    std::vector<unsigned char> labels;  ///< LABEL_OUTSIDE or not
+    std::vector<float> jmapt;
+    std::vector<float> scale;  ///< radius of the maximum, voxel units
+    /// xx, xy, xz, yy, yz, zz at the maxima; empty without tensors.
+    std::array<std::vector<float>, 6> bestTensor;
+};
+
+/// runTransform, keeping every final volume; with settings.inMemory nothing
+/// is written and nothing printed.
+/// @throw Error as runTransform; whatever the observer throws passes through
+TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& settings,
+                                    RunObserver* observer = nullptr);
 
 /// The transform with its settings in one record; see computeMAPTfromTrimesh
 /// for what it computes and writes.

@@ -334,7 +334,7 @@ std::vector<unsigned char> rasterizeClosedMesh(TriMesh mesh, float h, int* dims,
     markSurface(grid, mesh, origin, h);
     sweepFromAllFaces(grid);
     floodOutside(grid, findSeeds(grid));
-    writeOccupancy(occupancyPath, labels.data(), dims, h);
+    if (!occupancyPath.empty()) writeOccupancy(occupancyPath, labels.data(), dims, h);
     for (unsigned char& label : labels) label = label == MARKED ? RASTER_SURFACE : label;
     return labels;
 }

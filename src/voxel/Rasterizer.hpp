@@ -36,7 +36,7 @@ inline constexpr std::array<std::array<std::int16_t, 3>, 26> nsix = {{
 /// @param[out] dims   nx, ny, nz of the grid laid around the mesh (see setUpGrid)
 /// @param[out] origin world position of the low corner of voxel (0, 0, 0)
 /// @param[in]  occupancyPath  where writeOccupancy puts the occupancy file,
-///        taken before the surface marks become RASTER_SURFACE
+///        taken before the surface marks become RASTER_SURFACE; empty: no file
 /// @return nx*ny*nz labels, index x + nx*(y + ny*z): RASTER_INSIDE,
 ///         RASTER_SURFACE or LABEL_OUTSIDE
 /// @throw Error when h is not positive, a face names a vertex that does not
