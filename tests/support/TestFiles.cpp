@@ -103,4 +103,10 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
+TriMesh withNormals(const shapes::PolyMesh& poly) {
+    TriMesh mesh = shapes::loadMesh(poly);
+    computeVertexNormals(mesh);
+    return mesh;
+}
+
 }  // namespace shapescale::test
