@@ -1,19 +1,13 @@
 // End-to-end tests: the real binary on meshes generated here.
 
-#include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <regex>
 #include <sstream>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "support/TestFiles.hpp"
 

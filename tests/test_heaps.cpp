@@ -1,13 +1,9 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <memory>
 #include <numeric>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "kdtree/MyHeaps.hpp"
+#include "support/TestFiles.hpp"
 
 namespace shapescale {
 namespace {

@@ -1,15 +1,11 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
 #include <functional>
 #include <limits>
 #include <random>
 #include <stdexcept>
 #include <tuple>
-#include <vector>
 
 #include "kdtree/KDTree.hpp"
+#include "support/TestFiles.hpp"
 
 namespace shapescale {
 namespace {

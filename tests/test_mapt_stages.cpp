@@ -1,7 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <array>
-#include <cmath>
 #include <cstdlib>
 #include <numeric>
 

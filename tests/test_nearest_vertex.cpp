@@ -1,9 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <array>
-#include <cmath>
 #include <limits>
-#include <vector>
 
 #include "support/RandomVolume.hpp"
 #include "support/TestFiles.hpp"

@@ -1,9 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "mesh/OffReader.hpp"
 #include "support/TestFiles.hpp"

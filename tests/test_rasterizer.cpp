@@ -1,13 +1,10 @@
 #include "voxel/Rasterizer.hpp"
 
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <csignal>
-#include <cstdint>
 #include <cstring>
 #include <random>
 #include <set>

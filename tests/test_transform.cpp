@@ -1,10 +1,6 @@
 #include "mapt/Transform.hpp"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <set>
-#include <string>
 
 #include "support/TestFiles.hpp"
 

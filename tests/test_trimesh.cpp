@@ -1,8 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <tuple>
-#include <vector>
 
 #include "support/TestFiles.hpp"
 

@@ -1,9 +1,14 @@
 #pragma once
-// Per-test temporary directories, whole-file reads, the runner of the real
-// shapescale binary, and the small helpers that several test files share.
+// What every test file shares: the common includes, per-test temporary
+// directories, whole-file reads, the runner of the real shapescale binary,
+// and small helpers for errors, threads and meshes.
 
+#include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
