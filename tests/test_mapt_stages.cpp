@@ -56,26 +56,20 @@ TEST(Voting, OneVoxelTriangleHas26SamplesThatDepositItsArea) {
 }
 
 TEST(Voting, VotesLandOnlyWhereExpected) {
+    const PolyMesh degenerate = {
+        {{2, 2, 2}, {2, 2, 2}, {3, 3, 2}, {4, 4, 4}, {5, 4, 4}, {5, 4, 4}},
+        {{0, 1, 2}, {2, 0, 1}, {3, 4, 5}}};  // first corners coincide; zero area
     const struct {
         const char* what;
-        PolyMesh mesh;
         int n;
         double radius;
         std::array<int, 3> voxel;  // the only voxel with votes; {-1} for none
+        PolyMesh mesh;
     } cases[] = {
         // Small enough for a single sample: the centroid, whatever the random sequence.
-        {"centroid",
-         {{{4.1, 3.0, 5.0}, {4.2, 3.0, 5.0}, {4.1, 3.1, 5.0}}, {{0, 1, 2}}},
-         8,
-         1.5,
-         {4, 3, 3}},
-        {"coincident first corners, zero area",
-         {{{2, 2, 2}, {2, 2, 2}, {3, 3, 2}, {4, 4, 4}, {5, 4, 4}, {5, 4, 4}},
-          {{0, 1, 2}, {2, 0, 1}, {3, 4, 5}}},
-         8,
-         1.0,
-         {-1}},
-        {"leaving the grid", {{{2, 2, 2}, {3, 2, 2}, {2, 3, 2}}, {{0, 1, 2}}}, 6, 10.0, {-1}},
+        {"centroid", 8, 1.5, {4, 3, 3}, {{{4.1, 3, 5}, {4.2, 3, 5}, {4.1, 3.1, 5}}, {{0, 1, 2}}}},
+        {"degenerate", 8, 1.0, {-1}, degenerate},
+        {"leaving the grid", 6, 10.0, {-1}, {{{2, 2, 2}, {3, 2, 2}, {2, 3, 2}}, {{0, 1, 2}}}},
     };
     for (const auto& c : cases) {
         for (unsigned seed : {1u, 2u, 3u}) {
@@ -147,7 +141,6 @@ TEST(Histogram, BinBoundariesAreComputedInSinglePrecision) {
 TEST(Maxima, NormalisesBySphereAreaAndCountsInsideVoxels) {
     MaptRun run = emptyRun(2, 0.5);
     const double area = 4.0 * FOUR_PI * 0.5 * 4.0 * 0.5;  // r = 4 voxels, h = 0.5: 16 pi
-    EXPECT_NEAR(area, 50.2655, 1e-4);
     run.apt[0] = static_cast<float>(area * 0.95);
     run.apt[1] = run.apt[2] = static_cast<float>(area * 0.55);
     run.labels[2] = LABEL_OUTSIDE;

@@ -76,17 +76,13 @@ class RasterizerTest : public ::testing::Test {
         Raster r;
         r.labels = rasterizeClosedMesh(mesh, h, r.dims, r.origin, tmp.file("volume.vol"));
         expectOutsideIsTheFlood(r);
-        std::vector<unsigned char> file = test::readBytes(tmp.file("volume.vol"));
-        EXPECT_EQ(file.size(), 24 + r.labels.size());
-        file.resize(24 + r.labels.size());
-        std::uint32_t word[6] = {};
-        for (std::size_t b = 0; b < 24; ++b) word[b / 4] |= std::uint32_t(file[b]) << (8 * (b % 4));
-        for (int a = 0; a < 3; ++a) EXPECT_EQ(word[a], std::uint32_t(r.dims[a]));
-        for (int a = 3; a < 6; ++a) EXPECT_EQ(word[a], std::bit_cast<std::uint32_t>(h));
-        std::size_t wrong = 0;
-        for (std::size_t i = 0; i < r.labels.size(); ++i)
-            wrong += file[24 + i] != (r.labels[i] == LABEL_OUTSIDE ? 0 : 255);
-        EXPECT_EQ(wrong, 0u) << "occupancy bytes that disagree with the labels";
+        const std::uint32_t h32 = std::bit_cast<std::uint32_t>(h);
+        std::vector<unsigned char> want;
+        for (const std::uint32_t word : {std::uint32_t(r.dims[0]), std::uint32_t(r.dims[1]),
+                                         std::uint32_t(r.dims[2]), h32, h32, h32})
+            for (int b = 0; b < 4; ++b) want.push_back((word >> (8 * b)) & 0xFF);
+        for (const unsigned char label : r.labels) want.push_back(label == LABEL_OUTSIDE ? 0 : 255);
+        EXPECT_TRUE(test::readBytes(tmp.file("volume.vol")) == want) << "the occupancy file";
         return r;
     }
     Raster run(const PolyMesh& mesh, float h) { return run(loadMesh(mesh), h); }
@@ -193,29 +189,19 @@ TEST_F(RasterizerTest, ClosedMeshesWhateverTheTriangleOrderAndThreadCount) {
     const PolyMesh outer = shapes::box({-3, -3, -3}, {3, 3, 3});
     const PolyMesh inner = shapes::box({-1, -1, -1}, {1, 1, 1});
     using Points = std::vector<std::array<float, 3>>;
+    const Points cavity = {{27.5, 27.5, 9.5}, {3.5, 9.5, 9.5}}, corner = {{-3.75, 0, 0}},
+                 shellAndCore = {{-1.75, -1.75, -1.75}, {0.25, 0.25, 0.25}};
     const struct {
         const char* what;
         PolyMesh mesh;
         float h;
         Points inside, outside;
     } shapes[] = {
-        {"icosphere", shapes::icosphere(3, 1.0), 0.04f, {{0, 0, 0}}, {{0.95f, 0.95f, 0.95f}}},
+        {"icosphere", shapes::icosphere(3, 1.0), 0.04f, {{0, 0, 0}}, {{0.95, 0.95, 0.95}}},
         {"torus", shapes::torus(2, 0.7, 48, 24), 0.08f, {{2, 0, 0}}, {{0, 0, 0}}},
-        {"cavity",
-         block,
-         1.0f,
-         {{3.5f, 3.5f, 3.5f}, {33.5f, 33.5f, 15.5f}},
-         {{27.5f, 27.5f, 9.5f}, {3.5f, 9.5f, 9.5f}}},
-        {"outer flipped",
-         shapes::merged(shapes::flipped(outer), inner),
-         0.5f,
-         {{-1.75f, -1.75f, -1.75f}, {0.25f, 0.25f, 0.25f}},
-         {{-3.75f, 0, 0}}},
-        {"inner flipped",
-         shapes::merged(outer, shapes::flipped(inner)),
-         0.5f,
-         {{-1.75f, -1.75f, -1.75f}, {0.25f, 0.25f, 0.25f}},
-         {{-3.75f, 0, 0}}},
+        {"cavity", block, 1, {{3.5, 3.5, 3.5}, {33.5, 33.5, 15.5}}, cavity},
+        {"outer flipped", shapes::merged(shapes::flipped(outer), inner), 0.5, shellAndCore, corner},
+        {"inner flipped", shapes::merged(outer, shapes::flipped(inner)), 0.5, shellAndCore, corner},
     };
     for (const auto& s : shapes) {
         SCOPED_TRACE(s.what);
