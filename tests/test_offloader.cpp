@@ -47,35 +47,27 @@ TEST(OffLoader, AcceptedVariantsOfTheFormatAndTheBoundingBox) {
               "1 0: -1.5 2 3.25, | | -1.5 2 3.25 .. -1.5 2 3.25");
 }
 
-TEST(OffLoader, PolygonsAreSplitIntoFansAroundTheirFirstVertex) {
-    std::string text = "OFF\n9 3 0\n";
+// Polygons become fans around their first vertex; faces of fewer than three vertices are
+// reported on standard output ("errore <face> <count>") and skipped.
+TEST(OffLoader, PolygonsBecomeFansAndShortFacesAreReportedAndSkipped) {
+    std::string text = "OFF\n9 6 0\n";
     for (int i = 0; i < 9; ++i) text += std::to_string(i) + " " + std::to_string(i * i) + " 0\n";
-    text += "4 0 1 2 3\n5 0 1 2 3 4\n9 0 1 2 3 4 5 6 7 8\n";
+    text += "0\n1 99\n4 0 1 2 3\n# not a face line\n5 0 1 2 3 4\n9 0 1 2 3 4 5 6 7 8\n2 7 8\n";
+    testing::internal::CaptureStdout();
     const TriMesh mesh = loadOffText(text);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "errore 0 0 \nerrore 1 1 \nerrore 5 2 \n");
     const std::vector<Triangle> expected = {{0, 1, 2}, {0, 2, 3},             // quad
                                             {0, 1, 2}, {0, 2, 3}, {0, 3, 4},  // pentagon
-                                            {0, 1, 2}, {0, 2, 3}, {0, 3, 4},
-                                            {0, 4, 5},  // nine, read whole
-                                            {0, 5, 6}, {0, 6, 7}, {0, 7, 8}};
+                                            {0, 1, 2}, {0, 2, 3}, {0, 3, 4}, {0, 4, 5},
+                                            {0, 5, 6}, {0, 6, 7}, {0, 7, 8}};  // nine, read whole
     EXPECT_EQ(triangles(mesh), expected);
-    EXPECT_EQ(mesh.nFaces, 3);
+    EXPECT_EQ(mesh.nFaces, 6);
     // Only the first three corners of a face enter the neighbour lists.
     EXPECT_EQ(mesh.vertexNeighbours[0], (std::vector<int>{1, 1, 1}));
     EXPECT_EQ(mesh.vertexNeighbours[2], (std::vector<int>{0, 0, 0}));
-    EXPECT_TRUE(mesh.vertexNeighbours[3].empty());
+    EXPECT_TRUE(mesh.vertexNeighbours[3].empty() && mesh.vertexNeighbours[7].empty());
     EXPECT_EQ(shapes::loadMesh(shapes::quadCube()).faces.size(), 12u);
-}
-
-TEST(OffLoader, FacesOfFewerThanThreeVerticesAreReportedAndSkipped) {
-    testing::internal::CaptureStdout();
-    const TriMesh mesh = loadOffText(
-        "OFF\n9 7 0\n0 0 0\n1 0 0\n0 1 0\n0 0 1\n1 1 1\n2 2 2\n3 3 3\n4 4 4\n5 5 5\n"
-        "0\n1 99\n3 0 1 2\n# not a face line\n3 0 2 3\n3 1 2 3\n3 4 5 6\n2 7 8\n");
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "errore 0 0 \nerrore 1 1 \nerrore 6 2 \n");
-    EXPECT_EQ(mesh.nFaces, 7);
-    EXPECT_EQ(mesh.faces.size(), 4u);
-    EXPECT_TRUE(mesh.vertexNeighbours[7].empty());
 }
 
 TEST(OffLoader, ClosedMeshListsEachAdjacentVertexOnce) {
