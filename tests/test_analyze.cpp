@@ -1,18 +1,11 @@
-#include <gtest/gtest.h>
+#include "io/Analyze.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <bit>
-#include <cstdint>
-#include <functional>
-#include <string>
 #include <tuple>
-#include <vector>
 
-#include "core/Error.hpp"
-#include "io/Analyze.hpp"
 #include "io/OutputFile.hpp"
 #include "support/TestFiles.hpp"
 
@@ -21,19 +14,9 @@ namespace {
 
 using test::readBytes;
 using test::readFloats;
-using test::TempDir;
-
-std::string errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "no error";
-}
 
 TEST(Analyze, HeaderAndDataBytesAndRewrite) {
-    TempDir dir;
+    const test::TempDir dir;
     const std::string sub = dir.file(std::string(120, 'd')),
                       name = sub + "/" + std::string(150, 'n');
     ASSERT_EQ(mkdir(sub.c_str(), 0775), 0);  // names longer than 100 characters are kept whole
@@ -70,7 +53,7 @@ TEST(Analyze, HeaderAndDataBytesAndRewrite) {
 }
 
 TEST(AnalyzeErrors, MessagesNameTheFileOrTheLimit) {
-    TempDir dir;
+    const test::TempDir dir;
     const double voxel[3] = {1, 1, 1};
     const float value = 0.0f;
     const std::string missing = dir.file("missing/jmapt");
@@ -80,7 +63,8 @@ TEST(AnalyzeErrors, MessagesNameTheFileOrTheLimit) {
         {"unused", {32767, 32767, 3}, {"voxels"}},  // each fits, the count does not
         {"unused", {0, 4, 4}, {"1..32767"}}};
     for (const auto& [name, dims, parts] : cases) {
-        const std::string message = errorOf([&] { saveAnalyze(name, &value, voxel, dims.data()); });
+        const std::string message =
+            test::errorOf([&] { saveAnalyze(name, &value, voxel, dims.data()); });
         for (const std::string& part : parts)
             EXPECT_NE(message.find(part), std::string::npos) << message;
     }
@@ -89,7 +73,7 @@ TEST(AnalyzeErrors, MessagesNameTheFileOrTheLimit) {
     const std::string full = dir.file("full");  // a link, so that no bug can remove /dev/full
     ASSERT_EQ(symlink("/dev/full", full.c_str()), 0);
     for (const std::size_t size : {std::size_t{100}, std::size_t{1} << 16}) {
-        const std::string message = errorOf([&] {  // fails in close() or already in write()
+        const std::string message = test::errorOf([&] {  // fails in close() or already in write()
             OutputFile file(full, OutputFile::Incomplete::keep);
             const std::string bytes(size, 'x');
             file.write(bytes.data(), bytes.size());
@@ -102,23 +86,19 @@ TEST(AnalyzeErrors, MessagesNameTheFileOrTheLimit) {
 }
 
 TEST(OutputFile, AnIncompleteFileIsRemovedUnlessKept) {
-    TempDir dir;
-    using Incomplete = OutputFile::Incomplete;
+    const test::TempDir dir;
     for (const bool keep : {false, true}) {
-        try {
-            OutputFile file(dir.file("partial"), keep ? Incomplete::keep : Incomplete::remove);
+        test::errorOf([&] {
+            OutputFile file(dir.file("partial"),
+                            keep ? OutputFile::Incomplete::keep : OutputFile::Incomplete::remove);
             file.print("%d %s\n", 3, "ok");
             file.flush();
             throw Error("stop");
-        } catch (const Error&) {
-        }
+        });
         EXPECT_EQ(test::fileExists(dir.file("partial")), keep);
     }
     EXPECT_EQ(test::readText(dir.file("partial")), "3 ok\n");
-    {
-        OutputFile file(dir.file("done"));
-        file.close();
-    }
+    OutputFile(dir.file("done")).close();
     EXPECT_TRUE(test::fileExists(dir.file("done")));
 }
 

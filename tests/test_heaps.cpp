@@ -1,13 +1,9 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <memory>
 #include <numeric>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "kdtree/MyHeaps.hpp"
+#include "support/TestFiles.hpp"
 
 namespace shapescale {
 namespace {
@@ -15,29 +11,28 @@ namespace {
 static_assert(std::is_base_of_v<std::out_of_range, InvalidIndexException> &&
               std::is_base_of_v<std::out_of_range, HeapEmptyException>);
 
+// Pushes the keys with the indices 0, 1, 2, ... unless given, then pops them all.
 template <class Heap>
-std::vector<int> popAllIndices(Heap& heap) {
+std::vector<int> popOrder(Heap&& heap, const std::vector<double>& keys, std::vector<int> at = {}) {
+    for (std::size_t i = 0; i < keys.size(); ++i) heap.push(keys[i], at.empty() ? int(i) : at[i]);
     std::vector<int> order;
     for (; !heap.empty(); heap.pop()) order.push_back(heap.top().index);
     return order;
 }
 
-// Pushes the keys with the indices 0, 1, 2, ... in that order, then pops them all.
-template <class Heap>
-std::vector<int> popOrder(const std::vector<double>& keys) {
-    Heap heap(static_cast<int>(keys.size()));
-    for (std::size_t i = 0; i < keys.size(); ++i) heap.push(keys[i], static_cast<int>(i));
-    return popAllIndices(heap);
-}
-
 TEST(Heap, PopOrderFollowsTheStrictSiftRules) {
     using Order = std::vector<int>;
-    EXPECT_EQ(popOrder<MinHeap<double>>({3, 1, 2}), (Order{1, 2, 0}));
-    EXPECT_EQ(popOrder<MaxHeap<double>>({3, 1, 7, 2}), (Order{2, 0, 3, 1}));
+    EXPECT_EQ(popOrder(MinHeap<double>(3), {3, 1, 2}), (Order{1, 2, 0}));
+    EXPECT_EQ(popOrder(MaxHeap<double>(4), {3, 1, 7, 2}), (Order{2, 0, 3, 1}));
     // Index 2 moves to the root; its child 1 is not strictly smaller, so 2 stays.
-    EXPECT_EQ(popOrder<MinHeap<double>>({5, 5, 5}), (Order{0, 2, 1}));
+    EXPECT_EQ(popOrder(MinHeap<double>(3), {5, 5, 5}), (Order{0, 2, 1}));
     // Index 3 moves to the root; of its two equal children the left one (1) rises.
-    EXPECT_EQ(popOrder<MinHeap<double>>({1, 2, 2, 3}), (Order{0, 1, 2, 3}));
+    EXPECT_EQ(popOrder(MinHeap<double>(4), {1, 2, 2, 3}), (Order{0, 1, 2, 3}));
+    // Without a capacity any index goes and no position is kept.
+    EXPECT_EQ(popOrder(MinHeap<double>(), {2, 1}, {1000000, 3}), (Order{3, 1000000}));
+    MinHeap<double> untracked;
+    untracked.push(1.0, 3);
+    EXPECT_EQ(untracked.positionOf(3), -1);
 }
 
 TEST(Heap, RandomKeysPopSortedWithPositionsConsistentThroughout) {
@@ -53,7 +48,7 @@ TEST(Heap, RandomKeysPopSortedWithPositionsConsistentThroughout) {
             for (int i = 0; i < n; ++i)
                 ASSERT_EQ(heap.positionOf(i), expected[std::size_t(i)]) << "n " << n << ", " << i;
         };
-        std::vector<int> indices(static_cast<std::size_t>(n));
+        std::vector<int> indices(static_cast<std::size_t>(n)), order;
         std::iota(indices.begin(), indices.end(), 0);
         std::shuffle(indices.begin(), indices.end(), rng);
         std::vector<double> keyOf(static_cast<std::size_t>(n));
@@ -61,13 +56,9 @@ TEST(Heap, RandomKeysPopSortedWithPositionsConsistentThroughout) {
             heap.push(keyOf[std::size_t(i)] = smallKeys(rng), i);
             expectConsistent();
         }
-        std::vector<int> order;
-        for (; !heap.empty(); expectConsistent()) {
-            order.push_back(heap.top().index);
-            heap.pop();
-        }
-        EXPECT_TRUE(
-            std::is_permutation(order.begin(), order.end(), indices.begin(), indices.end()));
+        for (; !heap.empty(); expectConsistent(), heap.pop()) order.push_back(heap.top().index);
+        expectConsistent();
+        EXPECT_TRUE(std::is_permutation(order.begin(), order.end(), indices.begin()));
         EXPECT_TRUE(std::is_sorted(
             order.begin(), order.end(),
             [&](int a, int b) { return keyOf[std::size_t(a)] < keyOf[std::size_t(b)]; }))
@@ -88,7 +79,7 @@ std::string thrown(Call call) {
     return "no exception";
 }
 
-TEST(Heap, OnlyAHeapWithACapacityRefusesIndicesOutsideIt) {
+TEST(Heap, RefusesIndicesOutsideItsCapacityAndAnEmptyHeap) {
     MinHeap<double> heap(3);
     heap.push(1.0, 2);
     EXPECT_EQ(thrown([&] { heap.push(0.0, 3); }),
@@ -96,19 +87,7 @@ TEST(Heap, OnlyAHeapWithACapacityRefusesIndicesOutsideIt) {
               "(specified in constructor)");
     EXPECT_THROW(heap.push(0.0, -1), InvalidIndexException);
     EXPECT_THROW(MinHeap<double>(0).push(1.0, 0), InvalidIndexException);
-    EXPECT_EQ(popAllIndices(heap), std::vector<int>{2});  // the refusals changed nothing
-
-    MinHeap<double> untracked;  // no capacity: any index, no positions
-    untracked.push(2.0, 1000000);
-    untracked.push(1.0, 3);
-    EXPECT_EQ(untracked.positionOf(3), -1);
-    EXPECT_EQ(popAllIndices(untracked), (std::vector<int>{3, 1000000}));
-}
-
-TEST(Heap, EmptyHeapThrowsAnOwnedPointer) {
-    MinHeap<double> heap(1);
-    heap.push(1.0, 0);
-    heap.pop();
+    EXPECT_EQ(popOrder(heap, {}), std::vector<int>{2});  // the refusals changed nothing
     EXPECT_EQ(thrown([&] { heap.pop(); }), "heap underflow");
     EXPECT_EQ(thrown([&] { (void)heap.top(); }), "heap underflow");
 }

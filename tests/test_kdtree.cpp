@@ -1,15 +1,11 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
 #include <functional>
 #include <limits>
 #include <random>
 #include <stdexcept>
 #include <tuple>
-#include <vector>
 
 #include "kdtree/KDTree.hpp"
+#include "support/TestFiles.hpp"
 
 namespace shapescale {
 namespace {
@@ -17,8 +13,7 @@ namespace {
 using Points = std::vector<std::vector<double>>;
 using Node = KDTree::Node;
 
-double roundedDistance(const std::vector<double>& a, const std::vector<double>& b,
-                       bool round = true) {
+double distance(const std::vector<double>& a, const std::vector<double>& b, bool round = true) {
     double sum = 0.0;
     for (std::size_t k = 0; k < a.size(); ++k) sum += (a[k] - b[k]) * (a[k] - b[k]);
     return round ? static_cast<double>(static_cast<float>(sum)) : sum;
@@ -50,14 +45,11 @@ int firstMetOracle(const KDTree& tree, const Points& points, const std::vector<d
         node = static_cast<std::size_t>(
             nodes[node].split_value >= q[axis] ? nodes[node].left_child : nodes[node].right_child);
     int best = nodes[node].point_index;
-    double bestDistance = roundedDistance(q, points[static_cast<std::size_t>(best)], false);
+    double bestDistance = distance(q, points[static_cast<std::size_t>(best)], false);
     for (const Node& n : nodes) {
         if (n.point_index < 0) continue;
-        const double d = roundedDistance(q, points[static_cast<std::size_t>(n.point_index)]);
-        if (bestDistance > d) {
-            bestDistance = d;
-            best = n.point_index;
-        }
+        const double d = distance(q, points[static_cast<std::size_t>(n.point_index)]);
+        if (bestDistance > d) std::tie(bestDistance, best) = std::pair(d, n.point_index);
     }
     return best;
 }
@@ -132,19 +124,18 @@ TEST(KDTree, RandomSetsKeepTheShapeAndMatchBruteForceAndTheFirstMetRule) {
                 checkSubtree(tree, 0, 0, next);
 
                 Points queries = points;  // a point missing from the leaves would not be found
+                // Alternately spread and half-integers in [-1, 4], which tie on grids.
                 for (int i = 0; i < 150; ++i) {
-                    // Alternately spread and half-integers in [-1, 4], which tie on grids.
-                    std::vector<double> q(dims);
-                    for (double& x : q) x = i % 2 == 0 ? 1.5 * spread(rng) : 0.5 * halfStep(rng);
-                    queries.push_back(q);
+                    queries.emplace_back(dims);
+                    for (double& x : queries.back())
+                        x = i % 2 == 0 ? 1.5 * spread(rng) : 0.5 * halfStep(rng);
                 }
                 for (const auto& q : queries) {
                     const int answer = tree.nearest_point(q);
                     ASSERT_TRUE(answer >= 0 && answer < static_cast<int>(n));
                     double nearest = std::numeric_limits<double>::infinity();
-                    for (const auto& p : points) nearest = std::min(nearest, roundedDistance(q, p));
-                    EXPECT_EQ(roundedDistance(q, points[static_cast<std::size_t>(answer)]),
-                              nearest);
+                    for (const auto& p : points) nearest = std::min(nearest, distance(q, p));
+                    EXPECT_EQ(distance(q, points[static_cast<std::size_t>(answer)]), nearest);
                     EXPECT_EQ(answer, firstMetOracle(tree, points, q));
                 }
             }

@@ -1,26 +1,14 @@
-#include <gtest/gtest.h>
-#include <omp.h>
-
-#include <array>
-#include <cmath>
 #include <limits>
-#include <vector>
 
-#include "core/Error.hpp"
-#include "mesh/TriMesh.hpp"
-#include "shapes/Shapes.hpp"
+#include "support/RandomVolume.hpp"
+#include "support/TestFiles.hpp"
 #include "voxel/NearestVertex.hpp"
 
 namespace shapescale {
 namespace {
 
 using shapes::loadMesh;
-
-TriMesh withNormals(const shapes::PolyMesh& poly) {
-    TriMesh mesh = loadMesh(poly);
-    computeVertexNormals(mesh);
-    return mesh;
-}
+using test::withNormals;
 
 struct Volume {
     int dims[3];
@@ -39,11 +27,16 @@ double centreOf(float origin, float h, int index) {
            static_cast<double>(static_cast<float>(index) * h);
 }
 
-TEST(NearestVertex, SingleVertexGivesAnAllInsideGrid) {
+TEST(NearestVertex, SingleVertexGivesAnAllInsideGridAndWhatCannotBeLabelledIsRefused) {
     const Volume v(withNormals({{{0.0, 0.0, 0.0}}, {}}), 1.0f);
     EXPECT_EQ(std::vector<int>(v.dims, v.dims + 3), std::vector<int>(3, 5));
     EXPECT_EQ(std::vector<float>(v.origin, v.origin + 3), std::vector<float>(3, -2.0f));
     EXPECT_EQ(v.labels, std::vector<unsigned char>(125, 0));
+    int dims[3];
+    float origin[3];
+    EXPECT_THROW(mesh2Volume(TriMesh{}, 1.0f, dims, origin), Error);  // no vertex
+    EXPECT_THROW(mesh2Volume(loadMesh({{{0.0, 0.0, 0.0}}, {}}), 1.0f, dims, origin), Error);
+    EXPECT_THROW(mesh2Volume(withNormals(shapes::unitCube()), 0.0f, dims, origin), Error);
 }
 
 // Column i holds a vertex with normal +z exactly at the centre of layer k_i: p = 0 there
@@ -87,19 +80,13 @@ TEST(NearestVertex, SpheresMatchABruteForceOracleWithOneOrTwoThreads) {
     for (const bool open : {false, true}) {
         SCOPED_TRACE(open ? "hemisphere" : "icosphere");
         const TriMesh mesh = withNormals(open ? shapes::hemisphere(3) : shapes::icosphere(3));
-        const int threads = omp_get_max_threads();
-        omp_set_num_threads(1);
-        const Volume serial(mesh, h);
-        omp_set_num_threads(2);
-        const Volume v(mesh, h);
-        omp_set_num_threads(threads);
-        EXPECT_EQ(v.labels, serial.labels) << "one and two threads differ";
+        const Volume v = test::withThreads(2, [&] { return Volume(mesh, h); });
+        EXPECT_EQ(v.labels, test::withThreads(1, [&] { return Volume(mesh, h).labels; }))
+            << "one and two threads differ";
         int inside = 0, outside = 0, insideBelowRim = 0;
-        for (std::size_t voxel = 0; voxel < v.labels.size(); ++voxel) {
-            const std::size_t nx = std::size_t(v.dims[0]), ny = std::size_t(v.dims[1]);
-            const std::size_t index[3] = {voxel % nx, voxel / nx % ny, voxel / nx / ny};
+        test::forEachVoxel(v.dims, [&](const int* index, std::size_t voxel) {
             std::array<double, 3> c;
-            for (int a = 0; a < 3; ++a) c[a] = centreOf(v.origin[a], h, int(index[a]));
+            for (int a = 0; a < 3; ++a) c[a] = centreOf(v.origin[a], h, index[a]);
             double best = std::numeric_limits<double>::infinity();
             bool canBeOutside = false, canBeInside = false;
             for (std::size_t i = 0; i < mesh.vertices.size(); ++i) {
@@ -126,20 +113,11 @@ TEST(NearestVertex, SpheresMatchABruteForceOracleWithOneOrTwoThreads) {
                 ++inside;
                 insideBelowRim += c[2] < 0.0;
             }
-        }
+        });
         EXPECT_TRUE(inside > 500 && outside > 500 && insideBelowRim > 100)
             << inside << " inside, " << outside << " outside, " << insideBelowRim
             << " below the rim";
     }
-}
-
-TEST(NearestVertex, RefusesMeshesAndVoxelSizesItCannotLabel) {
-    int dims[3];
-    float origin[3];
-    EXPECT_THROW(mesh2Volume(TriMesh{}, 1.0f, dims, origin), Error);  // no vertex
-    EXPECT_THROW(mesh2Volume(loadMesh({{{0.0, 0.0, 0.0}}, {}}), 1.0f, dims, origin),
-                 Error);  // no normals
-    EXPECT_THROW(mesh2Volume(withNormals(shapes::unitCube()), 0.0f, dims, origin), Error);
 }
 
 }  // namespace

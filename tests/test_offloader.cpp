@@ -1,12 +1,7 @@
-#include <gtest/gtest.h>
+#include <sstream>
 
-#include <algorithm>
-#include <string>
-#include <vector>
-
-#include "core/Error.hpp"
 #include "mesh/OffReader.hpp"
-#include "shapes/Shapes.hpp"
+#include "support/TestFiles.hpp"
 
 namespace shapescale {
 namespace {
@@ -17,73 +12,62 @@ std::vector<Triangle> triangles(const TriMesh& mesh) {
     return {mesh.faces.begin(), mesh.faces.end()};
 }
 
-// The message of the Error that loading `text` throws.
-std::string loadError(const std::string& text) {
-    try {
-        loadOffText(text);
-    } catch (const Error& e) {
-        return e.what();
-    }
-    ADD_FAILURE() << "no error for:\n" << text;
-    return "";
+// "counts: vertices | triangles | bounding box", numbers in the stream's default format.
+std::string describe(const TriMesh& m) {
+    std::ostringstream s;
+    s << m.nVertices << " " << m.nFaces << ":";
+    for (const Vec3f& v : m.vertices) s << " " << v[0] << " " << v[1] << " " << v[2] << ",";
+    s << " |";
+    for (const Triangle& t : m.faces) s << " " << t[0] << " " << t[1] << " " << t[2] << ",";
+    s << " | " << m.bboxMin[0] << " " << m.bboxMin[1] << " " << m.bboxMin[2] << " .. "
+      << m.bboxMax[0] << " " << m.bboxMax[1] << " " << m.bboxMax[2];
+    return s.str();
 }
 
-// Every file below holds the vertices (0,0,0), (1,0,0), (0,2,0) and the face 0 1 2.
-TEST(OffLoader, AcceptedVariantsOfTheFormat) {
+TEST(OffLoader, AcceptedVariantsOfTheFormatAndTheBoundingBox) {
     const char* const files[] = {
         "# made by hand\nOFF\n# 3 vertices, 1 face\n3 1 0\n0 0 0\n1 0 0\n0 2 0\n3 0 1 2\n",
         "\n  OFF  # header\n\n3 1 0 # counts\n0 0 0\n# between\n\n1 0 0 # x\n0 2 0\n\n# faces\n3 0 "
         "1 2\n#\n",
         "OFF\r\n3 1 0\r\n0 0 0\r\n1 0 0\r\n0 2 0\r\n3 0 1 2\r\n",
-        "OFF\n3 1 0\n0 0\n0 1 0 0 0\n2\n0 rest of the line is dropped\n3 0 1 2\n",  // vertices span
-                                                                                    // lines
+        // Vertices span lines; the rest of a vertex's last line is dropped.
+        "OFF\n3 1 0\n0 0\n0 1 0 0 0\n2\n0 rest of the line is dropped\n3 0 1 2\n",
         "OFF3 1 0\n0 0 0\n1 0 0\n0 2 0\n3 0 1 2\n",           // counts glued on
         "OFF 3 1 0\n0 0 0\n1 0 0\n0 2 0\n3 0 1 2 255 0 0\n",  // face colour
         "COFF\n3 1 0\n0 0 0 255 0 0 255\n1 0 0 0 255 0 255\n0 2 0 0 0 255 255\n3 0 1 2\n",
         "STNOFF\n3 1 0\n0 0 0 0 0 1 0.5 0.5\n1 0 0 0 0 1 1 0\n0 2 0 0 0 1 0 1\n3 0 1 2\n",
     };
-    for (const char* text : files) {
-        SCOPED_TRACE(text);
-        const TriMesh mesh = loadOffText(text);
-        EXPECT_EQ(mesh.nVertices, 3);
-        EXPECT_EQ(mesh.nFaces, 1);
-        ASSERT_EQ(mesh.vertices.size(), 3u);
-        EXPECT_EQ(mesh.vertices[0], (Vec3f{0, 0, 0}));
-        EXPECT_EQ(mesh.vertices[1], (Vec3f{1, 0, 0}));
-        EXPECT_EQ(mesh.vertices[2], (Vec3f{0, 2, 0}));
-        EXPECT_EQ(triangles(mesh), (std::vector<Triangle>{{0, 1, 2}}));
-    }
+    for (const char* text : files)
+        EXPECT_EQ(describe(loadOffText(text)),
+                  "3 1: 0 0 0, 1 0 0, 0 2 0, | 0 1 2, | 0 0 0 .. 1 2 0")
+            << text;
+    EXPECT_EQ(describe(loadOffText("OFF\n3 0 0\n1 5 -2\n-3 0 4\n2 -1 0.1\n")),
+              "3 0: 1 5 -2, -3 0 4, 2 -1 0.1, | | -3 -1 -2 .. 2 5 4");
+    EXPECT_EQ(describe(loadOffText("OFF\n1 0 0\n-1.5 2 3.25\n")),
+              "1 0: -1.5 2 3.25, | | -1.5 2 3.25 .. -1.5 2 3.25");
 }
 
-TEST(OffLoader, PolygonsAreSplitIntoFansAroundTheirFirstVertex) {
-    std::string text = "OFF\n9 3 0\n";
+// Polygons become fans around their first vertex; faces of fewer than three vertices are
+// reported on standard output ("errore <face> <count>") and skipped.
+TEST(OffLoader, PolygonsBecomeFansAndShortFacesAreReportedAndSkipped) {
+    std::string text = "OFF\n9 6 0\n";
     for (int i = 0; i < 9; ++i) text += std::to_string(i) + " " + std::to_string(i * i) + " 0\n";
-    text += "4 0 1 2 3\n5 0 1 2 3 4\n9 0 1 2 3 4 5 6 7 8\n";
+    text += "0\n1 99\n4 0 1 2 3\n# not a face line\n5 0 1 2 3 4\n9 0 1 2 3 4 5 6 7 8\n2 7 8\n";
+    testing::internal::CaptureStdout();
     const TriMesh mesh = loadOffText(text);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "errore 0 0 \nerrore 1 1 \nerrore 5 2 \n");
     const std::vector<Triangle> expected = {{0, 1, 2}, {0, 2, 3},             // quad
                                             {0, 1, 2}, {0, 2, 3}, {0, 3, 4},  // pentagon
-                                            {0, 1, 2}, {0, 2, 3}, {0, 3, 4},
-                                            {0, 4, 5},  // nine, read whole
-                                            {0, 5, 6}, {0, 6, 7}, {0, 7, 8}};
+                                            {0, 1, 2}, {0, 2, 3}, {0, 3, 4}, {0, 4, 5},
+                                            {0, 5, 6}, {0, 6, 7}, {0, 7, 8}};  // nine, read whole
     EXPECT_EQ(triangles(mesh), expected);
-    EXPECT_EQ(mesh.nFaces, 3);
+    EXPECT_EQ(mesh.nFaces, 6);
     // Only the first three corners of a face enter the neighbour lists.
     EXPECT_EQ(mesh.vertexNeighbours[0], (std::vector<int>{1, 1, 1}));
     EXPECT_EQ(mesh.vertexNeighbours[2], (std::vector<int>{0, 0, 0}));
-    EXPECT_TRUE(mesh.vertexNeighbours[3].empty());
+    EXPECT_TRUE(mesh.vertexNeighbours[3].empty() && mesh.vertexNeighbours[7].empty());
     EXPECT_EQ(shapes::loadMesh(shapes::quadCube()).faces.size(), 12u);
-}
-
-TEST(OffLoader, FacesOfFewerThanThreeVerticesAreReportedAndSkipped) {
-    testing::internal::CaptureStdout();
-    const TriMesh mesh = loadOffText(
-        "OFF\n9 7 0\n0 0 0\n1 0 0\n0 1 0\n0 0 1\n1 1 1\n2 2 2\n3 3 3\n4 4 4\n5 5 5\n"
-        "0\n1 99\n3 0 1 2\n# not a face line\n3 0 2 3\n3 1 2 3\n3 4 5 6\n2 7 8\n");
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "errore 0 0 \nerrore 1 1 \nerrore 6 2 \n");
-    EXPECT_EQ(mesh.nFaces, 7);
-    EXPECT_EQ(mesh.faces.size(), 4u);
-    EXPECT_TRUE(mesh.vertexNeighbours[7].empty());
 }
 
 TEST(OffLoader, ClosedMeshListsEachAdjacentVertexOnce) {
@@ -99,16 +83,6 @@ TEST(OffLoader, ClosedMeshListsEachAdjacentVertexOnce) {
         EXPECT_EQ(listed, adjacent[i]);
         EXPECT_EQ(std::adjacent_find(listed.begin(), listed.end()), listed.end());
     }
-}
-
-TEST(OffLoader, BoundingBox) {
-    const TriMesh one = loadOffText("OFF\n1 0 0\n-1.5 2 3.25\n");
-    for (int a = 0; a < 3; ++a) EXPECT_EQ(one.bboxMin[a], one.bboxMax[a]);
-    EXPECT_EQ(one.bboxMin[0], -1.5f);
-    const TriMesh three = loadOffText("OFF\n3 0 0\n1 5 -2\n-3 0 4\n2 -1 0.1\n");
-    EXPECT_EQ((Vec3f{three.bboxMin[0], three.bboxMin[1], three.bboxMin[2]}), (Vec3f{-3, -1, -2}));
-    EXPECT_EQ((Vec3f{three.bboxMax[0], three.bboxMax[1], three.bboxMax[2]}), (Vec3f{2, 5, 4}));
-    EXPECT_EQ(three.vertices[2][2], 0.1f);
 }
 
 TEST(OffLoaderErrors, EachNamesTheFileLineAndProblem) {
@@ -140,7 +114,7 @@ TEST(OffLoaderErrors, EachNamesTheFileLineAndProblem) {
         {"nOFF\n4\n1 0 0\n", "not supported"},
     };
     for (const auto& [text, expected] : cases) {
-        const std::string message = loadError(text);
+        const std::string message = test::errorOf([&] { loadOffText(text); });
         EXPECT_NE(message.find(expected), std::string::npos) << text << "\n=> " << message;
         EXPECT_EQ(message.rfind("memory.off", 0), 0u) << message;
     }

@@ -1,21 +1,16 @@
 #include "voxel/Rasterizer.hpp"
 
-#include <gtest/gtest.h>
-#include <omp.h>
 #include <sys/resource.h>
 
-#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <csignal>
-#include <cstdint>
 #include <cstring>
 #include <random>
 #include <set>
 
-#include "shapes/Shapes.hpp"
+#include "support/RandomVolume.hpp"
 #include "support/TestFiles.hpp"
-#include "voxel/GridSetup.hpp"
 
 namespace shapescale {
 namespace {
@@ -35,19 +30,11 @@ struct Raster {
     int dims[3] = {0, 0, 0};
     float origin[3] = {0, 0, 0};
 
-    unsigned char at(int x, int y, int z) const {
-        return labels[voxelIndex(dims, std::size_t(x), std::size_t(y), std::size_t(z))];
-    }
-    template <class F>
-    void forEach(F f) const {
-        for (int z = 0; z < dims[2]; ++z)
-            for (int y = 0; y < dims[1]; ++y)
-                for (int x = 0; x < dims[0]; ++x) f(x, y, z, at(x, y, z));
-    }
+    unsigned char at(const Voxel& v) const { return labels[voxelIndex(dims, v[0], v[1], v[2])]; }
     std::set<Voxel> surface() const {
         std::set<Voxel> s;
-        forEach([&](int x, int y, int z, unsigned char l) {
-            if (l == RASTER_SURFACE) s.insert({x, y, z});
+        test::forEachVoxel(dims, [&](const int* p, std::size_t i) {
+            if (labels[i] == RASTER_SURFACE) s.insert({p[0], p[1], p[2]});
         });
         return s;
     }
@@ -55,24 +42,25 @@ struct Raster {
 
 // Oracle: outside is what a fill from the grid's faces reaches through non-surface voxels.
 void expectOutsideIsTheFlood(const Raster& r) {
-    const int* n = r.dims;
+    const Voxel last = {r.dims[0] - 1, r.dims[1] - 1, r.dims[2] - 1};
     std::vector<bool> reached(r.labels.size(), false);
     std::vector<Voxel> stack;
-    auto push = [&](int x, int y, int z) {
-        if (!within({x, y, z}, {0, 0, 0}, {n[0] - 1, n[1] - 1, n[2] - 1})) return;
-        const std::size_t i = voxelIndex(n, std::size_t(x), std::size_t(y), std::size_t(z));
-        if (reached[i] || r.labels[i] == RASTER_SURFACE) return;
-        reached[i] = true;
-        stack.push_back({x, y, z});
+    auto push = [&](const Voxel& v) {
+        if (!within(v, {0, 0, 0}, last) || reached[voxelIndex(r.dims, v[0], v[1], v[2])] ||
+            r.at(v) == RASTER_SURFACE)
+            return;
+        reached[voxelIndex(r.dims, v[0], v[1], v[2])] = true;
+        stack.push_back(v);
     };
-    r.forEach([&](int x, int y, int z, unsigned char) {
-        if (!within({x, y, z}, {1, 1, 1}, {n[0] - 2, n[1] - 2, n[2] - 2})) push(x, y, z);
+    test::forEachVoxel(r.dims, [&](const int* p, std::size_t) {
+        if (!within({p[0], p[1], p[2]}, {1, 1, 1}, {last[0] - 1, last[1] - 1, last[2] - 1}))
+            push({p[0], p[1], p[2]});
     });
     while (!stack.empty()) {
         const auto [x, y, z] = stack.back();
         stack.pop_back();
-        push(x - 1, y, z), push(x + 1, y, z), push(x, y - 1, z);
-        push(x, y + 1, z), push(x, y, z - 1), push(x, y, z + 1);
+        push({x - 1, y, z}), push({x + 1, y, z}), push({x, y - 1, z});
+        push({x, y + 1, z}), push({x, y, z - 1}), push({x, y, z + 1});
     }
     std::size_t mismatches = 0;
     for (std::size_t i = 0; i < r.labels.size(); ++i)
@@ -88,17 +76,13 @@ class RasterizerTest : public ::testing::Test {
         Raster r;
         r.labels = rasterizeClosedMesh(mesh, h, r.dims, r.origin, tmp.file("volume.vol"));
         expectOutsideIsTheFlood(r);
-        std::vector<unsigned char> file = test::readBytes(tmp.file("volume.vol"));
-        EXPECT_EQ(file.size(), 24 + r.labels.size());
-        file.resize(24 + r.labels.size());
-        std::uint32_t word[6] = {};
-        for (std::size_t b = 0; b < 24; ++b) word[b / 4] |= std::uint32_t(file[b]) << (8 * (b % 4));
-        for (int a = 0; a < 3; ++a) EXPECT_EQ(word[a], std::uint32_t(r.dims[a]));
-        for (int a = 3; a < 6; ++a) EXPECT_EQ(word[a], std::bit_cast<std::uint32_t>(h));
-        std::size_t wrong = 0;
-        for (std::size_t i = 0; i < r.labels.size(); ++i)
-            wrong += file[24 + i] != (r.labels[i] == LABEL_OUTSIDE ? 0 : 255);
-        EXPECT_EQ(wrong, 0u) << "occupancy bytes that disagree with the labels";
+        const std::uint32_t h32 = std::bit_cast<std::uint32_t>(h);
+        std::vector<unsigned char> want;
+        for (const std::uint32_t word : {std::uint32_t(r.dims[0]), std::uint32_t(r.dims[1]),
+                                         std::uint32_t(r.dims[2]), h32, h32, h32})
+            for (int b = 0; b < 4; ++b) want.push_back((word >> (8 * b)) & 0xFF);
+        for (const unsigned char label : r.labels) want.push_back(label == LABEL_OUTSIDE ? 0 : 255);
+        EXPECT_TRUE(test::readBytes(tmp.file("volume.vol")) == want) << "the occupancy file";
         return r;
     }
     Raster run(const PolyMesh& mesh, float h) { return run(loadMesh(mesh), h); }
@@ -106,67 +90,26 @@ class RasterizerTest : public ::testing::Test {
     test::TempDir tmp;
 };
 
-TEST_F(RasterizerTest, MeshWithoutTrianglesIsAllOutside) {
-    const Raster r = run(PolyMesh{{{0, 0, 0}, {1, 2, 3}}, {}}, 0.5f);
-    EXPECT_EQ(r.labels, std::vector<unsigned char>(7 * 9 * 11, LABEL_OUTSIDE));
-}
-
 // Box [-1,1] x [-1,2] x [-1,1.5] at h = 0.5: faces on the grid planes 2 and
 // 6 (x), 2 and 8 (y), 2 and 7 (z); the walks overshoot towards + by one voxel at most.
 TEST_F(RasterizerTest, AlignedBoxHasInsideSurfaceAndOutsideLayers) {
     const Raster r = run(shapes::box({-1, -1, -1}, {1, 2, 1.5}), 0.5f);
     ASSERT_EQ(std::vector<int>(r.dims, r.dims + 3), (std::vector<int>{9, 11, 10}));
-    r.forEach([&](int x, int y, int z, unsigned char label) {
-        const Voxel v = {x, y, z};
+    test::forEachVoxel(r.dims, [&](const int* p, std::size_t i) {
+        const Voxel v = {p[0], p[1], p[2]};
         if (!within(v, {2, 2, 2}, {7, 9, 8}))
-            EXPECT_EQ(label, LABEL_OUTSIDE) << x << "," << y << "," << z;
+            EXPECT_EQ(r.labels[i], LABEL_OUTSIDE) << i;
         else if (!within(v, {2, 2, 2}, {6, 8, 7}))
-            EXPECT_NE(label, RASTER_INSIDE) << x << "," << y << "," << z;
+            EXPECT_NE(r.labels[i], RASTER_INSIDE) << i;
         else
-            EXPECT_EQ(label, within(v, {3, 3, 3}, {5, 7, 6}) ? RASTER_INSIDE : RASTER_SURFACE)
-                << x << "," << y << "," << z;
+            EXPECT_EQ(r.labels[i], within(v, {3, 3, 3}, {5, 7, 6}) ? RASTER_INSIDE : RASTER_SURFACE)
+                << i;
     });
     // The fan line (2,2,2) -> (2,8,2) has length 6; its last step marks 7, past the box.
-    EXPECT_EQ(r.at(2, 9, 2), RASTER_SURFACE);
-}
-
-// 6 x 6 x 3 cells of 6 units, the solid ones closed boxes; the empty ones are a channel
-// from x = 0 that bends into a cavity no axis-parallel line reaches. At h = 1 no face
-// plane holds a cell's centre voxel 6i + 5.
-TEST_F(RasterizerTest, CavityBehindBentChannelIsFloodedFromOutside) {
-    const std::set<Voxel> empty = {{0, 1, 1}, {1, 1, 1}, {2, 1, 1}, {2, 2, 1}, {2, 3, 1},
-                                   {3, 3, 1}, {4, 3, 1}, {3, 4, 1}, {4, 4, 1}};
-    std::vector<Voxel> cells;
-    for (int i = 0; i < 6; ++i)
-        for (int j = 0; j < 6; ++j)
-            for (int k = 0; k < 3; ++k) cells.push_back({i, j, k});
-    PolyMesh block;
-    for (const auto& [i, j, k] : cells)
-        if (empty.count({i, j, k}) == 0)
-            block = shapes::merged(block, shapes::box({6.0 * i, 6.0 * j, 6.0 * k},
-                                                      {6.0 * i + 6, 6.0 * j + 6, 6.0 * k + 6}));
-    const Raster r = run(block, 1.0f);
-    for (const auto& [i, j, k] : cells)
-        EXPECT_EQ(r.at(6 * i + 5, 6 * j + 5, 6 * k + 5),
-                  empty.count({i, j, k}) ? LABEL_OUTSIDE : RASTER_INSIDE)
-            << "cell " << i << "," << j << "," << k;
-}
-
-// Outer box [-3,3]^3, inner [-1,1]^3 at h = 0.5: grid planes 2 and 14, 6 and 10.
-TEST_F(RasterizerTest, NestedSurfacesEncloseShellAndCoreWhateverTheirOrientation) {
-    const PolyMesh outer = shapes::box({-3, -3, -3}, {3, 3, 3});
-    const PolyMesh inner = shapes::box({-1, -1, -1}, {1, 1, 1});
-    for (const bool flipOuter : {false, true}) {
-        for (const bool flipInner : {false, true}) {
-            SCOPED_TRACE(::testing::Message()
-                         << "flip outer " << flipOuter << ", inner " << flipInner);
-            const Raster r = run(shapes::merged(flipOuter ? shapes::flipped(outer) : outer,
-                                                flipInner ? shapes::flipped(inner) : inner),
-                                 0.5f);
-            EXPECT_EQ(r.at(4, 4, 4), RASTER_INSIDE) << "shell";
-            EXPECT_EQ(r.at(8, 8, 8), RASTER_INSIDE) << "core";
-        }
-    }
+    EXPECT_EQ(r.at({2, 9, 2}), RASTER_SURFACE);
+    // Without triangles every voxel is outside; the grid still spans the bounding box.
+    const Raster empty = run(PolyMesh{{{0, 0, 0}, {1, 2, 3}}, {}}, 0.5f);
+    EXPECT_EQ(empty.labels, std::vector<unsigned char>(7 * 9 * 11, LABEL_OUTSIDE));
 }
 
 // One triangle on the x axis at h = 1 (grid x = world x + 2, y = z = 2): a run of marks.
@@ -188,23 +131,19 @@ TEST_F(RasterizerTest, WalksAlongALineMarkTheExpectedRun) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Raster r =
-            run(PolyMesh{{{c.x0, 0, 0}, {c.x1, 0, 0}, {c.x2, 0, 0}}, {{0, 1, 2}}}, 1.0f);
         std::set<Voxel> expected;
         for (int x = c.first; x <= c.last; ++x) expected.insert({x, 2, 2});
-        EXPECT_EQ(r.surface(), expected);
+        EXPECT_EQ(
+            run(PolyMesh{{{c.x0, 0, 0}, {c.x1, 0, 0}, {c.x2, 0, 0}}, {{0, 1, 2}}}, 1.0f).surface(),
+            expected);
     }
-}
-
-// On the diagonal x = y = z the walk samples voxels 2, 2, 3, 3, 4, 4 on every
-// axis; each crossing marks seven corners of a 2x2x2 block, the next step the eighth.
-TEST_F(RasterizerTest, DiagonalWalkMarksBothBlocksOfEachCrossing) {
-    const Raster r = run(PolyMesh{{{0, 0, 0}, {1, 1, 1}, {2, 2, 2}}, {{0, 1, 2}}}, 1.0f);
+    // On the diagonal x = y = z the walk samples voxels 2, 2, 3, 3, 4, 4 on every
+    // axis; each crossing marks seven corners of a 2x2x2 block, the next step the eighth.
     std::set<Voxel> expected;
-    for (int lo : {2, 3})
-        for (int k = 0; k < 8; ++k)
-            expected.insert({lo + (k & 1), lo + (k >> 1 & 1), lo + (k >> 2)});
-    EXPECT_EQ(r.surface(), expected);
+    for (int k = 0; k < 16; ++k)
+        expected.insert({2 + k / 8 + (k & 1), 2 + k / 8 + (k >> 1 & 1), 2 + k / 8 + (k >> 2 & 1)});
+    EXPECT_EQ(run(PolyMesh{{{0, 0, 0}, {1, 1, 1}, {2, 2, 2}}, {{0, 1, 2}}}, 1.0f).surface(),
+              expected);
 }
 
 TEST_F(RasterizerTest, OccupancyFileFailuresWarnAndKeepTheLabels) {
@@ -233,38 +172,55 @@ TEST_F(RasterizerTest, OccupancyFileFailuresWarnAndKeepTheLabels) {
     std::signal(SIGXFSZ, oldHandler);
 }
 
+// Known points inside and outside (world units), whatever the triangle order, the thread
+// count and the orientation of nested surfaces; the voxels that hold a vertex are surface.
 TEST_F(RasterizerTest, ClosedMeshesWhateverTheTriangleOrderAndThreadCount) {
+    // 6 x 6 x 3 cells of 6 units, the solid ones closed boxes; the empty ones are a channel
+    // from x = 0 that bends into a cavity (4, 4, 1) no axis-parallel line reaches.
+    const std::set<Voxel> empty = {{0, 1, 1}, {1, 1, 1}, {2, 1, 1}, {2, 2, 1}, {2, 3, 1},
+                                   {3, 3, 1}, {4, 3, 1}, {3, 4, 1}, {4, 4, 1}};
+    PolyMesh block;
+    for (int cell = 0; cell < 108; ++cell) {
+        const double i = cell % 6, j = cell / 6 % 6, k = cell / 36;
+        if (empty.count({int(i), int(j), int(k)}) == 0)
+            block = shapes::merged(
+                block, shapes::box({6 * i, 6 * j, 6 * k}, {6 * i + 6, 6 * j + 6, 6 * k + 6}));
+    }
+    const PolyMesh outer = shapes::box({-3, -3, -3}, {3, 3, 3});
+    const PolyMesh inner = shapes::box({-1, -1, -1}, {1, 1, 1});
+    using Points = std::vector<std::array<float, 3>>;
+    const Points cavity = {{27.5, 27.5, 9.5}, {3.5, 9.5, 9.5}}, corner = {{-3.75, 0, 0}},
+                 shellAndCore = {{-1.75, -1.75, -1.75}, {0.25, 0.25, 0.25}};
     const struct {
         const char* what;
         PolyMesh mesh;
         float h;
-        std::array<float, 3> inside, outside;  // world points known on either side
+        Points inside, outside;
     } shapes[] = {
-        {"icosphere", shapes::icosphere(3, 1.0), 0.04f, {0, 0, 0}, {0.95f, 0.95f, 0.95f}},
-        {"torus", shapes::torus(2, 0.7, 48, 24), 0.08f, {2, 0, 0}, {0, 0, 0}},
+        {"icosphere", shapes::icosphere(3, 1.0), 0.04f, {{0, 0, 0}}, {{0.95, 0.95, 0.95}}},
+        {"torus", shapes::torus(2, 0.7, 48, 24), 0.08f, {{2, 0, 0}}, {{0, 0, 0}}},
+        {"cavity", block, 1, {{3.5, 3.5, 3.5}, {33.5, 33.5, 15.5}}, cavity},
+        {"outer flipped", shapes::merged(shapes::flipped(outer), inner), 0.5, shellAndCore, corner},
+        {"inner flipped", shapes::merged(outer, shapes::flipped(inner)), 0.5, shellAndCore, corner},
     };
     for (const auto& s : shapes) {
         SCOPED_TRACE(s.what);
         const TriMesh mesh = loadMesh(s.mesh);
-        const int threads = omp_get_max_threads();
-        omp_set_num_threads(3);
-        const Raster r = run(mesh, s.h);
+        const Raster r = test::withThreads(3, [&] { return run(mesh, s.h); });
         PolyMesh shuffled = s.mesh;
         std::shuffle(shuffled.faces.begin(), shuffled.faces.end(), std::mt19937(42));
         EXPECT_EQ(run(shuffled, s.h).labels, r.labels) << "triangles shuffled";
-        omp_set_num_threads(1);
-        EXPECT_EQ(run(mesh, s.h).labels, r.labels) << "one thread";
-        omp_set_num_threads(threads);
+        EXPECT_EQ(test::withThreads(1, [&] { return run(mesh, s.h); }).labels, r.labels);
         auto labelAt = [&](const float* p) {
-            int v[3];
+            Voxel v;
             for (int a = 0; a < 3; ++a) v[a] = int((p[a] - r.origin[a]) / s.h);
-            return r.at(v[0], v[1], v[2]);
+            return r.at(v);
         };
         std::size_t unmarked = 0;
         for (const auto& p : mesh.vertices) unmarked += labelAt(p.data()) != RASTER_SURFACE;
         EXPECT_EQ(unmarked, 0u) << "voxels holding a vertex that are not surface";
-        EXPECT_EQ(labelAt(s.inside.data()), RASTER_INSIDE);
-        EXPECT_EQ(labelAt(s.outside.data()), LABEL_OUTSIDE);
+        for (const auto& p : s.inside) EXPECT_EQ(labelAt(p.data()), RASTER_INSIDE) << p[0];
+        for (const auto& p : s.outside) EXPECT_EQ(labelAt(p.data()), LABEL_OUTSIDE) << p[0];
     }
 }
 

@@ -1,11 +1,6 @@
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <tuple>
-#include <vector>
 
-#include "mesh/TriMesh.hpp"
-#include "shapes/Shapes.hpp"
+#include "support/TestFiles.hpp"
 
 namespace shapescale {
 namespace {
@@ -15,53 +10,43 @@ using shapes::loadMesh;
 TEST(TriMesh, CopiesShareTheTriplesButNotTheNeighbourLists) {
     TriMesh copy;
     {
-        TriMesh mesh = loadMesh(shapes::unitCube());
-        computeVertexNormals(mesh);
+        const TriMesh mesh = test::withNormals(shapes::unitCube());
         copy = mesh;
         copy.vertices[3][0] = 42.0f;
         copy.vertexNormals[0][1] = 7.0f;
+        copy.vertexNeighbours[0].push_back(5);
         EXPECT_EQ(mesh.vertices[3][0], 42.0f);
         EXPECT_EQ(mesh.vertexNormals[0][1], 7.0f);
         EXPECT_TRUE(copy.faces.sharesWith(mesh.faces));
-        copy.vertexNeighbours[0].push_back(5);
         EXPECT_NE(copy.vertexNeighbours[0].size(), mesh.vertexNeighbours[0].size());
     }
     ASSERT_EQ(copy.vertices.size(), 8u);  // the triples outlive the loaded mesh
     EXPECT_EQ(copy.vertices[7][2], 1.0f);
 }
 
-TEST(VertexNormals, UnitCubeOutwardThenRefreshedAfterMirroring) {
-    TriMesh mesh = loadMesh(shapes::unitCube());
-    computeVertexNormals(mesh);
-    ASSERT_EQ(mesh.vertexNormals.size(), 8u);
-    for (std::size_t i = 0; i < 8; ++i) {
-        const Vec3f& n = mesh.vertexNormals[i];
-        EXPECT_NEAR(std::hypot(double(n[0]), double(n[1]), double(n[2])), 1.0, 1e-6) << i;
-        for (int a = 0; a < 3; ++a)  // every component points from the centre to the corner
-            EXPECT_GT(n[a] * (mesh.vertices[i][a] - 0.5f), 0.0f) << i << " " << a;
-    }
-    const std::vector<Vec3f> before(mesh.vertexNormals.begin(), mesh.vertexNormals.end());
-    for (Vec3f& v : mesh.vertices) v[2] = -v[2];
-    refreshVertexNormals(mesh);  // mirrored in z, and the faces now turn inside out
-    for (std::size_t i = 0; i < 8; ++i)
-        EXPECT_EQ(mesh.vertexNormals[i], (Vec3f{-before[i][0], -before[i][1], before[i][2]})) << i;
-}
-
-TEST(VertexNormals, AreaWeightedOrZero) {
-    // At vertex 0, unnormalised face normals (0, 0, 4) (area 2) and (0, -1, 0) (area 0.5);
-    // the two faces on 5, 6, 7 cancel; vertex 8 is in no face.
-    shapes::PolyMesh m;
-    m.vertices = {{0, 0, 0}, {2, 0, 0}, {0, 2, 0}, {1, 0, 0}, {0, 0, 1},
-                  {3, 0, 0}, {4, 0, 0}, {3, 1, 0}, {5, 5, 5}};
-    m.faces = {{0, 1, 2}, {0, 3, 4}, {5, 6, 7}, {5, 7, 6}};
-    TriMesh mesh = loadMesh(m);
-    computeVertexNormals(mesh);
-    const Vec3f& n = mesh.vertexNormals[0];
+// At vertex 0, unnormalised face normals (0, 0, 4) (area 2) and (0, -1, 0) (area 0.5);
+// the two faces on 5, 6, 7 cancel; vertex 8 is in no face. Mirrored in z, the faces turn
+// inside out: the refreshed normals are mirrored and reversed.
+TEST(VertexNormals, AreaWeightedOrZeroAndRefreshedAfterMirroring) {
+    TriMesh mesh = test::withNormals({{{0, 0, 0},
+                                       {2, 0, 0},
+                                       {0, 2, 0},
+                                       {1, 0, 0},
+                                       {0, 0, 1},
+                                       {3, 0, 0},
+                                       {4, 0, 0},
+                                       {3, 1, 0},
+                                       {5, 5, 5}},
+                                      {{0, 1, 2}, {0, 3, 4}, {5, 6, 7}, {5, 7, 6}}});
+    const Vec3f n = mesh.vertexNormals[0];
     EXPECT_FLOAT_EQ(n[0], 0.0f);
     EXPECT_FLOAT_EQ(n[1], -1.0f / std::sqrt(17.0f));
     EXPECT_FLOAT_EQ(n[2], 4.0f / std::sqrt(17.0f));
-    EXPECT_FLOAT_EQ(mesh.vertexNormals[1][2], 1.0f);  // only the first face
+    EXPECT_EQ(mesh.vertexNormals[1], (Vec3f{0, 0, 1}));  // only the first face
     for (std::size_t i = 5; i < 9; ++i) EXPECT_EQ(mesh.vertexNormals[i], (Vec3f{0, 0, 0})) << i;
+    for (Vec3f& v : mesh.vertices) v[2] = -v[2];
+    refreshVertexNormals(mesh);
+    EXPECT_EQ(mesh.vertexNormals[0], (Vec3f{-n[0], -n[1], n[2]}));
 }
 
 TEST(MeshMeasures, SignedVolumeAndAreaSum) {

@@ -1,10 +1,11 @@
 #include "support/TestFiles.hpp"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -33,10 +34,8 @@ std::vector<unsigned char> readBytes(const std::string& path) {
 }
 
 std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    const std::vector<unsigned char> bytes = readBytes(path);
+    return {bytes.begin(), bytes.end()};
 }
 
 void writeText(const std::string& path, const std::string& text) {
@@ -65,35 +64,28 @@ std::vector<float> readFloats(const std::string& path) {
 }
 
 RunResult runBinary(const std::vector<std::string>& args, const std::string& cwd) {
-    TempDir streams;
-    const std::string outPath = streams.file("stdout"), errPath = streams.file("stderr");
+    const TempDir streams;
     std::vector<std::string> argv = {SHAPESCALE_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargs;
     for (auto& a : argv) cargs.push_back(a.data());
     cargs.push_back(nullptr);
-
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-            dup2(err, 2) < 0 || chdir(cwd.c_str()) != 0)
-            _exit(127);
-        execv(cargs[0], cargs.data());
-        _exit(127);
-    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    for (const int fd : {1, 2})
+        posix_spawn_file_actions_addopen(&actions, fd, streams.file(std::to_string(fd)).c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, cargs[0], &actions, nullptr, cargs.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + strerror(failed));
     int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0) {
+    while (waitpid(pid, &wstatus, 0) < 0)
         if (errno != EINTR) throw std::runtime_error("waitpid failed");
-    }
-    RunResult result;
-    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    result.out = readText(outPath);
-    result.err = readText(errPath);
-    return result;
+    return {WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1, readText(streams.file("1")),
+            readText(streams.file("2"))};
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -101,6 +93,12 @@ std::vector<std::string> lines(const std::string& text) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) result.push_back(line);
     return result;
+}
+
+TriMesh withNormals(const shapes::PolyMesh& poly) {
+    TriMesh mesh = shapes::loadMesh(poly);
+    computeVertexNormals(mesh);
+    return mesh;
 }
 
 }  // namespace shapescale::test

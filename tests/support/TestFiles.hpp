@@ -1,10 +1,20 @@
 #pragma once
-// Per-test temporary directories, whole-file reads and the runner of the
-// real shapescale binary.
+// What every test file shares: the common includes, per-test temporary
+// directories, whole-file reads, the runner of the real shapescale binary,
+// and small helpers for errors, threads and meshes.
 
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "core/Error.hpp"
+#include "shapes/Shapes.hpp"
 
 namespace shapescale::test {
 
@@ -47,5 +57,29 @@ RunResult runBinary(const std::vector<std::string>& args, const std::string& cwd
 
 /// Splits text into lines (without their newlines).
 std::vector<std::string> lines(const std::string& text);
+
+/// The message of the shapescale::Error that `action` throws, or "no error".
+template <class Action>
+std::string errorOf(Action action) {
+    try {
+        action();
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+/// fn() run with `threads` OpenMP threads; the previous count is restored.
+template <class Fn>
+auto withThreads(int threads, Fn fn) {
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(threads);
+    auto result = fn();
+    omp_set_num_threads(saved);
+    return result;
+}
+
+/// The mesh loaded through the OFF reader, with its vertex normals.
+TriMesh withNormals(const shapes::PolyMesh& poly);
 
 }  // namespace shapescale::test
