@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -130,9 +131,17 @@ MemoryEstimate estimateMemory(const TriMesh& mesh, const int* dims, bool tensors
     return m;
 }
 
+// "1.50 GiB", "357 KiB", "1010 MiB": the largest unit below the size.
 std::string gibibytes(double bytes) {
+    const char* const units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
+    int unit = 0;
+    while (unit < 4 && bytes >= 1024.0) {
+        bytes /= 1024.0;
+        ++unit;
+    }
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f GiB", bytes / 1073741824.0);
+    const int decimals = unit == 0 || bytes >= 100.0 ? 0 : bytes >= 10.0 ? 1 : 2;
+    std::snprintf(text, sizeof text, "%.*f %s", decimals, bytes, units[unit]);
     return text;
 }
 
@@ -161,6 +170,43 @@ void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, Voxelis
                 gibibytes(m.volumes) + ", filter temporaries " + gibibytes(m.temporaries) +
                 ", mesh " + gibibytes(m.mesh) + "), " + limit +
                 "; choose a coarser grid resolution with -r");
+}
+
+// Free bytes of the file system that holds `dir`, or of its nearest existing
+// ancestor when `dir` is not there yet; infinity when it cannot be asked.
+double freeSpaceFor(std::string dir) {
+    struct statvfs fs {};
+    while (statvfs(dir.c_str(), &fs) != 0) {
+        if (errno != ENOENT) return HUGE_VAL;
+        const std::size_t slash = dir.find_last_of('/');
+        if (slash == std::string::npos) dir = ".";
+        else if (slash == 0) dir = "/";
+        else dir = dir.substr(0, slash);
+        if (dir == "." || dir == "/") {
+            if (statvfs(dir.c_str(), &fs) != 0) return HUGE_VAL;
+            break;
+        }
+    }
+    return static_cast<double>(fs.f_bavail) * static_cast<double>(fs.f_frsize);
+}
+
+// Refuses, before any output exists, a run whose result files cannot fit on
+// the output file system: without this a huge radius count (-n 1000000)
+// would write for hours and then fail on a full disk. Counted: every volume
+// pair (348-byte header and 4 bytes per voxel) and the two text files; not
+// the occupancy file, which goes to the working directory.
+void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount,
+                     bool tensorsOn) {
+    const double pair = 348.0 + 4.0 * static_cast<double>(voxelCount(dims));
+    const double perRadius = (tensorsOn ? 2.0 : 1.0) * pair + 12.0 * 21.0;  // hist line
+    const double finals = (tensorsOn ? 8.0 : 2.0) * pair + 200.0;           // info.txt
+    const double needed = std::max(radiusCount, 0) * perRadius + finals;
+    const double free = freeSpaceFor(outDir);
+    if (needed <= free) return;
+    throw Error("the run would write " + gibibytes(needed) + " into " + outDir + " (" +
+                std::to_string(radiusCount) + " radii of " + gibibytes(perRadius) +
+                " each and the final volumes), more than its file system has free (" +
+                gibibytes(free) + "); use fewer radii (-n) or a coarser grid (-r)");
 }
 
 void createOutputDirectory(const std::string& outDir) {
@@ -282,6 +328,7 @@ std::vector<float> runTransform(TriMesh mesh, const TransformSettings& settings,
         Grid& grid = run.grid;
         setUpGrid(mesh.bboxMin, mesh.bboxMax, static_cast<float>(grid.h()), grid.dims, grid.origin);
         checkGridFits(mesh, grid.dims, run.tensorsOn, settings.voxeliser);
+        checkOutputFits(run.outDir, grid.dims, settings.radiusCount, run.tensorsOn);
 
         createOutputDirectory(run.outDir);
         // Keeps the lines of the radii done if a later stage fails.
