@@ -31,9 +31,12 @@ void installSignalHandlers() {
 
 std::string signalName(int signal) {
     switch (signal) {
-        case SIGINT: return "SIGINT";
-        case SIGTERM: return "SIGTERM";
-        default: return "signal " + std::to_string(signal);
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        default:
+            return "signal " + std::to_string(signal);
     }
 }
 

@@ -179,9 +179,12 @@ double freeSpaceFor(std::string dir) {
     while (statvfs(dir.c_str(), &fs) != 0) {
         if (errno != ENOENT) return HUGE_VAL;
         const std::size_t slash = dir.find_last_of('/');
-        if (slash == std::string::npos) dir = ".";
-        else if (slash == 0) dir = "/";
-        else dir = dir.substr(0, slash);
+        if (slash == std::string::npos)
+            dir = ".";
+        else if (slash == 0)
+            dir = "/";
+        else
+            dir = dir.substr(0, slash);
         if (dir == "." || dir == "/") {
             if (statvfs(dir.c_str(), &fs) != 0) return HUGE_VAL;
             break;
@@ -195,8 +198,7 @@ double freeSpaceFor(std::string dir) {
 // would write for hours and then fail on a full disk. Counted: every volume
 // pair (348-byte header and 4 bytes per voxel) and the two text files; not
 // the occupancy file, which goes to the working directory.
-void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount,
-                     bool tensorsOn) {
+void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount, bool tensorsOn) {
     const double pair = 348.0 + 4.0 * static_cast<double>(voxelCount(dims));
     const double perRadius = (tensorsOn ? 2.0 : 1.0) * pair + 12.0 * 21.0;  // hist line
     const double finals = (tensorsOn ? 8.0 : 2.0) * pair + 200.0;           // info.txt
@@ -211,8 +213,13 @@ void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount
 
 void createOutputDirectory(const std::string& outDir) {
     errno = 0;
-    if (mkdir(outDir.c_str(), 0775) != 0 && errno != EEXIST)
-        throw Error("cannot create output directory " + outDir + ": " + systemReason(errno));
+    if (mkdir(outDir.c_str(), 0775) == 0) return;
+    const int errnum = errno;
+    struct stat info {};
+    if (errnum == EEXIST && stat(outDir.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return;
+    throw Error(
+        "cannot create output directory " + outDir + ": " +
+        (errnum == EEXIST ? "a file that is not a directory stands there" : systemReason(errnum)));
 }
 
 // The grid before voxelisation, reported by the nearest-vertex path: origin in
