@@ -213,13 +213,8 @@ void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount
 
 void createOutputDirectory(const std::string& outDir) {
     errno = 0;
-    if (mkdir(outDir.c_str(), 0775) == 0) return;
-    const int errnum = errno;
-    struct stat info {};
-    if (errnum == EEXIST && stat(outDir.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return;
-    throw Error(
-        "cannot create output directory " + outDir + ": " +
-        (errnum == EEXIST ? "a file that is not a directory stands there" : systemReason(errnum)));
+    if (mkdir(outDir.c_str(), 0775) != 0 && errno != EEXIST)
+        throw Error("cannot create output directory " + outDir + ": " + systemReason(errno));
 }
 
 // The grid before voxelisation, reported by the nearest-vertex path: origin in
