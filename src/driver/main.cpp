@@ -5,11 +5,18 @@
 #include <new>
 
 #include "core/Error.hpp"
+#include "core/Interrupt.hpp"
 #include "driver/Driver.hpp"
 
 int main(int argc, char** argv) {
+    shapescale::installSignalHandlers();
     try {
         return shapescale::runCommandLine(argc, argv);
+    } catch (const shapescale::Interrupted& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "shapescale: %s\n", e.what());
+        // The shell's convention for a process ended by a signal.
+        return 128 + e.signal();
     } catch (const shapescale::Error& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "shapescale: %s\n", e.what());

@@ -1,5 +1,6 @@
 #include "io/Analyze.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "core/Error.hpp"
+#include "core/Interrupt.hpp"
 #include "io/OutputFile.hpp"
 
 namespace shapescale {
@@ -50,9 +52,14 @@ void buildHeader(unsigned char* h, const double* voxelSize, const int* dims) {
     for (int a = 0; a < 3; ++a) putFloat(h + 80 + 4 * a, static_cast<float>(voxelSize[a]));
 }
 
+// Blocks of 16 MiB, so that a signal stops even the largest volume quickly.
 void writeFloats(OutputFile& file, const float* data, std::size_t count) {
     if constexpr (std::endian::native == std::endian::little) {
-        file.write(data, count * sizeof(float));
+        constexpr std::size_t BLOCK = std::size_t{1} << 22;
+        for (std::size_t start = 0; start < count; start += BLOCK) {
+            file.write(data + start, std::min(BLOCK, count - start) * sizeof(float));
+            checkInterrupt("while writing " + file.path());
+        }
     } else {
         std::vector<unsigned char> chunk;
         constexpr std::size_t CHUNK = 1 << 16;
@@ -86,27 +93,21 @@ void checkAnalyzeDims(const int* dims) {
 void saveAnalyze(const std::string& name, const float* data, const double* voxelSize,
                  const int* dims) {
     checkAnalyzeDims(dims);
-    const std::string headerName = name + ".hdr";
-    const std::string dataName = name + ".img";
-    try {
-        unsigned char header[HEADER_BYTES];
-        buildHeader(header, voxelSize, dims);
-        OutputFile headerFile(headerName);
-        headerFile.write(header, HEADER_BYTES);
-        headerFile.close();
+    unsigned char header[HEADER_BYTES];
+    buildHeader(header, voxelSize, dims);
+    // Both files are complete under temporary names before either takes its
+    // final name: a failed or interrupted write leaves the earlier pair whole.
+    OutputFile headerFile(name + ".hdr");
+    headerFile.write(header, HEADER_BYTES);
+    headerFile.finish();
 
-        OutputFile dataFile(dataName);
-        const std::size_t count = static_cast<std::size_t>(dims[0]) *
-                                  static_cast<std::size_t>(dims[1]) *
-                                  static_cast<std::size_t>(dims[2]);
-        writeFloats(dataFile, data, count);
-        dataFile.close();
-    } catch (const Error&) {
-        // A half-written pair must not look like a result.
-        std::remove(headerName.c_str());
-        std::remove(dataName.c_str());
-        throw;
-    }
+    OutputFile dataFile(name + ".img");
+    const std::size_t count = static_cast<std::size_t>(dims[0]) *
+                              static_cast<std::size_t>(dims[1]) * static_cast<std::size_t>(dims[2]);
+    writeFloats(dataFile, data, count);
+    dataFile.finish();
+    headerFile.publish();
+    dataFile.publish();
 }
 
 }  // namespace shapescale

@@ -9,7 +9,9 @@ namespace shapescale {
 inline constexpr int ANALYZE_MAX_DIM = 32767;
 
 /// Writes `name`.hdr (348 bytes) and then `name`.img (nx*ny*nz little-endian
-/// floats in volume order, no offset), replacing existing files.
+/// floats in volume order, no offset), replacing existing files. Both are
+/// written under temporary names and renamed into place once both are
+/// complete (OutputFile), so a pair is whole or absent.
 ///
 /// @param[in] name       directory and base name, no extension; any length
 /// @param[in] data       nx*ny*nz floats, index x + nx*(y + ny*z); not changed
@@ -17,8 +19,9 @@ inline constexpr int ANALYZE_MAX_DIM = 32767;
 /// @param[in] dims       nx, ny, nz
 /// @throw Error when a dimension is outside 1..32767, the voxel count exceeds
 ///        the format's 32-bit range, or a file cannot be created, written or
-///        closed; the message names the file and the system's reason, and
-///        neither file of the pair is left behind.
+///        closed, or the run is interrupted (Interrupted); the message names
+///        the file and the system's reason, and an earlier pair of that name
+///        stays as it was.
 void saveAnalyze(const std::string& name, const float* data, const double* voxelSize,
                  const int* dims);
 

@@ -4,11 +4,11 @@
 #include <bit>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <vector>
 
 #include "core/Error.hpp"
 #include "core/Grid.hpp"
+#include "core/Interrupt.hpp"
 #include "io/OutputFile.hpp"
 
 namespace shapescale {
@@ -16,10 +16,8 @@ namespace shapescale {
 void writeOccupancy(const std::string& path, const unsigned char* labels, const int* dims,
                     float h) {
     const std::size_t count = voxelCount(dims);
-    bool created = false;
     try {
         OutputFile file(path);
-        created = true;
         const std::uint32_t hBits = std::bit_cast<std::uint32_t>(h);
         const std::uint32_t words[6] = {static_cast<std::uint32_t>(dims[0]),
                                         static_cast<std::uint32_t>(dims[1]),
@@ -40,14 +38,15 @@ void writeOccupancy(const std::string& path, const unsigned char* labels, const 
             for (std::size_t i = 0; i < n; ++i)
                 chunk[i] = labels[start + i] == LABEL_OUTSIDE ? 0 : 255;
             file.write(chunk.data(), n);
+            checkInterrupt("while writing " + path);
         }
         file.close();
+    } catch (const Interrupted&) {
+        throw;  // the run stops; the temporary file is already gone
     } catch (const Error& e) {
+        // The file is written under a temporary name, so a failure leaves an
+        // earlier complete "volume.vol" as it was and no partial one.
         std::fprintf(stderr, "shapescale: warning: %s\n", e.what());
-        // Only a regular file is removed: the path may name a device.
-        std::error_code ignored;
-        if (created && std::filesystem::is_regular_file(path, ignored))
-            std::filesystem::remove(path, ignored);
     }
 }
 

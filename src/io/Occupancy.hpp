@@ -10,7 +10,9 @@ namespace shapescale {
 /// byte per voxel in volume order, 0 where the label is LABEL_OUTSIDE and 255
 /// elsewhere. The run does not depend on this file, so a file that cannot be
 /// created or written costs one warning line on standard error
-/// ("shapescale: warning: ...") and no file is left behind.
+/// ("shapescale: warning: ...") and leaves no partial file (OutputFile writes
+/// under a temporary name). An interruption is not a warning: Interrupted
+/// goes on to the caller.
 /// @param[in] path    file created or replaced
 /// @param[in] labels  nx*ny*nz labels, index x + nx*(y + ny*z)
 /// @param[in] dims    nx, ny, nz

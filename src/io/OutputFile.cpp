@@ -1,22 +1,76 @@
 #include "io/OutputFile.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
+#include <cstdlib>
 
 #include "core/Error.hpp"
 
 namespace shapescale {
 
-OutputFile::OutputFile(std::string path, Incomplete incomplete)
-    : path_(std::move(path)), incomplete_(incomplete) {
+namespace {
+
+// The permission bits a file created by fopen would get; mkstemp makes 0600.
+mode_t creationMode() {
+    static const mode_t mask = [] {
+        const mode_t m = umask(0);
+        umask(m);
+        return m;
+    }();
+    return static_cast<mode_t>(0666 & ~mask);
+}
+
+// The file that a rename must replace: the target of a symbolic link, so the
+// link stays a link.
+std::string replacedFile(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return path;  // a dangling link is replaced itself
+    std::string target(resolved);
+    std::free(resolved);
+    return target;
+}
+
+bool isSpecialFile(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+OutputFile::OutputFile(std::string path, Incomplete incomplete) : path_(std::move(path)) {
     errno = 0;
-    file_ = std::fopen(path_.c_str(), "wb");
-    if (file_ == nullptr) fail("create", errno);
+    if (incomplete == Incomplete::keep || isSpecialFile(path_)) {
+        file_ = std::fopen(path_.c_str(), "wb");
+        if (file_ == nullptr) fail("create", errno);
+        return;
+    }
+    target_ = replacedFile(path_);
+    const std::size_t slash = target_.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : target_.substr(0, slash);
+    const std::string name = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+    std::string pattern = dir + "/." + name + ".tmp-XXXXXX";
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) fail("create", errno);
+    temporary_ = pattern;
+    if (fchmod(fd, creationMode()) != 0 || (file_ = fdopen(fd, "wb")) == nullptr) {
+        const int errnum = errno;
+        ::close(fd);
+        unlink(temporary_.c_str());
+        temporary_.clear();
+        fail("create", errnum);
+    }
 }
 
 OutputFile::~OutputFile() {
     if (file_ != nullptr) std::fclose(file_);
-    if (!complete_ && incomplete_ == Incomplete::remove) std::remove(path_.c_str());
+    if (!published_ && !temporary_.empty()) unlink(temporary_.c_str());
 }
 
 void OutputFile::fail(const char* verb, int errnum) {
@@ -44,13 +98,25 @@ void OutputFile::flush() {
     if (std::fflush(file_) != 0) fail("write", errno);
 }
 
-void OutputFile::close() {
+void OutputFile::finish() {
     std::FILE* f = file_;
     file_ = nullptr;
     errno = 0;
     const bool failedBefore = std::ferror(f) != 0;
     if (std::fclose(f) != 0 || failedBefore) fail("write", errno);
-    complete_ = true;
+}
+
+void OutputFile::publish() {
+    if (!temporary_.empty()) {
+        errno = 0;
+        if (std::rename(temporary_.c_str(), target_.c_str()) != 0) fail("write", errno);
+    }
+    published_ = true;
+}
+
+void OutputFile::close() {
+    finish();
+    publish();
 }
 
 }  // namespace shapescale

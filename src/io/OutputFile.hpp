@@ -10,17 +10,27 @@ namespace shapescale {
 
 class OutputFile {
   public:
-    /// What becomes of a file that is dropped before close() succeeded.
-    enum class Incomplete { remove, keep };
+    /// How the file reaches its name.
+    enum class Incomplete {
+        /// Whole or absent: written under a temporary name in the same
+        /// directory (".<name>.tmp-XXXXXX") and renamed over `path` by close(),
+        /// so no reader sees a partial file under the final name and a failed
+        /// or interrupted write leaves an earlier file at `path` untouched.
+        /// A device or FIFO at `path` is written in place; a symbolic link is
+        /// followed and its target replaced.
+        remove,
+        /// Written in place and kept whatever happens: a log that grows line
+        /// by line ("hist.txt") and must keep the lines already flushed.
+        keep,
+    };
 
-    /// Creates or truncates `path` for writing.
+    /// Creates the file (under its temporary name, or `path` truncated).
     /// @throw Error "cannot create <path>: <reason>"
     explicit OutputFile(std::string path, Incomplete incomplete = Incomplete::remove);
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
-    /// Closes a file that close() did not (an error is being handled) and,
-    /// unless told to keep it, removes it: a half-written file must not be
-    /// taken for a result.
+    /// Closes a file that close() did not (an error is being handled) and
+    /// removes its temporary name; a file written in place stays.
     ~OutputFile();
 
     /// Writes `size` bytes. @throw Error "cannot write <path>: <reason>"
@@ -29,18 +39,25 @@ class OutputFile {
     [[gnu::format(printf, 2, 3)]] void print(const char* format, ...);
     /// Pushes buffered bytes to the system. @throw Error as write
     void flush();
-    /// Flushes and closes; a failure here (disk full) is an Error too.
+    /// finish() then publish().
     void close();
+    /// Flushes and closes the stream; a failure here (disk full) is an Error
+    /// too. The file still has its temporary name.
+    void finish();
+    /// Renames the finished file over `path` (nothing for a file written in
+    /// place). @throw Error "cannot write <path>: <reason>"
+    void publish();
 
     const std::string& path() const { return path_; }
 
   private:
     [[noreturn]] void fail(const char* verb, int errnum);
 
-    std::string path_;
+    std::string path_;       ///< the final name, as the caller gave it
+    std::string target_;     ///< what is replaced: path_, or the target of a link
+    std::string temporary_;  ///< empty when written in place
     std::FILE* file_ = nullptr;
-    Incomplete incomplete_;
-    bool complete_ = false;
+    bool published_ = false;
 };
 
 }  // namespace shapescale

@@ -1,6 +1,8 @@
 #include "mapt/Transform.hpp"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <string>
 
 #include "core/Error.hpp"
+#include "core/Interrupt.hpp"
 #include "io/Analyze.hpp"
 #include "mapt/Filtering.hpp"
 #include "mapt/MaptRun.hpp"
@@ -85,23 +88,127 @@ std::size_t physicalMemory() {
     return static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
 }
 
-// Refuses, before anything is allocated, a grid that the output format cannot
-// hold or whose volumes would not fit into memory.
-void checkGridFits(const int* dims, bool tensorsOn) {
-    checkAnalyzeDims(dims);
-    const std::size_t n = voxelCount(dims);
-    // labels, votes, apt, jmapt, scale, 2 x 6 tensors, two filter temporaries
-    const std::size_t floatVolumes = 4 + (tensorsOn ? 2 * TENSOR_COMPONENTS : 0) + 2;
-    const double needed = static_cast<double>(n) * (1.0 + 4.0 * static_cast<double>(floatVolumes));
-    const double available = static_cast<double>(physicalMemory());
-    if (needed > available) {
-        char text[256];
-        std::snprintf(text, sizeof text,
-                      "the grid %d x %d x %d needs %.1f GiB of memory, more than this machine "
-                      "has (%.1f GiB); choose a coarser grid resolution with -r",
-                      dims[0], dims[1], dims[2], needed / 1073741824.0, available / 1073741824.0);
-        throw Error(text);
+// Address space this process already holds (code, libraries, the mesh),
+// which counts against RLIMIT_AS too; 0 when it cannot be read.
+double addressSpaceInUse() {
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr) return 0.0;
+    unsigned long pages = 0;
+    const bool read = std::fscanf(statm, "%lu", &pages) == 1;
+    std::fclose(statm);
+    return read ? static_cast<double>(pages) * static_cast<double>(sysconf(_SC_PAGE_SIZE)) : 0.0;
+}
+
+// Bytes a run holds at its peak, in the order they are allocated.
+struct MemoryEstimate {
+    double labels = 0;       ///< one byte per voxel
+    double volumes = 0;      ///< votes, apt, jmapt, scale (+ 12 tensor volumes)
+    double temporaries = 0;  ///< two float volumes inside every filter call
+    double mesh = 0;         ///< the caller's mesh and the copies that hold neighbour lists
+    int floatVolumes = 0;
+    double total() const { return labels + volumes + temporaries + mesh; }
+};
+
+// The neighbour lists are duplicated by every copy of the mesh: the driver's,
+// the transform's and the voxeliser's live together while voxelising. The
+// nearest-vertex voxeliser's k-d tree holds about 200 bytes per vertex
+// (point copies, three rank lists, heaps), counted with the mesh.
+MemoryEstimate estimateMemory(const TriMesh& mesh, const int* dims, bool tensorsOn,
+                              Voxeliser voxeliser) {
+    const double n = static_cast<double>(voxelCount(dims));
+    MemoryEstimate m;
+    m.floatVolumes = 4 + (tensorsOn ? 2 * TENSOR_COMPONENTS : 0);
+    m.labels = n;
+    m.volumes = 4.0 * n * m.floatVolumes;
+    m.temporaries = 4.0 * n * 2;
+    double neighbours = 0;
+    for (const auto& list : mesh.vertexNeighbours)
+        neighbours += static_cast<double>(sizeof list + list.capacity() * sizeof(int));
+    const double vertices = static_cast<double>(mesh.vertices.size());
+    m.mesh = vertices * 2 * sizeof(Vec3f) +
+             static_cast<double>(mesh.faces.size()) * sizeof(Triangle) + 3 * neighbours +
+             (voxeliser == Voxeliser::nearestVertex ? 200.0 * vertices : 0.0);
+    return m;
+}
+
+// "1.50 GiB", "357 KiB", "1010 MiB": the largest unit below the size.
+std::string gibibytes(double bytes) {
+    const char* const units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
+    int unit = 0;
+    while (unit < 4 && bytes >= 1024.0) {
+        bytes /= 1024.0;
+        ++unit;
     }
+    char text[32];
+    const int decimals = unit == 0 || bytes >= 100.0 ? 0 : bytes >= 10.0 ? 1 : 2;
+    std::snprintf(text, sizeof text, "%.*f %s", decimals, bytes, units[unit]);
+    return text;
+}
+
+// Refuses, before anything is allocated, a grid that the output format cannot
+// hold or whose run would not fit into the machine's memory or under the
+// process's address-space limit (RLIMIT_AS).
+void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, Voxeliser voxeliser) {
+    checkAnalyzeDims(dims);
+    const MemoryEstimate m = estimateMemory(mesh, dims, tensorsOn, voxeliser);
+    const double needed = m.total();
+    std::string limit;
+    const double physical = static_cast<double>(physicalMemory());
+    if (needed > physical) limit = "more than this machine has (" + gibibytes(physical) + ")";
+    rlimit as{};
+    if (limit.empty() && getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY) {
+        const double inUse = addressSpaceInUse();
+        if (needed > static_cast<double>(as.rlim_cur) - inUse)
+            limit = "more than the address-space limit leaves (RLIMIT_AS " +
+                    gibibytes(static_cast<double>(as.rlim_cur)) + ", " + gibibytes(inUse) +
+                    " of it in use)";
+    }
+    if (limit.empty()) return;
+    throw Error("the grid " + std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " +
+                std::to_string(dims[2]) + " needs " + gibibytes(needed) + " of memory (labels " +
+                gibibytes(m.labels) + ", " + std::to_string(m.floatVolumes) + " float volumes " +
+                gibibytes(m.volumes) + ", filter temporaries " + gibibytes(m.temporaries) +
+                ", mesh " + gibibytes(m.mesh) + "), " + limit +
+                "; choose a coarser grid resolution with -r");
+}
+
+// Free bytes of the file system that holds `dir`, or of its nearest existing
+// ancestor when `dir` is not there yet; infinity when it cannot be asked.
+double freeSpaceFor(std::string dir) {
+    struct statvfs fs {};
+    while (statvfs(dir.c_str(), &fs) != 0) {
+        if (errno != ENOENT) return HUGE_VAL;
+        const std::size_t slash = dir.find_last_of('/');
+        if (slash == std::string::npos)
+            dir = ".";
+        else if (slash == 0)
+            dir = "/";
+        else
+            dir = dir.substr(0, slash);
+        if (dir == "." || dir == "/") {
+            if (statvfs(dir.c_str(), &fs) != 0) return HUGE_VAL;
+            break;
+        }
+    }
+    return static_cast<double>(fs.f_bavail) * static_cast<double>(fs.f_frsize);
+}
+
+// Refuses, before any output exists, a run whose result files cannot fit on
+// the output file system: without this a huge radius count (-n 1000000)
+// would write for hours and then fail on a full disk. Counted: every volume
+// pair (348-byte header and 4 bytes per voxel) and the two text files; not
+// the occupancy file, which goes to the working directory.
+void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount, bool tensorsOn) {
+    const double pair = 348.0 + 4.0 * static_cast<double>(voxelCount(dims));
+    const double perRadius = (tensorsOn ? 2.0 : 1.0) * pair + 12.0 * 21.0;  // hist line
+    const double finals = (tensorsOn ? 8.0 : 2.0) * pair + 200.0;           // info.txt
+    const double needed = std::max(radiusCount, 0) * perRadius + finals;
+    const double free = freeSpaceFor(outDir);
+    if (needed <= free) return;
+    throw Error("the run would write " + gibibytes(needed) + " into " + outDir + " (" +
+                std::to_string(radiusCount) + " radii of " + gibibytes(perRadius) +
+                " each and the final volumes), more than its file system has free (" +
+                gibibytes(free) + "); use fewer radii (-n) or a coarser grid (-r)");
 }
 
 void createOutputDirectory(const std::string& outDir) {
@@ -160,6 +267,22 @@ std::vector<unsigned char> voxelise(const TriMesh& mesh, const TransformSettings
     return mesh2Volume(mesh, hFloat, grid.dims, grid.origin);
 }
 
+// "interrupted by SIGTERM at radius 3 of 8; the files of radii 0..2 are
+// complete": radius k is complete once its volumes are written.
+std::string interruptedText(int signal, int stage, int radiusCount) {
+    std::string text = "interrupted by " + signalName(signal);
+    if (stage < 0)
+        text += " before radius 0 of " + std::to_string(radiusCount);
+    else if (stage < radiusCount)
+        text += " at radius " + std::to_string(stage) + " of " + std::to_string(radiusCount);
+    else
+        text += " while writing the final results";
+    const int complete = std::max(stage, 0);
+    if (complete == 0) return text + "; no radius is complete";
+    if (complete == 1) return text + "; the files of radius 0 are complete";
+    return text + "; the files of radii 0.." + std::to_string(complete - 1) + " are complete";
+}
+
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -200,78 +323,99 @@ TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& setti
     std::srand(settings.seeded ? settings.seed : static_cast<unsigned>(std::time(nullptr)));
 
     MaptRun run;
-    resolveSettings(run, mesh, settings);
-    Grid& grid = run.grid;
-    setUpGrid(mesh.bboxMin, mesh.bboxMax, static_cast<float>(grid.h()), grid.dims, grid.origin);
-    checkGridFits(grid.dims, run.tensorsOn);
-
-    if (writes) {
-        createOutputDirectory(run.outDir);
-        // Keeps the lines of the radii done if a later stage fails.
-        run.histFile =
-            std::make_unique<OutputFile>(run.outputPath("hist.txt"), OutputFile::Incomplete::keep);
-    }
-
-    const Clock::time_point voxelising = Clock::now();
-    run.labels = voxelise(mesh, settings, grid);
-    RunStart start;
-    start.grid = &grid;
-    start.startRadius = run.startRadius;
-    start.radiusStep = run.radiusStep;
-    start.sigma = run.sigma;
-    start.radiusCount = std::max(settings.radiusCount, 0);
-    start.voxelisingSeconds = secondsSince(voxelising);
-
-    run.allocateVolumes();
-    if (writes) {
-        std::fprintf(stderr, "offset %g %g %g\n", static_cast<double>(grid.origin[0]),
-                     static_cast<double>(grid.origin[1]), static_cast<double>(grid.origin[2]));
-        std::fflush(stderr);
-    }
     TransformResult result;
-    watch.runStarted(start);
+    // Where the run stands when a signal stops it: -1 before the first
+    // radius, radiusCount while the final results are written.
+    int stage = -1;
+    const int radiusCount = std::max(settings.radiusCount, 0);
+    const auto poll = [] {
+        if (interruptRequested()) throw Interrupted(interruptSignal(), "");
+    };
+    try {
+        poll();
+        resolveSettings(run, mesh, settings);
+        Grid& grid = run.grid;
+        setUpGrid(mesh.bboxMin, mesh.bboxMax, static_cast<float>(grid.h()), grid.dims, grid.origin);
+        checkGridFits(mesh, grid.dims, run.tensorsOn, settings.voxeliser);
+        if (writes) {
+            checkOutputFits(run.outDir, grid.dims, settings.radiusCount, run.tensorsOn);
+            createOutputDirectory(run.outDir);
+            // Keeps the lines of the radii done if a later stage fails.
+            run.histFile = std::make_unique<OutputFile>(run.outputPath("hist.txt"),
+                                                        OutputFile::Incomplete::keep);
+        }
 
-    run.radius = run.startRadius;
-    for (run.radiusIndex = 0; run.radiusIndex < settings.radiusCount; ++run.radiusIndex) {
-        RadiusDone done;
-        done.index = run.radiusIndex;
-        done.count = settings.radiusCount;
-        done.radius = run.radius;
-        Clock::time_point t = Clock::now();
-        std::fill(run.votes.begin(), run.votes.end(), 0.0f);
-        std::fill(run.apt.begin(), run.apt.end(), 0.0f);
-        if (run.radiusIndex > 0) smoothVertices(mesh);
-        refreshVertexNormals(mesh);
-        done.times.smoothing = secondsSince(t);
-        t = Clock::now();
-        voteSurface(run, mesh, run.radius);
-        done.times.voting = secondsSince(t);
-        t = Clock::now();
-        filterVotes(run, run.radius);
-        done.times.filtering = secondsSince(t);
-        t = Clock::now();
-        updateMaxima(run, run.radius);
-        done.times.maxima = secondsSince(t);
-        t = Clock::now();
-        result.radii.push_back(run.radius);
-        result.histograms.push_back(run.histogram);
-        if (writes) writeHistogramLine(run);
-        run.radius += run.radiusStep;
-        if (writes) writeRadiusVolumes(run);
-        done.times.writing = secondsSince(t);
-        done.histogram = &run.histogram;
-        done.atLeastOne = run.atLeastOne;
-        done.apt = &run.apt;
-        watch.radiusDone(done);
-    }
+        const Clock::time_point voxelising = Clock::now();
+        run.labels = voxelise(mesh, settings, grid);
+        poll();
+        RunStart start;
+        start.grid = &grid;
+        start.startRadius = run.startRadius;
+        start.radiusStep = run.radiusStep;
+        start.sigma = run.sigma;
+        start.radiusCount = radiusCount;
+        start.voxelisingSeconds = secondsSince(voxelising);
 
-    const Clock::time_point writing = Clock::now();
-    if (writes) {
-        run.histFile->close();
-        writeFinalResults(run);
+        run.allocateVolumes();
+        if (writes) {
+            std::fprintf(stderr, "offset %g %g %g\n", static_cast<double>(grid.origin[0]),
+                         static_cast<double>(grid.origin[1]), static_cast<double>(grid.origin[2]));
+            std::fflush(stderr);
+        }
+        watch.runStarted(start);
+
+        run.radius = run.startRadius;
+        for (run.radiusIndex = 0; run.radiusIndex < settings.radiusCount; ++run.radiusIndex) {
+            stage = run.radiusIndex;
+            poll();
+            RadiusDone done;
+            done.index = run.radiusIndex;
+            done.count = settings.radiusCount;
+            done.radius = run.radius;
+            Clock::time_point t = Clock::now();
+            std::fill(run.votes.begin(), run.votes.end(), 0.0f);
+            std::fill(run.apt.begin(), run.apt.end(), 0.0f);
+            if (run.radiusIndex > 0) smoothVertices(mesh);
+            refreshVertexNormals(mesh);
+            done.times.smoothing = secondsSince(t);
+            poll();
+            t = Clock::now();
+            voteSurface(run, mesh, run.radius);
+            done.times.voting = secondsSince(t);
+            poll();
+            t = Clock::now();
+            filterVotes(run, run.radius);
+            done.times.filtering = secondsSince(t);
+            poll();
+            t = Clock::now();
+            updateMaxima(run, run.radius);
+            done.times.maxima = secondsSince(t);
+            poll();
+            t = Clock::now();
+            result.radii.push_back(run.radius);
+            result.histograms.push_back(run.histogram);
+            if (writes) writeHistogramLine(run);
+            run.radius += run.radiusStep;
+            if (writes) writeRadiusVolumes(run);
+            done.times.writing = secondsSince(t);
+            done.histogram = &run.histogram;
+            done.atLeastOne = run.atLeastOne;
+            done.apt = &run.apt;
+            watch.radiusDone(done);
+        }
+
+        stage = radiusCount;
+        poll();
+        const Clock::time_point writing = Clock::now();
+        if (writes) {
+            run.histFile->close();
+            writeFinalResults(run);
+        }
+        watch.runFinished(secondsSince(writing));
+    } catch (const Interrupted& e) {
+        throw Interrupted(e.signal(), interruptedText(e.signal(), stage, radiusCount));
     }
-    watch.runFinished(secondsSince(writing));
-    result.grid = grid;
+    result.grid = run.grid;
     result.startRadius = run.startRadius;
     result.radiusStep = run.radiusStep;
     result.sigma = run.sigma;

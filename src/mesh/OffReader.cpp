@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Error.hpp"
+#include "core/Interrupt.hpp"
 
 namespace shapescale {
 
@@ -34,7 +35,8 @@ class LineReader {
             if (std::ferror(in_)) fail("cannot read: " + systemReason(errno));
             return false;
         }
-        ++lineNumber_;
+        // A signal stops the reading of a large file within a few milliseconds.
+        if ((++lineNumber_ & 0xFFFF) == 0) checkInterrupt("while reading " + fileName_);
         line = std::string_view(buffer_, static_cast<std::size_t>(length));
         const std::size_t hash = line.find('#');
         if (hash != std::string_view::npos) line = line.substr(0, hash);
