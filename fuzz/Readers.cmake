@@ -3,7 +3,10 @@
 # TriMesh fn(std::FILE*, const std::string& name). The name is also the corpus
 # folder fuzz/corpus/<name>. A new reader needs one line here and nothing else.
 set(SHAPESCALE_MESH_READERS
-  off:loadOffMesh:mesh/OffReader.hpp)
+  off:loadOffMesh:mesh/OffReader.hpp
+  ply:readPlyMesh:mesh/PlyReader.hpp
+  stl:readStlMesh:mesh/StlReader.hpp
+  obj:readObjMesh:mesh/ObjReader.hpp)
 
 # Writes a header that includes every reader and lists them in a table
 # {name, function}, for code that walks all readers (the corpus replay test).
