@@ -10,6 +10,7 @@
 
 #include "core/Grid.hpp"
 #include "filters/FilterWorkspace.hpp"
+#include "filters/VectorClones.hpp"
 
 namespace shapescale {
 
@@ -165,44 +166,57 @@ void indexLiveRows(const int* dims, FilterWorkspace& ws) {
     }
 }
 
-// Adds the ball's terms of output row (y, z) into a difference array of
-// nx + 2R + 1 entries, entry R + x standing for x: a source entry (x0, q) of
-// row (y + b, z + c) reaches x = x0 - min(A, R - 1) ... x0 + A, where A is
-// the half-width of the chord (b, c), so it adds +q and -q at the two ends.
-// Returns false, leaving the array as it was, when no term reaches the row.
-bool gatherBallRow(int y, int z, const int* dims, int R, const FilterWorkspace& ws,
-                   std::int64_t* diff) {
+// Output rows gathered together: each source row is looked up once for all of
+// them, and its entries stay in L1 while they are added to each.
+constexpr int BALL_ROW_BLOCK = 8;
+
+// Adds the ball's terms of the output rows (y0 + k, z), k = 0 ... count - 1,
+// into difference arrays of nx + 2R + 1 entries each (`width` apart), entry
+// R + x standing for x: a source entry (x0, q) of row (y + b, z + c) reaches
+// x = x0 - min(A, R - 1) ... x0 + A, where A is the half-width of the chord
+// (b, c), so it adds +q and -q at the two ends. touched[k] tells whether row
+// k received a term; only then is its array cleared and filled.
+void gatherBallRows(int y0, int count, int z, const int* dims, int R, const FilterWorkspace& ws,
+                    std::int64_t* diff, bool* touched) {
     const int ny = dims[1];
     const int nz = dims[2];
     const std::size_t width = static_cast<std::size_t>(dims[0]) + 2 * static_cast<std::size_t>(R) + 1;
     const std::size_t* rowStart = ws.rowStart.data();
     const std::int32_t* xs = ws.xs.data();
     const std::int64_t* values = ws.values.data();
-    const int yFirst = std::max(0, y - R);
-    const int yLast = std::min(ny - 1, y + R - 1);
-    bool touched = false;
+    std::fill(touched, touched + count, false);
+    // Source rows ys reach the output rows ys - (R - 1) ... ys + R.
+    const int yFirst = std::max(0, y0 - R);
+    const int yLast = std::min(ny - 1, y0 + count - 1 + R - 1);
     for (int c = std::max(-R, -z); c <= std::min(R - 1, nz - 1 - z); ++c) {
         const int zs = z + c;
         const std::int32_t* half = ws.halfWidth.data() + static_cast<std::size_t>(std::abs(c)) * (R + 1);
         const std::size_t* next = ws.nextLive.data() + static_cast<std::size_t>(ny + 1) * zs;
         for (std::size_t i = next[yFirst]; i < next[yLast + 1]; ++i) {
             const int ys = ws.liveRows[i];
-            const int A = half[std::abs(ys - y)];
-            if (A < 0) continue;
-            if (!touched) {
-                std::fill(diff, diff + width, std::int64_t{0});
-                touched = true;
-            }
-            std::int64_t* up = diff + (R - std::min(A, R - 1));
-            std::int64_t* down = diff + (R + A + 1);
             const std::size_t row = static_cast<std::size_t>(ys) + static_cast<std::size_t>(ny) * zs;
-            for (std::size_t e = rowStart[row]; e < rowStart[row + 1]; ++e) {
-                up[xs[e]] += values[e];
-                down[xs[e]] -= values[e];
+            const std::size_t begin = rowStart[row];
+            const std::size_t end = rowStart[row + 1];
+            const int kLast = std::min(count - 1, ys + R - y0);
+            for (int k = std::max(0, ys - R + 1 - y0); k <= kLast; ++k) {
+                const int A = half[std::abs(ys - y0 - k)];
+                if (A < 0) continue;
+                std::int64_t* d = diff + width * static_cast<std::size_t>(k);
+                if (!touched[k]) {
+                    std::fill(d, d + width, std::int64_t{0});
+                    touched[k] = true;
+                }
+                std::int64_t* up = d + (R - std::min(A, R - 1));
+                std::int64_t* down = d + (R + A + 1);
+                for (std::size_t e = begin; e < end; ++e) {
+                    const std::int32_t x = xs[e];
+                    const std::int64_t q = values[e];
+                    up[x] += q;
+                    down[x] -= q;
+                }
             }
         }
     }
-    return touched;
 }
 
 // ---------------------------------------------------------------- box sum
@@ -240,23 +254,23 @@ struct AxisWindows {
 // rounding left behind by terms that came and went) and a window without
 // negative terms never negative; otherwise the sum is off by a few double
 // roundings of the line's partial sums, far inside the float rounding of
-// the straightforward sum.
+// the straightforward sum. Adding or removing a zero changes nothing, so
+// there is no branch on the data.
 struct RunningSum {
     double sum = 0.0;
     std::int32_t nonZero = 0;
     std::int32_t negative = 0;
 
     void add(float v) {
-        if (v == 0.0f) return;
         sum += v;
-        ++nonZero;
+        nonZero += v != 0.0f;
         negative += v < 0.0f;
     }
     void remove(float v) {
-        if (v == 0.0f) return;
         sum -= v;
+        nonZero -= v != 0.0f;
         negative -= v < 0.0f;
-        if (--nonZero == 0) sum = 0.0;
+        if (nonZero == 0) sum = 0.0;
     }
 };
 
@@ -265,26 +279,46 @@ double windowValue(double sum, std::int32_t nonZero, std::int32_t negative) {
     return negative == 0 ? std::max(sum, 0.0) : sum;
 }
 
+// Rows whose windows slide together in the x pass: each running sum is a chain
+// of dependent additions, and independent chains keep the adder busy.
+constexpr int BOX_X_ROWS = 4;
+
 // x pass into T1: every voxel written, 0 where x is not interior, and a row
 // flag that is 0 when the row of T1 holds only zeros.
 void boxPassX(const float* in, const int* dims, const AxisWindows& w, float* t1,
               unsigned char* live1) {
     const int nx = dims[0];
     const std::int64_t rows = static_cast<std::int64_t>(dims[1]) * dims[2];
+    const std::int64_t groups = (rows + BOX_X_ROWS - 1) / BOX_X_ROWS;
 #pragma omp parallel for schedule(static) if (threaded(dims))
-    for (std::int64_t row = 0; row < rows; ++row) {
-        const float* src = in + static_cast<std::size_t>(row) * static_cast<std::size_t>(nx);
-        float* dst = t1 + static_cast<std::size_t>(row) * static_cast<std::size_t>(nx);
-        std::fill(dst, dst + nx, 0.0f);
-        live1[row] = std::any_of(src, src + nx, [](float v) { return v != 0.0f; });
-        if (!live1[row]) continue;
-        RunningSum s;
+    for (std::int64_t g = 0; g < groups; ++g) {
+        const float* src[BOX_X_ROWS];
+        float* dst[BOX_X_ROWS];
+        bool anyLive = false;
+        for (int j = 0; j < BOX_X_ROWS; ++j) {
+            // A short last group repeats its last row: the same values, written twice.
+            const std::int64_t row = std::min(g * BOX_X_ROWS + j, rows - 1);
+            src[j] = in + static_cast<std::size_t>(row) * static_cast<std::size_t>(nx);
+            dst[j] = t1 + static_cast<std::size_t>(row) * static_cast<std::size_t>(nx);
+            live1[row] = std::any_of(src[j], src[j] + nx, [](float v) { return v != 0.0f; });
+            anyLive = anyLive || live1[row];
+            std::fill(dst[j], dst[j] + w.first, 0.0f);
+            std::fill(dst[j] + w.end, dst[j] + nx, 0.0f);
+        }
+        if (!anyLive) {
+            for (float* d : dst) std::fill(d + w.first, d + w.end, 0.0f);
+            continue;
+        }
+        RunningSum s[BOX_X_ROWS];
         int lo = w.lo(w.first);
         int hi = lo;
         for (int c = w.first; c < w.end; ++c) {
-            for (; hi < w.hi(c); ++hi) s.add(src[hi]);
-            for (; lo < w.lo(c); ++lo) s.remove(src[lo]);
-            dst[c] = static_cast<float>(windowValue(s.sum, s.nonZero, s.negative));
+            for (; hi < w.hi(c); ++hi)
+                for (int j = 0; j < BOX_X_ROWS; ++j) s[j].add(src[j][hi]);
+            for (; lo < w.lo(c); ++lo)
+                for (int j = 0; j < BOX_X_ROWS; ++j) s[j].remove(src[j][lo]);
+            for (int j = 0; j < BOX_X_ROWS; ++j)
+                dst[j][c] = static_cast<float>(windowValue(s[j].sum, s[j].nonZero, s[j].negative));
         }
     }
 }
@@ -345,6 +379,7 @@ struct AccumulatorLines {
     }
 };
 
+SHAPESCALE_VECTOR_CLONES
 void boxPassY(const float* t1, const unsigned char* live1, const int* dims, const AxisWindows& w,
               const AccumulatorLines& lines, float* t2, unsigned char* live2) {
     const int nx = dims[0];
@@ -386,6 +421,7 @@ void boxPassY(const float* t1, const unsigned char* live1, const int* dims, cons
 }
 
 // The z pass adds the window sum to what the output holds, in double, rounded once.
+SHAPESCALE_VECTOR_CLONES
 void boxPassZ(const float* t2, const unsigned char* live2, const int* dims, const AxisWindows& w,
               const AccumulatorLines& lines, float* out) {
     const int nx = dims[0];
@@ -438,31 +474,38 @@ void sphereFlt(const float* in, float* out, const int* dims, float r, FilterWork
 
     const int nx = dims[0];
     const int ny = dims[1];
-    const std::int64_t rowCount = static_cast<std::int64_t>(ny) * dims[2];
+    const int blocksPerPlane = (ny + BALL_ROW_BLOCK - 1) / BALL_ROW_BLOCK;
+    const std::int64_t blocks = static_cast<std::int64_t>(blocksPerPlane) * dims[2];
     const int threads = omp_get_max_threads();
     const std::size_t width = static_cast<std::size_t>(nx) + 2 * static_cast<std::size_t>(R) + 1;
-    std::int64_t* differences = atLeast(ws.difference, width * static_cast<std::size_t>(threads));
+    const std::size_t perThread = width * BALL_ROW_BLOCK;
+    std::int64_t* differences = atLeast(ws.difference, perThread * static_cast<std::size_t>(threads));
 #pragma omp parallel num_threads(threads) if (threaded(dims))
     {
-        std::int64_t* diff = differences + width * static_cast<std::size_t>(omp_get_thread_num());
+        std::int64_t* diff = differences + perThread * static_cast<std::size_t>(omp_get_thread_num());
+        bool touched[BALL_ROW_BLOCK];
         // Short static chunks interleave the threads' rows, so that a surface
         // crossing the grid loads both alike; each row is written by one thread.
-#pragma omp for schedule(static, 16)
-        for (std::int64_t row = 0; row < rowCount; ++row) {
-            const int y = static_cast<int>(row % ny);
-            const int z = static_cast<int>(row / ny);
-            float* dst = out + static_cast<std::size_t>(row) * static_cast<std::size_t>(nx);
-            if (!gatherBallRow(y, z, dims, R, ws, diff)) {
-                std::fill(dst, dst + nx, 0.0f);
-                continue;
-            }
-            // Entries 0 ... R - 1 stand for x < 0: terms that start left of the row.
-            std::int64_t sum = 0;
-            for (int i = 0; i < R; ++i) sum += diff[i];
-            const std::int64_t* atX = diff + R;
-            for (int x = 0; x < nx; ++x) {
-                sum += atX[x];
-                dst[x] = static_cast<float>(static_cast<double>(sum) * rows.fromFixed);
+#pragma omp for schedule(static, 2)
+        for (std::int64_t block = 0; block < blocks; ++block) {
+            const int y0 = static_cast<int>(block % blocksPerPlane) * BALL_ROW_BLOCK;
+            const int z = static_cast<int>(block / blocksPerPlane);
+            const int count = std::min(BALL_ROW_BLOCK, ny - y0);
+            gatherBallRows(y0, count, z, dims, R, ws, diff, touched);
+            for (int k = 0; k < count; ++k) {
+                float* dst = out + voxelIndex(dims, 0, y0 + k, z);
+                if (!touched[k]) {
+                    std::fill(dst, dst + nx, 0.0f);
+                    continue;
+                }
+                // Entries 0 ... R - 1 stand for x < 0: terms that start left of the row.
+                const std::int64_t* d = diff + width * static_cast<std::size_t>(k);
+                std::int64_t sum = 0;
+                for (int i = 0; i < R; ++i) sum += d[i];
+                for (int x = 0; x < nx; ++x) {
+                    sum += d[R + x];
+                    dst[x] = static_cast<float>(static_cast<double>(sum) * rows.fromFixed);
+                }
             }
         }
     }

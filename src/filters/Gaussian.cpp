@@ -6,6 +6,7 @@
 
 #include "core/Grid.hpp"
 #include "filters/FilterWorkspace.hpp"
+#include "filters/VectorClones.hpp"
 
 namespace shapescale {
 
@@ -57,6 +58,7 @@ struct PassIo {
 // multiplication. Skipping a pair of zero rows, or adding a zero row's
 // partner alone, gives the same bits (x + 0 = x), so the sparse shortcuts
 // below do not change a result.
+SHAPESCALE_VECTOR_CLONES
 void convolveX(const float* in, const int* dims, const FILTER& f, float* out, const PassIo& io) {
     const int n = dims[0];
     const int m = f.size;
@@ -93,6 +95,7 @@ void convolveX(const float* in, const int* dims, const FILTER& f, float* out, co
 
 // One pass along y (axis 1) or z (axis 2), a row of x at a time so that the
 // taps vectorise; each output still sees its terms in the order above.
+SHAPESCALE_VECTOR_CLONES
 void convolveYZ(const float* in, const int* dims, const FILTER& f, float* out, int axis,
                 const PassIo& io) {
     const int nx = dims[0];
