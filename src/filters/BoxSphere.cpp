@@ -170,17 +170,30 @@ void indexLiveRows(const int* dims, FilterWorkspace& ws) {
 // them, and its entries stay in L1 while they are added to each.
 constexpr int BALL_ROW_BLOCK = 8;
 
+// The ball of one call as the gathering sees it. Offsets beyond an extent
+// fall outside the grid, so the chord table and the padding of the difference
+// arrays are capped by the extents: their size stays within the grid's own
+// whatever the radius.
+struct BallShape {
+    int R = 0;
+    int pad = 0;             ///< min(R, nx): entries of a difference array before x = 0
+    int bMax = 0;            ///< min(R, ny - 1), the largest |b| inside the grid
+    std::size_t width = 0;   ///< entries of a difference array, nx + 2 pad + 1
+    const std::int32_t* half = nullptr;  ///< chord half-widths A, by |c| then |b|
+};
+
 // Adds the ball's terms of the output rows (y0 + k, z), k = 0 ... count - 1,
-// into difference arrays of nx + 2R + 1 entries each (`width` apart), entry
-// R + x standing for x: a source entry (x0, q) of row (y + b, z + c) reaches
-// x = x0 - min(A, R - 1) ... x0 + A, where A is the half-width of the chord
-// (b, c), so it adds +q and -q at the two ends. touched[k] tells whether row
-// k received a term; only then is its array cleared and filled.
-void gatherBallRows(int y0, int count, int z, const int* dims, int R, const FilterWorkspace& ws,
-                    std::int64_t* diff, bool* touched) {
+// into difference arrays (`width` apart), entry pad + x standing for x: a
+// source entry (x0, q) of row (y + b, z + c) reaches x = x0 - min(A, R - 1)
+// ... x0 + A, where A is the half-width of the chord (b, c), so it adds +q
+// and -q at the two ends (reaches beyond the row are cut at pad). touched[k]
+// tells whether row k received a term; only then is its array cleared and filled.
+void gatherBallRows(int y0, int count, int z, const int* dims, const BallShape& ball,
+                    const FilterWorkspace& ws, std::int64_t* diff, bool* touched) {
     const int ny = dims[1];
     const int nz = dims[2];
-    const std::size_t width = static_cast<std::size_t>(dims[0]) + 2 * static_cast<std::size_t>(R) + 1;
+    const int R = ball.R;
+    const std::size_t width = ball.width;
     const std::size_t* rowStart = ws.rowStart.data();
     const std::int32_t* xs = ws.xs.data();
     const std::int64_t* values = ws.values.data();
@@ -190,7 +203,7 @@ void gatherBallRows(int y0, int count, int z, const int* dims, int R, const Filt
     const int yLast = std::min(ny - 1, y0 + count - 1 + R - 1);
     for (int c = std::max(-R, -z); c <= std::min(R - 1, nz - 1 - z); ++c) {
         const int zs = z + c;
-        const std::int32_t* half = ws.halfWidth.data() + static_cast<std::size_t>(std::abs(c)) * (R + 1);
+        const std::int32_t* half = ball.half + static_cast<std::size_t>(std::abs(c)) * (ball.bMax + 1);
         const std::size_t* next = ws.nextLive.data() + static_cast<std::size_t>(ny + 1) * zs;
         for (std::size_t i = next[yFirst]; i < next[yLast + 1]; ++i) {
             const int ys = ws.liveRows[i];
@@ -206,8 +219,8 @@ void gatherBallRows(int y0, int count, int z, const int* dims, int R, const Filt
                     std::fill(d, d + width, std::int64_t{0});
                     touched[k] = true;
                 }
-                std::int64_t* up = d + (R - std::min(A, R - 1));
-                std::int64_t* down = d + (R + A + 1);
+                std::int64_t* up = d + (ball.pad - std::min({A, R - 1, ball.pad}));
+                std::int64_t* down = d + (ball.pad + std::min(A, ball.pad) + 1);
                 for (std::size_t e = begin; e < end; ++e) {
                     const std::int32_t x = xs[e];
                     const std::int64_t q = values[e];
@@ -465,19 +478,27 @@ void sphereFlt(const float* in, float* out, const int* dims, float r, FilterWork
     if (rows.empty) return clearVolume(out, dims);
     indexLiveRows(dims, ws);
 
-    // Chord half-widths by |b| and |c|: the ball test sees only their squares.
-    std::int32_t* half = atLeast(ws.halfWidth, static_cast<std::size_t>(R + 1) * (R + 1));
-    for (int c = 0; c <= R; ++c)
-        for (int b = 0; b <= R; ++b)
-            half[static_cast<std::size_t>(c) * (R + 1) + b] =
-                chordHalfWidth(std::int64_t{b} * b + std::int64_t{c} * c, R, rr);
-
     const int nx = dims[0];
     const int ny = dims[1];
+    BallShape ball;
+    ball.R = R;
+    ball.pad = std::min(R, nx);
+    ball.bMax = std::min(R, ny - 1);
+    ball.width = static_cast<std::size_t>(nx) + 2 * static_cast<std::size_t>(ball.pad) + 1;
+    // Chord half-widths by |b| and |c|: the ball test sees only their squares.
+    const int cMax = std::min(R, dims[2] - 1);
+    const std::size_t stride = static_cast<std::size_t>(ball.bMax) + 1;
+    std::int32_t* half = atLeast(ws.halfWidth, stride * (static_cast<std::size_t>(cMax) + 1));
+    for (int c = 0; c <= cMax; ++c)
+        for (int b = 0; b <= ball.bMax; ++b)
+            half[static_cast<std::size_t>(c) * stride + b] =
+                chordHalfWidth(std::int64_t{b} * b + std::int64_t{c} * c, R, rr);
+    ball.half = half;
+
     const int blocksPerPlane = (ny + BALL_ROW_BLOCK - 1) / BALL_ROW_BLOCK;
     const std::int64_t blocks = static_cast<std::int64_t>(blocksPerPlane) * dims[2];
     const int threads = omp_get_max_threads();
-    const std::size_t width = static_cast<std::size_t>(nx) + 2 * static_cast<std::size_t>(R) + 1;
+    const std::size_t width = ball.width;
     const std::size_t perThread = width * BALL_ROW_BLOCK;
     std::int64_t* differences = atLeast(ws.difference, perThread * static_cast<std::size_t>(threads));
 #pragma omp parallel num_threads(threads) if (threaded(dims))
@@ -491,19 +512,19 @@ void sphereFlt(const float* in, float* out, const int* dims, float r, FilterWork
             const int y0 = static_cast<int>(block % blocksPerPlane) * BALL_ROW_BLOCK;
             const int z = static_cast<int>(block / blocksPerPlane);
             const int count = std::min(BALL_ROW_BLOCK, ny - y0);
-            gatherBallRows(y0, count, z, dims, R, ws, diff, touched);
+            gatherBallRows(y0, count, z, dims, ball, ws, diff, touched);
             for (int k = 0; k < count; ++k) {
                 float* dst = out + voxelIndex(dims, 0, y0 + k, z);
                 if (!touched[k]) {
                     std::fill(dst, dst + nx, 0.0f);
                     continue;
                 }
-                // Entries 0 ... R - 1 stand for x < 0: terms that start left of the row.
+                // Entries before pad stand for x < 0: terms that start left of the row.
                 const std::int64_t* d = diff + width * static_cast<std::size_t>(k);
                 std::int64_t sum = 0;
-                for (int i = 0; i < R; ++i) sum += d[i];
+                for (int i = 0; i < ball.pad; ++i) sum += d[i];
                 for (int x = 0; x < nx; ++x) {
-                    sum += d[R + x];
+                    sum += d[ball.pad + x];
                     dst[x] = static_cast<float>(static_cast<double>(sum) * rows.fromFixed);
                 }
             }

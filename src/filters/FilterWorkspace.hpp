@@ -36,7 +36,7 @@ struct FilterWorkspace {
     std::vector<std::int64_t> values;         ///< fixed-point value of each entry
     std::vector<std::int32_t> liveRows;       ///< per plane, the y of its non-empty rows
     std::vector<std::size_t> nextLive;        ///< per plane, (ny+1) indices into liveRows
-    std::vector<std::int32_t> halfWidth;      ///< (R+1)^2 x-extents of the ball's chords
+    std::vector<std::int32_t> halfWidth;      ///< chord half-widths of the ball, by |c| and |b|
     std::vector<std::int64_t> difference;     ///< one difference array per thread
 
     // Box running sums: one line of accumulators per thread.
