@@ -41,11 +41,16 @@ void apply(Which which, bool ref, const float* in, float* out, const int* d, flo
             return ws ? filter3D(in, out, d, r, 0, *ws) : filter3D(in, out, d, r, 0);
         case GAUSS_NN:
             if (ref) return reference::filter3DNN(in, out, d, r, rawSize);
-            return ws ? filter3DNN(in, out, d, r, rawSize, *ws) : filter3DNN(in, out, d, r, rawSize);
-        case PASS_X: return (ref ? reference::float_convol0 : float_convol0)(in, d, &f, out);
-        case PASS_Y: return (ref ? reference::float_convol1 : float_convol1)(in, d, &f, out);
-        case PASS_Z: return (ref ? reference::float_convol2 : float_convol2)(in, d, &f, out);
-        default: return;
+            return ws ? filter3DNN(in, out, d, r, rawSize, *ws)
+                      : filter3DNN(in, out, d, r, rawSize);
+        case PASS_X:
+            return (ref ? reference::float_convol0 : float_convol0)(in, d, &f, out);
+        case PASS_Y:
+            return (ref ? reference::float_convol1 : float_convol1)(in, d, &f, out);
+        case PASS_Z:
+            return (ref ? reference::float_convol2 : float_convol2)(in, d, &f, out);
+        default:
+            return;
     }
 }
 
@@ -58,7 +63,8 @@ std::vector<float> volumeOf(Kind kind, const int* d) {
     const std::vector<float> pick = randomVolume(d, 0.0f, 1.0f);
     test::forEachVoxel(d, [&](const int* p, std::size_t i) {
         const bool corner = p[0] < d[0] / 3 && p[2] >= d[2] / 2;
-        if ((kind == SPARSE && pick[(i * 7919) % pick.size()] > 0.03f) || (kind == CORNER && !corner))
+        if ((kind == SPARSE && pick[(i * 7919) % pick.size()] > 0.03f) ||
+            (kind == CORNER && !corner))
             v[i] = 0.0f;
     });
     return v;
@@ -80,7 +86,8 @@ TEST(FastFilters, AgreeWithReferenceOnEveryVoxel) {
             const bool positive = kind == POSITIVE || kind == CORNER;
             const std::vector<float> before = randomVolume(d, positive ? 0.0f : -1.0f, 1.0f);
             std::vector<float> absIn(in.size()), absBefore(in.size());
-            std::transform(in.begin(), in.end(), absIn.begin(), [](float v) { return std::fabs(v); });
+            std::transform(in.begin(), in.end(), absIn.begin(),
+                           [](float v) { return std::fabs(v); });
             std::transform(before.begin(), before.end(), absBefore.begin(),
                            [](float v) { return std::fabs(v); });
             const float floor = 1e-9f * *std::max_element(absIn.begin(), absIn.end());
@@ -92,10 +99,9 @@ TEST(FastFilters, AgreeWithReferenceOnEveryVoxel) {
                     apply(Which(which), true, absIn.data(), abs.data(), d, r, nullptr);
                     int bad = 0;
                     for (std::size_t i = 0; i < in.size() && bad < 3; ++i) {
-                        const bool ok = abs[i] == 0.0f
-                                            ? fast[i] == ref[i]
-                                            : std::fabs(fast[i] - ref[i]) <=
-                                                  std::max(1e-5f * abs[i], floor);
+                        const bool ok = abs[i] == 0.0f ? fast[i] == ref[i]
+                                                       : std::fabs(fast[i] - ref[i]) <=
+                                                             std::max(1e-5f * abs[i], floor);
                         bad += !ok || (positive && fast[i] < 0.0f);
                         EXPECT_TRUE(ok && !(positive && fast[i] < 0.0f))
                             << "filter " << which << " kind " << kind << " r " << r << " grid "

@@ -176,9 +176,9 @@ constexpr int BALL_ROW_BLOCK = 8;
 // whatever the radius.
 struct BallShape {
     int R = 0;
-    int pad = 0;             ///< min(R, nx): entries of a difference array before x = 0
-    int bMax = 0;            ///< min(R, ny - 1), the largest |b| inside the grid
-    std::size_t width = 0;   ///< entries of a difference array, nx + 2 pad + 1
+    int pad = 0;                         ///< min(R, nx): entries of a difference array before x = 0
+    int bMax = 0;                        ///< min(R, ny - 1), the largest |b| inside the grid
+    std::size_t width = 0;               ///< entries of a difference array, nx + 2 pad + 1
     const std::int32_t* half = nullptr;  ///< chord half-widths A, by |c| then |b|
 };
 
@@ -203,11 +203,13 @@ void gatherBallRows(int y0, int count, int z, const int* dims, const BallShape& 
     const int yLast = std::min(ny - 1, y0 + count - 1 + R - 1);
     for (int c = std::max(-R, -z); c <= std::min(R - 1, nz - 1 - z); ++c) {
         const int zs = z + c;
-        const std::int32_t* half = ball.half + static_cast<std::size_t>(std::abs(c)) * (ball.bMax + 1);
+        const std::int32_t* half =
+            ball.half + static_cast<std::size_t>(std::abs(c)) * (ball.bMax + 1);
         const std::size_t* next = ws.nextLive.data() + static_cast<std::size_t>(ny + 1) * zs;
         for (std::size_t i = next[yFirst]; i < next[yLast + 1]; ++i) {
             const int ys = ws.liveRows[i];
-            const std::size_t row = static_cast<std::size_t>(ys) + static_cast<std::size_t>(ny) * zs;
+            const std::size_t row =
+                static_cast<std::size_t>(ys) + static_cast<std::size_t>(ny) * zs;
             const std::size_t begin = rowStart[row];
             const std::size_t end = rowStart[row + 1];
             const int kLast = std::min(count - 1, ys + R - y0);
@@ -448,7 +450,9 @@ void boxPassZ(const float* t2, const unsigned char* live2, const int* dims, cons
             auto rowIndex = [&](int z) {
                 return static_cast<std::size_t>(y) + static_cast<std::size_t>(ny) * z;
             };
-            auto row = [&](auto* v, int z) { return v + rowIndex(z) * static_cast<std::size_t>(nx); };
+            auto row = [&](auto* v, int z) {
+                return v + rowIndex(z) * static_cast<std::size_t>(nx);
+            };
             acc.clear();
             int lo = w.lo(w.first);
             int hi = lo;
@@ -500,10 +504,12 @@ void sphereFlt(const float* in, float* out, const int* dims, float r, FilterWork
     const int threads = omp_get_max_threads();
     const std::size_t width = ball.width;
     const std::size_t perThread = width * BALL_ROW_BLOCK;
-    std::int64_t* differences = atLeast(ws.difference, perThread * static_cast<std::size_t>(threads));
+    std::int64_t* differences =
+        atLeast(ws.difference, perThread * static_cast<std::size_t>(threads));
 #pragma omp parallel num_threads(threads) if (threaded(dims))
     {
-        std::int64_t* diff = differences + perThread * static_cast<std::size_t>(omp_get_thread_num());
+        std::int64_t* diff =
+            differences + perThread * static_cast<std::size_t>(omp_get_thread_num());
         bool touched[BALL_ROW_BLOCK];
         // Short static chunks interleave the threads' rows, so that a surface
         // crossing the grid loads both alike; each row is written by one thread.

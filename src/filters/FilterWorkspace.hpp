@@ -25,19 +25,19 @@ struct FilterWorkspace {
     /// that grid allocate only when a ball or its non-zero count grows.
     void reserve(const int* dims);
 
-    std::vector<float> t1, t2;              ///< temporaries, nx*ny*nz each
+    std::vector<float> t1, t2;                ///< temporaries, nx*ny*nz each
     std::vector<unsigned char> live1, live2;  ///< per row (y, z) of t1, t2: 0 = all zeros
-    FILTER kernel;                          ///< the Gaussian kernel of the current call
+    FILTER kernel;                            ///< the Gaussian kernel of the current call
 
     // Ball sum: the input's non-zero entries, row by row, in fixed point.
-    std::vector<std::size_t> rowStart;        ///< ny*nz + 1 offsets into xs and values
-    std::vector<double> rowAbsSum;            ///< per row, sum of |input|
-    std::vector<std::int32_t> xs;             ///< x of each non-zero entry
-    std::vector<std::int64_t> values;         ///< fixed-point value of each entry
-    std::vector<std::int32_t> liveRows;       ///< per plane, the y of its non-empty rows
-    std::vector<std::size_t> nextLive;        ///< per plane, (ny+1) indices into liveRows
-    std::vector<std::int32_t> halfWidth;      ///< chord half-widths of the ball, by |c| and |b|
-    std::vector<std::int64_t> difference;     ///< one difference array per thread
+    std::vector<std::size_t> rowStart;     ///< ny*nz + 1 offsets into xs and values
+    std::vector<double> rowAbsSum;         ///< per row, sum of |input|
+    std::vector<std::int32_t> xs;          ///< x of each non-zero entry
+    std::vector<std::int64_t> values;      ///< fixed-point value of each entry
+    std::vector<std::int32_t> liveRows;    ///< per plane, the y of its non-empty rows
+    std::vector<std::size_t> nextLive;     ///< per plane, (ny+1) indices into liveRows
+    std::vector<std::int32_t> halfWidth;   ///< chord half-widths of the ball, by |c| and |b|
+    std::vector<std::int64_t> difference;  ///< one difference array per thread
 
     // Box running sums: one line of accumulators per thread.
     std::vector<double> runningSum;
@@ -47,7 +47,9 @@ struct FilterWorkspace {
 /// Whether a filter call on a grid of `dims` runs its loops on several
 /// threads: below 2^14 voxels, waking the threads costs more than the work.
 /// The results are the same either way.
-inline bool threaded(const int* dims) { return voxelCount(dims) >= (std::size_t{1} << 14); }
+inline bool threaded(const int* dims) {
+    return voxelCount(dims) >= (std::size_t{1} << 14);
+}
 
 /// Grows `v` to at least n elements; never shrinks and never reallocates when
 /// the capacity suffices. Returns the data.

@@ -33,8 +33,8 @@ void filterVotes(MaptRun& run, double r) {
         case KernelChoice::ballSumThenGaussian: {
             sphereFlt(run.votes.data(), run.apt.data(), dims, width, ws);
             const float gaussWidth = 2.0f * width;
-            filter3D(run.apt.data(), run.apt.data(), dims, gaussWidth,
-                     kernelSize(gaussWidth, dims), ws);
+            filter3D(run.apt.data(), run.apt.data(), dims, gaussWidth, kernelSize(gaussWidth, dims),
+                     ws);
             break;
         }
         case KernelChoice::rawGaussian:
