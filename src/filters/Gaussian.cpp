@@ -93,6 +93,9 @@ void convolveX(const float* in, const int* dims, const FILTER& f, float* out, co
     }
 }
 
+// The working set that a pass keeps in cache: about one core's L2.
+constexpr std::size_t L2_BYTES = std::size_t{1} << 20;
+
 // One pass along y (axis 1) or z (axis 2), a row of x at a time so that the
 // taps vectorise; each output still sees its terms in the order above.
 SHAPESCALE_VECTOR_CLONES
@@ -108,48 +111,68 @@ void convolveYZ(const float* in, const int* dims, const FILTER& f, float* out, i
     const std::size_t rowStep = axis == 1 ? 1 : static_cast<std::size_t>(ny);
     const std::size_t step = rowStep * static_cast<std::size_t>(nx);
     const float* coef = f.coef.data();
+    // Tiles of rows, each written by one thread: whole planes, unless the
+    // 2m - 1 planes that a z pass reads for one output plane do not fit in the
+    // L2 cache; then a few rows of y through every plane, so that the input
+    // rows of an output are still in cache for the next z.
+    const std::size_t planeBytes = sizeof(float) * static_cast<std::size_t>(nx) * ny;
+    const std::size_t window = 2 * static_cast<std::size_t>(m) - 1;
+    const bool planeTiles = axis == 1 || window * planeBytes <= L2_BYTES;
+    const int tileRows =
+        planeTiles ? ny
+                   : static_cast<int>(std::clamp<std::size_t>(
+                         L2_BYTES / (window * sizeof(float) * static_cast<std::size_t>(nx)), 1,
+                         static_cast<std::size_t>(ny)));
+    const int tilesPerPlane = (ny + tileRows - 1) / tileRows;
+    const int tilePlanes = planeTiles ? 1 : nz;
+    const int tiles = tilesPerPlane * (nz / tilePlanes);
 #pragma omp parallel for schedule(static) if (threaded(dims))
-    for (int z = 0; z < nz; ++z) {
-        for (int y = 0; y < ny; ++y) {
-            const std::size_t row = static_cast<std::size_t>(y) + static_cast<std::size_t>(ny) * z;
-            const std::size_t start = row * static_cast<std::size_t>(nx);
-            float* dst = out + start;
-            const int p = axis == 1 ? y : z;
-            if (!hasBand || p < m || p >= n - m) {
-                if (io.liveOut != nullptr) {
+    for (int tile = 0; tile < tiles; ++tile) {
+        const int yFirst = (tile % tilesPerPlane) * tileRows;
+        const int yEnd = std::min(ny, yFirst + tileRows);
+        const int zFirst = (tile / tilesPerPlane) * tilePlanes;
+        for (int z = zFirst; z < zFirst + tilePlanes; ++z)
+            for (int y = yFirst; y < yEnd; ++y) {
+                const std::size_t row =
+                    static_cast<std::size_t>(y) + static_cast<std::size_t>(ny) * z;
+                const std::size_t start = row * static_cast<std::size_t>(nx);
+                float* dst = out + start;
+                const int p = axis == 1 ? y : z;
+                if (!hasBand || p < m || p >= n - m) {
+                    if (io.liveOut != nullptr) {
+                        std::fill(dst, dst + nx, 0.0f);
+                        io.liveOut[row] = 0;
+                    }
+                    continue;
+                }
+                // Inside the band, so row - k * rowStep stays in the volume.
+                auto isLive = [&](int k, int sign) {
+                    if (io.liveIn == nullptr) return true;
+                    return io.liveIn[sign > 0 ? row + k * rowStep : row - k * rowStep] != 0;
+                };
+                bool anyLive = isLive(0, 1);
+                for (int k = 1; k < m && !anyLive; ++k) anyLive = isLive(k, 1) || isLive(k, -1);
+                if (io.liveOut != nullptr) io.liveOut[row] = anyLive;
+                if (!anyLive) {
                     std::fill(dst, dst + nx, 0.0f);
-                    io.liveOut[row] = 0;
+                    continue;
                 }
-                continue;
-            }
-            // Inside the band, so row - k * rowStep stays in the volume.
-            auto isLive = [&](int k, int sign) {
-                if (io.liveIn == nullptr) return true;
-                return io.liveIn[sign > 0 ? row + k * rowStep : row - k * rowStep] != 0;
-            };
-            bool anyLive = isLive(0, 1);
-            for (int k = 1; k < m && !anyLive; ++k) anyLive = isLive(k, 1) || isLive(k, -1);
-            if (io.liveOut != nullptr) io.liveOut[row] = anyLive;
-            if (!anyLive) {
-                std::fill(dst, dst + nx, 0.0f);
-                continue;
-            }
-            const float* centre = in + start;
-            for (int x = 0; x < nx; ++x) dst[x] = centre[x] * coef[0];
-            for (int k = 1; k < m; ++k) {
-                const bool aheadLive = isLive(k, 1);
-                const bool behindLive = isLive(k, -1);
-                const float* ahead = centre + static_cast<std::size_t>(k) * step;
-                const float* behind = centre - static_cast<std::size_t>(k) * step;
-                const float c = coef[k];
-                if (aheadLive && behindLive) {
-                    for (int x = 0; x < nx; ++x) dst[x] += (ahead[x] + behind[x]) * c;
-                } else if (aheadLive || behindLive) {
-                    const float* one = aheadLive ? ahead : behind;
-                    for (int x = 0; x < nx; ++x) dst[x] += one[x] * c;
+                const float* centre = in + start;
+                for (int x = 0; x < nx; ++x) dst[x] = centre[x] * coef[0];
+                for (int k = 1; k < m; ++k) {
+                    const bool aheadLive = isLive(k, 1);
+                    const bool behindLive = isLive(k, -1);
+                    const float* ahead = centre + static_cast<std::size_t>(k) * step;
+                    const float* behind = centre - static_cast<std::size_t>(k) * step;
+                    const float c = coef[k];
+                    if (aheadLive && behindLive) {
+                        for (int x = 0; x < nx; ++x) dst[x] += (ahead[x] + behind[x]) * c;
+                    } else if (aheadLive || behindLive) {
+                        const float* one = aheadLive ? ahead : behind;
+                        for (int x = 0; x < nx; ++x) dst[x] += one[x] * c;
+                    }
                 }
             }
-        }
     }
 }
 
