@@ -168,7 +168,7 @@ void indexLiveRows(const int* dims, FilterWorkspace& ws) {
 
 // Output rows gathered together: each source row is looked up once for all of
 // them, and its entries stay in L1 while they are added to each.
-constexpr int BALL_ROW_BLOCK = 8;
+constexpr int BALL_ROW_BLOCK = FilterWorkspace::BALL_ROW_BLOCK;
 
 // The ball of one call as the gathering sees it. Offsets beyond an extent
 // fall outside the grid, so the chord table and the padding of the difference

@@ -20,10 +20,16 @@ namespace shapescale {
 /// filters' own business; a caller only creates, reserves and passes it.
 /// One workspace serves one call at a time.
 struct FilterWorkspace {
-    /// Sizes the buffers that depend only on the grid (the temporaries and
-    /// the per-row tables) for `dims` = {nx, ny, nz}, so that later calls on
-    /// that grid allocate only when a ball or its non-zero count grows.
-    void reserve(const int* dims);
+    /// Sizes, for `dims` = {nx, ny, nz} and the current thread count, every
+    /// buffer whose size is bounded by the grid: the per-row tables, the
+    /// ball's chord table and difference arrays at their largest, the box
+    /// accumulators and, with `temporaries`, the two nx*ny*nz temporaries
+    /// (which only the Gaussian and box filters use). Later calls on that grid
+    /// allocate only when the ball sum meets more non-zero voxels than before.
+    void reserve(const int* dims, bool temporaries = true);
+
+    /// Output rows that the ball sum gathers together.
+    static constexpr int BALL_ROW_BLOCK = 8;
 
     std::vector<float> t1, t2;                ///< temporaries, nx*ny*nz each
     std::vector<unsigned char> live1, live2;  ///< per row (y, z) of t1, t2: 0 = all zeros

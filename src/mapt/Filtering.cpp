@@ -24,6 +24,9 @@ int kernelSize(float width, const int* dims) {
 void filterVotes(MaptRun& run, double r) {
     const int* dims = run.grid.dims;
     FilterWorkspace& ws = run.filterWorkspace;
+    // Sized at the first radius for the whole run; the ball sum alone needs no
+    // volume-sized temporaries.
+    ws.reserve(dims, run.kernel != KernelChoice::ballSum || run.tensorsOn);
     // The width grows in proportion to the radius.
     const float width = static_cast<float>((r / run.startRadius) * run.sigma);
     switch (run.kernel) {
