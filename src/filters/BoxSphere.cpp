@@ -300,8 +300,7 @@ constexpr int BOX_X_ROWS = 4;
 
 // x pass into T1: every voxel written, 0 where x is not interior, and a row
 // flag that is 0 when the row of T1 holds only zeros.
-void boxPassX(const float* in, const int* dims, const AxisWindows& w, float* t1,
-              unsigned char* live1) {
+void boxPassX(const float* in, const int* dims, AxisWindows w, float* t1, unsigned char* live1) {
     const int nx = dims[0];
     const std::int64_t rows = static_cast<std::int64_t>(dims[1]) * dims[2];
     const std::int64_t groups = (rows + BOX_X_ROWS - 1) / BOX_X_ROWS;
@@ -328,9 +327,9 @@ void boxPassX(const float* in, const int* dims, const AxisWindows& w, float* t1,
         int lo = w.lo(w.first);
         int hi = lo;
         for (int c = w.first; c < w.end; ++c) {
-            for (; hi < w.hi(c); ++hi)
+            for (const int end = w.hi(c); hi < end; ++hi)
                 for (int j = 0; j < BOX_X_ROWS; ++j) s[j].add(src[j][hi]);
-            for (; lo < w.lo(c); ++lo)
+            for (const int end = w.lo(c); lo < end; ++lo)
                 for (int j = 0; j < BOX_X_ROWS; ++j) s[j].remove(src[j][lo]);
             for (int j = 0; j < BOX_X_ROWS; ++j)
                 dst[j][c] = static_cast<float>(windowValue(s[j].sum, s[j].nonZero, s[j].negative));
@@ -395,7 +394,7 @@ struct AccumulatorLines {
 };
 
 SHAPESCALE_VECTOR_CLONES
-void boxPassY(const float* t1, const unsigned char* live1, const int* dims, const AxisWindows& w,
+void boxPassY(const float* t1, const unsigned char* live1, const int* dims, AxisWindows w,
               const AccumulatorLines& lines, float* t2, unsigned char* live2) {
     const int nx = dims[0];
     const int ny = dims[1];
@@ -437,7 +436,7 @@ void boxPassY(const float* t1, const unsigned char* live1, const int* dims, cons
 
 // The z pass adds the window sum to what the output holds, in double, rounded once.
 SHAPESCALE_VECTOR_CLONES
-void boxPassZ(const float* t2, const unsigned char* live2, const int* dims, const AxisWindows& w,
+void boxPassZ(const float* t2, const unsigned char* live2, const int* dims, AxisWindows w,
               const AccumulatorLines& lines, float* out) {
     const int nx = dims[0];
     const int ny = dims[1];
