@@ -21,7 +21,9 @@ struct FilterWorkspace;
 /// The sums are formed in 64-bit fixed point, with a scale chosen from the
 /// volume's total absolute sum: they agree with single-precision sums in the
 /// order above within 1e-5 of the window's absolute sum (or 1e-9 of the
-/// largest absolute input), are exactly 0 where the window holds only zeros,
+/// largest absolute input; the fixed-point rounding stays within that as long
+/// as the non-zeros of a window times those of the volume stay below about
+/// 4e9, as for the transform's votes), are exactly 0 where the window holds only zeros,
 /// never negative where it holds no negative value, and do not depend on the
 /// thread count. A volume holding an infinity or a NaN is summed directly
 /// instead, at (2 trunc(r))^3 terms per voxel.
