@@ -1,90 +1,75 @@
 #include "filters/BoxSphere.hpp"
 
+#include <omp.h>
+
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <cstdlib>
 
 #include "core/Grid.hpp"
+#include "filters/FilterWorkspace.hpp"
+#include "filters/VectorClones.hpp"
 
 namespace shapescale {
 
 namespace {
 
-// The box window of one interior position: k = lo ... hi - 1.
-struct BoxWindow {
-    int centre;
-    int lo;
-    int hi;
-};
-
-// Interior positions along an axis of extent n and their windows. All in
-// single precision, as the results depend on it: c runs from trunc(r) while
-// float(c) < n - r, lo = trunc(c - r), hi = trunc(c + r). For a whole r the
-// window is c - r ... c + r - 1, 2r positions and not 2r + 1: the specified
-// window, on which the tensor volumes depend.
-std::vector<BoxWindow> interiorWindows(int n, float r) {
-    std::vector<BoxWindow> windows;
-    const float limit = static_cast<float>(n) - r;
-    // r <= 0 (or NaN) has only empty windows; r >= n has no interior position.
-    // Both leave the output unchanged, so no position is listed.
-    if (!(r > 0.0f) || !(r < static_cast<float>(n))) return windows;
-    for (int c = static_cast<int>(r); static_cast<float>(c) < limit; ++c) {
-        const float fc = static_cast<float>(c);
-        // c + r < n exactly, but at extents near 2^24 the rounded sum may reach n.
-        const int hi = std::min(static_cast<int>(fc + r), n);
-        windows.push_back({c, static_cast<int>(fc - r), hi});
-    }
-    return windows;
+void clearVolume(float* out, const int* dims) {
+    const std::int64_t count = static_cast<std::int64_t>(voxelCount(dims));
+#pragma omp parallel for schedule(static) if (threaded(dims))
+    for (std::int64_t i = 0; i < count; ++i) out[i] = 0.0f;
 }
 
-// Offsets of the ball along one axis at coordinate p of extent n: -R ... R - 1,
-// clipped to the grid; R is at most the extent, which changes nothing, as
-// offsets beyond it fall outside the grid anyway.
-void ballOffsetRange(int R, int p, int n, int* first, int* last) {
-    *first = std::max(-R, -p);
-    *last = std::min(R - 1, n - 1 - p);
+// ---------------------------------------------------------------- ball sum
+
+// Offsets run from trunc(-r) = -R to R - 1: one longer on the negative side.
+// Deliberate: the specified ball, which the APT values depend on. r < 1 (or
+// NaN) has none. Capping R at the largest extent changes nothing, as longer
+// offsets fall outside the grid anyway.
+int ballRadius(const int* dims, float r) {
+    const int maxExtent = std::max({dims[0], dims[1], dims[2]});
+    if (!(r >= 1.0f)) return 0;
+    return r < static_cast<float>(maxExtent) ? static_cast<int>(r) : maxExtent;
 }
 
-}  // namespace
+// The ball test: a^2 + b^2 + c^2, exact in 64 bits, rounded to float and
+// compared with r*r in single precision.
+bool inBall(std::int64_t a, std::int64_t squaredRest, float rr) {
+    return static_cast<float>(a * a + squaredRest) <= rr;
+}
 
-void sphereFlt(const float* in, float* out, const int* dims, float r) {
-    if (hasNoVoxel(dims)) return;
+// For b^2 + c^2 = squaredRest, the largest a in 0 ... R that passes the ball
+// test, or -1 when a = 0 fails. The test is monotone in |a|, so the chord of
+// the ball along x is a = -A ... min(A, R - 1).
+int chordHalfWidth(std::int64_t squaredRest, int R, float rr) {
+    if (!inBall(0, squaredRest, rr)) return -1;
+    const double guess = std::sqrt(std::max(0.0, static_cast<double>(rr) - squaredRest));
+    int a = static_cast<int>(std::min(guess, static_cast<double>(R)));
+    while (a > 0 && !inBall(a, squaredRest, rr)) --a;
+    while (a < R && inBall(a + 1, squaredRest, rr)) ++a;
+    return a;
+}
+
+// The direct sum, each voxel's terms in the order a, b, c, for volumes that
+// hold an infinity or a NaN: fixed point cannot carry them, and this gives
+// the IEEE results of the straightforward sum. (2R)^3 terms per voxel.
+void sphereDirect(const float* in, float* out, const int* dims, int R, float rr) {
     const int nx = dims[0];
     const int ny = dims[1];
     const int nz = dims[2];
-    // Offsets run from trunc(-r) = -R to R - 1: one longer on the negative side.
-    // Deliberate: the specified ball, which the APT values depend on. r < 1 has none.
-    const int maxExtent = std::max({nx, ny, nz});
-    int R = 0;
-    if (r >= 1.0f) R = r < static_cast<float>(maxExtent) ? static_cast<int>(r) : maxExtent;
-    const float rr = r * r;
-    // x varies within a row: keep the offsets a that some x of the row admits.
-    const int aFirst = std::max(-R, 1 - nx);
-    const int aLast = std::min(R - 1, nx - 1);
-
-    // Each row of x is cleared and then receives, for each voxel, its terms in
-    // the order a (along x) outermost, b, c innermost; rows are independent.
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (threaded(dims))
     for (int z = 0; z < nz; ++z) {
         for (int y = 0; y < ny; ++y) {
             float* dst = out + voxelIndex(dims, 0, y, z);
             for (int x = 0; x < nx; ++x) dst[x] = 0.0f;
-            if (R == 0) continue;
-            int bFirst = 0, bLast = -1, cFirst = 0, cLast = -1;
-            ballOffsetRange(R, y, ny, &bFirst, &bLast);
-            ballOffsetRange(R, z, nz, &cFirst, &cLast);
-            for (int a = aFirst; a <= aLast; ++a) {
+            for (int a = std::max(-R, 1 - nx); a <= std::min(R - 1, nx - 1); ++a) {
                 const int xFirst = std::max(0, -a);
                 const int xEnd = std::min(nx, nx - a);
-                for (int b = bFirst; b <= bLast; ++b) {
-                    for (int c = cFirst; c <= cLast; ++c) {
-                        // Squared length as an exact integer, then rounded to
-                        // float and compared with r*r in single precision.
-                        const std::uint64_t sq = static_cast<std::uint64_t>(std::int64_t{a} * a) +
-                                                 static_cast<std::uint64_t>(std::int64_t{b} * b) +
-                                                 static_cast<std::uint64_t>(std::int64_t{c} * c);
-                        if (static_cast<float>(sq) > rr) continue;
+                for (int b = std::max(-R, -y); b <= std::min(R - 1, ny - 1 - y); ++b) {
+                    for (int c = std::max(-R, -z); c <= std::min(R - 1, nz - 1 - z); ++c) {
+                        if (!inBall(a, std::int64_t{b} * b + std::int64_t{c} * c, rr)) continue;
                         const float* src = in + voxelIndex(dims, 0, y + b, z + c);
                         for (int x = xFirst; x < xEnd; ++x) dst[x] += src[x + a];
                     }
@@ -94,67 +79,494 @@ void sphereFlt(const float* in, float* out, const int* dims, float r) {
     }
 }
 
-void boxFlt(const float* in, float* out, const int* dims, float r) {
-    if (hasNoVoxel(dims)) return;
-    const std::vector<BoxWindow> xWindows = interiorWindows(dims[0], r);
-    const std::vector<BoxWindow> yWindows = interiorWindows(dims[1], r);
-    const std::vector<BoxWindow> zWindows = interiorWindows(dims[2], r);
-    // Only voxels interior on z are ever written; without them nothing changes.
-    if (zWindows.empty()) return;
+// The input's non-zero voxels, row by row (row = y + ny*z), as x and a 64-bit
+// fixed-point value round(v * 2^shift). The shift makes the total absolute
+// sum stay below 2^62, so no partial sum of any window can overflow, and
+// integer sums are exact: the result does not depend on the order of the
+// terms, is exactly 0 for a window of zeros and never negative for
+// non-negative terms. The quantum 2^-shift is below total * 2^-61 and each
+// term is off by at most half of it, so a window is off by at most (its
+// non-zero terms) * total * 2^-62: within 1e-9 of the largest input while
+// (non-zeros in a window) * (non-zeros in the volume) stays below about 4e9,
+// as for the transform's votes (some 3e5 in all, a few 1e4 in its largest
+// balls).
+struct FixedPointRows {
+    bool finite = true;
+    bool empty = true;
+    double fromFixed = 0.0;  ///< 2^-shift
+};
+
+FixedPointRows buildFixedPointRows(const float* in, const int* dims, FilterWorkspace& ws) {
+    const int nx = dims[0];
+    const std::int64_t rows = static_cast<std::int64_t>(dims[1]) * dims[2];
+    std::size_t* rowStart = atLeast(ws.rowStart, static_cast<std::size_t>(rows) + 1);
+    double* rowAbs = atLeast(ws.rowAbsSum, static_cast<std::size_t>(rows));
+#pragma omp parallel for schedule(static) if (threaded(dims))
+    for (std::int64_t row = 0; row < rows; ++row) {
+        const float* src = in + static_cast<std::size_t>(row) * static_cast<std::size_t>(nx);
+        std::size_t count = 0;
+        double abs = 0.0;
+        for (int x = 0; x < nx; ++x) {
+            count += src[x] != 0.0f;
+            abs += std::fabs(static_cast<double>(src[x]));
+        }
+        rowStart[row + 1] = count;
+        rowAbs[row] = abs;
+    }
+    // Summed in row order whatever the thread count: the shift, and so every
+    // result, must not depend on it.
+    FixedPointRows result;
+    double total = 0.0;
+    rowStart[0] = 0;
+    for (std::int64_t row = 0; row < rows; ++row) {
+        rowStart[row + 1] += rowStart[row];
+        total += rowAbs[row];
+    }
+    result.finite = std::isfinite(total);
+    result.empty = total == 0.0;
+    if (!result.finite || result.empty) return result;
+    int exponent = 0;
+    std::frexp(total, &exponent);  // total < 2^exponent
+    const int shift = 62 - exponent;
+    const double toFixed = std::ldexp(1.0, shift);
+    result.fromFixed = std::ldexp(1.0, -shift);
+
+    std::int32_t* xs = atLeast(ws.xs, rowStart[rows]);
+    std::int64_t* values = atLeast(ws.values, rowStart[rows]);
+#pragma omp parallel for schedule(static) if (threaded(dims))
+    for (std::int64_t row = 0; row < rows; ++row) {
+        const float* src = in + static_cast<std::size_t>(row) * static_cast<std::size_t>(nx);
+        std::size_t e = rowStart[row];
+        for (int x = 0; x < nx; ++x) {
+            if (src[x] == 0.0f) continue;
+            xs[e] = x;
+            // v * 2^shift is exact in double; one rounding to an integer.
+            values[e] = std::llround(static_cast<double>(src[x]) * toFixed);
+            ++e;
+        }
+    }
+    return result;
+}
+
+// Per plane z, the y of its non-empty rows in increasing order, and for every
+// y the index of the first of them at or after y, so that the non-empty rows
+// of any y range are found without a search.
+void indexLiveRows(const int* dims, FilterWorkspace& ws) {
+    const int ny = dims[1];
+    const int nz = dims[2];
+    const std::size_t* rowStart = ws.rowStart.data();
+    std::int32_t* liveRows = atLeast(ws.liveRows, static_cast<std::size_t>(ny) * nz);
+    std::size_t* nextLive = atLeast(ws.nextLive, static_cast<std::size_t>(ny + 1) * nz);
+    std::size_t live = 0;
+    for (int z = 0; z < nz; ++z) {
+        std::size_t* next = nextLive + static_cast<std::size_t>(ny + 1) * z;
+        for (int y = 0; y < ny; ++y) {
+            next[y] = live;
+            const std::size_t row = static_cast<std::size_t>(y) + static_cast<std::size_t>(ny) * z;
+            if (rowStart[row + 1] > rowStart[row]) liveRows[live++] = y;
+        }
+        next[ny] = live;
+    }
+}
+
+// Output rows gathered together: each source row is looked up once for all of
+// them, and its entries stay in L1 while they are added to each.
+constexpr int BALL_ROW_BLOCK = FilterWorkspace::BALL_ROW_BLOCK;
+
+// The ball of one call as the gathering sees it. Offsets beyond an extent
+// fall outside the grid, so the chord table and the padding of the difference
+// arrays are capped by the extents: their size stays within the grid's own
+// whatever the radius.
+struct BallShape {
+    int R = 0;
+    int pad = 0;                         ///< min(R, nx): entries of a difference array before x = 0
+    int bMax = 0;                        ///< min(R, ny - 1), the largest |b| inside the grid
+    std::size_t width = 0;               ///< entries of a difference array, nx + 2 pad + 1
+    const std::int32_t* half = nullptr;  ///< chord half-widths A, by |c| then |b|
+};
+
+// Adds the ball's terms of the output rows (y0 + k, z), k = 0 ... count - 1,
+// into difference arrays (`width` apart), entry pad + x standing for x: a
+// source entry (x0, q) of row (y + b, z + c) reaches x = x0 - min(A, R - 1)
+// ... x0 + A, where A is the half-width of the chord (b, c), so it adds +q
+// and -q at the two ends (reaches beyond the row are cut at pad). touched[k]
+// tells whether row k received a term; only then is its array cleared and filled.
+void gatherBallRows(int y0, int count, int z, const int* dims, const BallShape& ball,
+                    const FilterWorkspace& ws, std::int64_t* diff, bool* touched) {
+    const int ny = dims[1];
+    const int nz = dims[2];
+    const int R = ball.R;
+    const std::size_t width = ball.width;
+    const std::size_t* rowStart = ws.rowStart.data();
+    const std::int32_t* xs = ws.xs.data();
+    const std::int64_t* values = ws.values.data();
+    std::fill(touched, touched + count, false);
+    // Source rows ys reach the output rows ys - (R - 1) ... ys + R.
+    const int yFirst = std::max(0, y0 - R);
+    const int yLast = std::min(ny - 1, y0 + count - 1 + R - 1);
+    for (int c = std::max(-R, -z); c <= std::min(R - 1, nz - 1 - z); ++c) {
+        const int zs = z + c;
+        const std::int32_t* half =
+            ball.half + static_cast<std::size_t>(std::abs(c)) * (ball.bMax + 1);
+        const std::size_t* next = ws.nextLive.data() + static_cast<std::size_t>(ny + 1) * zs;
+        for (std::size_t i = next[yFirst]; i < next[yLast + 1]; ++i) {
+            const int ys = ws.liveRows[i];
+            const std::size_t row =
+                static_cast<std::size_t>(ys) + static_cast<std::size_t>(ny) * zs;
+            const std::size_t begin = rowStart[row];
+            const std::size_t end = rowStart[row + 1];
+            const int kLast = std::min(count - 1, ys + R - y0);
+            for (int k = std::max(0, ys - R + 1 - y0); k <= kLast; ++k) {
+                const int A = half[std::abs(ys - y0 - k)];
+                if (A < 0) continue;
+                std::int64_t* d = diff + width * static_cast<std::size_t>(k);
+                if (!touched[k]) {
+                    std::fill(d, d + width, std::int64_t{0});
+                    touched[k] = true;
+                }
+                std::int64_t* up = d + (ball.pad - std::min({A, R - 1, ball.pad}));
+                std::int64_t* down = d + (ball.pad + std::min(A, ball.pad) + 1);
+                for (std::size_t e = begin; e < end; ++e) {
+                    const std::int32_t x = xs[e];
+                    const std::int64_t q = values[e];
+                    up[x] += q;
+                    down[x] -= q;
+                }
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------- box sum
+
+// The interior positions c = first ... end - 1 of an axis of extent n and their
+// windows lo(c) ... hi(c) - 1. All in single precision, as the results depend
+// on it: c runs from trunc(r) while float(c) < n - r, lo = trunc(c - r),
+// hi = trunc(c + r). For a whole r the window is c - r ... c + r - 1, 2r
+// positions and not 2r + 1: the specified window, on which the tensor volumes
+// depend. Both ends are non-decreasing in c, so the windows slide.
+struct AxisWindows {
+    int first = 0;
+    int end = 0;
+    int n = 0;
+    float r = 0.0f;
+
+    AxisWindows(int extent, float radius) : n(extent), r(radius) {
+        // r <= 0 (or NaN) has only empty windows; r >= n has no interior
+        // position. Both leave the output unchanged: no position is listed.
+        if (!(r > 0.0f) || !(r < static_cast<float>(n))) return;
+        const float limit = static_cast<float>(n) - r;
+        first = static_cast<int>(r);
+        end = first;
+        while (end < n && static_cast<float>(end) < limit) ++end;
+    }
+    bool empty() const { return end <= first; }
+    int lo(int c) const { return static_cast<int>(static_cast<float>(c) - r); }
+    // c + r < n exactly, but at extents near 2^24 the rounded sum may reach n.
+    int hi(int c) const { return std::min(static_cast<int>(static_cast<float>(c) + r), n); }
+};
+
+// A running window sum in double precision with counts of its non-zero and
+// negative terms. The counts make a window of zeros exactly 0 (the sum is
+// reset whenever the last non-zero term leaves, which also clears the
+// rounding left behind by terms that came and went) and a window without
+// negative terms never negative; otherwise the sum is off by a few double
+// roundings of the line's partial sums, far inside the float rounding of
+// the straightforward sum. Adding or removing a zero changes nothing, so
+// there is no branch on the data.
+struct RunningSum {
+    double sum = 0.0;
+    std::int32_t nonZero = 0;
+    std::int32_t negative = 0;
+
+    void add(float v) {
+        sum += v;
+        nonZero += v != 0.0f;
+        negative += v < 0.0f;
+    }
+    void remove(float v) {
+        sum -= v;
+        nonZero -= v != 0.0f;
+        negative -= v < 0.0f;
+        if (nonZero == 0) sum = 0.0;
+    }
+};
+
+double windowValue(double sum, std::int32_t nonZero, std::int32_t negative) {
+    if (nonZero == 0) return 0.0;
+    return negative == 0 ? std::max(sum, 0.0) : sum;
+}
+
+// Rows whose windows slide together in the x pass: each running sum is a chain
+// of dependent additions, and independent chains keep the adder busy.
+constexpr int BOX_X_ROWS = 4;
+
+// x pass into T1: every voxel written, 0 where x is not interior, and a row
+// flag that is 0 when the row of T1 holds only zeros.
+void boxPassX(const float* in, const int* dims, AxisWindows w, float* t1, unsigned char* live1) {
+    const int nx = dims[0];
+    const std::int64_t rows = static_cast<std::int64_t>(dims[1]) * dims[2];
+    const std::int64_t groups = (rows + BOX_X_ROWS - 1) / BOX_X_ROWS;
+#pragma omp parallel for schedule(static) if (threaded(dims))
+    for (std::int64_t g = 0; g < groups; ++g) {
+        const float* src[BOX_X_ROWS];
+        float* dst[BOX_X_ROWS];
+        bool anyLive = false;
+        for (int j = 0; j < BOX_X_ROWS; ++j) {
+            // A short last group repeats its last row: the same values, written twice.
+            const std::int64_t row = std::min(g * BOX_X_ROWS + j, rows - 1);
+            src[j] = in + static_cast<std::size_t>(row) * static_cast<std::size_t>(nx);
+            dst[j] = t1 + static_cast<std::size_t>(row) * static_cast<std::size_t>(nx);
+            live1[row] = std::any_of(src[j], src[j] + nx, [](float v) { return v != 0.0f; });
+            anyLive = anyLive || live1[row];
+            std::fill(dst[j], dst[j] + w.first, 0.0f);
+            std::fill(dst[j] + w.end, dst[j] + nx, 0.0f);
+        }
+        if (!anyLive) {
+            for (float* d : dst) std::fill(d + w.first, d + w.end, 0.0f);
+            continue;
+        }
+        RunningSum s[BOX_X_ROWS];
+        int lo = w.lo(w.first);
+        int hi = lo;
+        for (int c = w.first; c < w.end; ++c) {
+            for (const int end = w.hi(c); hi < end; ++hi)
+                for (int j = 0; j < BOX_X_ROWS; ++j) s[j].add(src[j][hi]);
+            for (const int end = w.lo(c); lo < end; ++lo)
+                for (int j = 0; j < BOX_X_ROWS; ++j) s[j].remove(src[j][lo]);
+            for (int j = 0; j < BOX_X_ROWS; ++j)
+                dst[j][c] = static_cast<float>(windowValue(s[j].sum, s[j].nonZero, s[j].negative));
+        }
+    }
+}
+
+// Running sums of whole rows of x: the y pass (rows of one plane) and the z
+// pass (rows of one y across planes) slide a window of rows and add or remove
+// a row at a time, skipping the rows flagged as all zeros.
+struct RowAccumulator {
+    double* sum;
+    std::int32_t* nonZero;
+    std::int32_t* negative;
+    int nx;
+    int liveRows = 0;
+
+    void clear() {
+        std::fill(sum, sum + nx, 0.0);
+        std::fill(nonZero, nonZero + nx, 0);
+        std::fill(negative, negative + nx, 0);
+        liveRows = 0;
+    }
+    void add(const float* row) {
+        ++liveRows;
+        for (int x = 0; x < nx; ++x) {
+            sum[x] += row[x];
+            nonZero[x] += row[x] != 0.0f;
+            negative[x] += row[x] < 0.0f;
+        }
+    }
+    void remove(const float* row) {
+        // The last live row leaving: every sum is exactly 0 again.
+        if (--liveRows == 0) return clear();
+        for (int x = 0; x < nx; ++x) {
+            sum[x] -= row[x];
+            nonZero[x] -= row[x] != 0.0f;
+            negative[x] -= row[x] < 0.0f;
+            if (nonZero[x] == 0) sum[x] = 0.0;
+        }
+    }
+    double value(int x) const { return windowValue(sum[x], nonZero[x], negative[x]); }
+};
+
+// One accumulator line per thread, taken from the workspace.
+struct AccumulatorLines {
+    double* sum;
+    std::int32_t* nonZero;
+    std::int32_t* negative;
+    int nx;
+
+    AccumulatorLines(FilterWorkspace& ws, int extent, int threads) : nx(extent) {
+        const std::size_t n = static_cast<std::size_t>(extent) * static_cast<std::size_t>(threads);
+        sum = atLeast(ws.runningSum, n);
+        nonZero = atLeast(ws.nonZeroCount, n);
+        negative = atLeast(ws.negativeCount, n);
+    }
+    RowAccumulator forThisThread() const {
+        const std::size_t at = static_cast<std::size_t>(nx) * omp_get_thread_num();
+        return {sum + at, nonZero + at, negative + at, nx};
+    }
+};
+
+SHAPESCALE_VECTOR_CLONES
+void boxPassY(const float* t1, const unsigned char* live1, const int* dims, AxisWindows w,
+              const AccumulatorLines& lines, float* t2, unsigned char* live2) {
     const int nx = dims[0];
     const int ny = dims[1];
     const int nz = dims[2];
-    const int xCount = static_cast<int>(xWindows.size());
-    const int yCount = static_cast<int>(yWindows.size());
-    const int zCount = static_cast<int>(zWindows.size());
+    const int threads = omp_get_max_threads();
+#pragma omp parallel num_threads(threads) if (threaded(dims))
+    {
+        RowAccumulator acc = lines.forThisThread();
+#pragma omp for schedule(static)
+        for (int z = 0; z < nz; ++z) {
+            const std::size_t plane = static_cast<std::size_t>(ny) * z;
+            auto row = [&](auto* v, int y) {
+                return v + (plane + static_cast<std::size_t>(y)) * static_cast<std::size_t>(nx);
+            };
+            for (int y = 0; y < ny; ++y) {
+                if (y >= w.first && y < w.end) continue;
+                std::fill(row(t2, y), row(t2, y) + nx, 0.0f);
+                live2[plane + y] = 0;
+            }
+            acc.clear();
+            int lo = w.lo(w.first);
+            int hi = lo;
+            for (int c = w.first; c < w.end; ++c) {
+                for (; hi < w.hi(c); ++hi)
+                    if (live1[plane + hi]) acc.add(row(t1, hi));
+                for (; lo < w.lo(c); ++lo)
+                    if (live1[plane + lo]) acc.remove(row(t1, lo));
+                float* dst = row(t2, c);
+                live2[plane + c] = acc.liveRows > 0;
+                if (acc.liveRows == 0) {
+                    std::fill(dst, dst + nx, 0.0f);
+                    continue;
+                }
+                for (int x = 0; x < nx; ++x) dst[x] = static_cast<float>(acc.value(x));
+            }
+        }
+    }
+}
 
-    // Zero-filled: positions that are not interior on x or y pass on a zero
-    // sum, which leaves the output's value as it was.
-    const std::size_t count = voxelCount(dims);
-    std::vector<float> t1(count, 0.0f);
-    std::vector<float> t2(count, 0.0f);
-
-    // Every pass adds its window in increasing k, in single precision; `in` is
-    // read completely by the x pass before `out` is written, so in place is safe.
-#pragma omp parallel for schedule(static)
-    for (int z = 0; z < nz; ++z) {
+// The z pass adds the window sum to what the output holds, in double, rounded once.
+SHAPESCALE_VECTOR_CLONES
+void boxPassZ(const float* t2, const unsigned char* live2, const int* dims, AxisWindows w,
+              const AccumulatorLines& lines, float* out) {
+    const int nx = dims[0];
+    const int ny = dims[1];
+    const int threads = omp_get_max_threads();
+#pragma omp parallel num_threads(threads) if (threaded(dims))
+    {
+        RowAccumulator acc = lines.forThisThread();
+#pragma omp for schedule(static)
         for (int y = 0; y < ny; ++y) {
-            const std::size_t row = voxelIndex(dims, 0, y, z);
-            const float* src = in + row;
-            float* dst = t1.data() + row;
-            for (int j = 0; j < xCount; ++j) {
-                const BoxWindow& w = xWindows[j];
-                float sum = 0.0f;
-                for (int k = w.lo; k < w.hi; ++k) sum += src[k];
-                dst[w.centre] = sum;
+            auto rowIndex = [&](int z) {
+                return static_cast<std::size_t>(y) + static_cast<std::size_t>(ny) * z;
+            };
+            auto row = [&](auto* v, int z) {
+                return v + rowIndex(z) * static_cast<std::size_t>(nx);
+            };
+            acc.clear();
+            int lo = w.lo(w.first);
+            int hi = lo;
+            for (int c = w.first; c < w.end; ++c) {
+                for (; hi < w.hi(c); ++hi)
+                    if (live2[rowIndex(hi)]) acc.add(row(t2, hi));
+                for (; lo < w.lo(c); ++lo)
+                    if (live2[rowIndex(lo)]) acc.remove(row(t2, lo));
+                if (acc.liveRows == 0) continue;  // a zero sum leaves the output as it is
+                float* dst = row(out, c);
+                for (int x = 0; x < nx; ++x)
+                    dst[x] = static_cast<float>(static_cast<double>(dst[x]) + acc.value(x));
             }
         }
     }
+}
 
-#pragma omp parallel for schedule(static)
-    for (int z = 0; z < nz; ++z) {
-        for (int j = 0; j < yCount; ++j) {
-            const BoxWindow& w = yWindows[j];
-            float* dst = t2.data() + voxelIndex(dims, 0, w.centre, z);
-            for (int k = w.lo; k < w.hi; ++k) {
-                const float* src = t1.data() + voxelIndex(dims, 0, k, z);
-                for (int x = 0; x < nx; ++x) dst[x] += src[x];
-            }
-        }
-    }
+}  // namespace
 
-    // The z pass starts from what the output holds: the box sum is added to it.
-#pragma omp parallel for schedule(static)
-    for (int j = 0; j < zCount; ++j) {
-        const BoxWindow& w = zWindows[j];
-        for (int y = 0; y < ny; ++y) {
-            float* dst = out + voxelIndex(dims, 0, y, w.centre);
-            for (int k = w.lo; k < w.hi; ++k) {
-                const float* src = t2.data() + voxelIndex(dims, 0, y, k);
-                for (int x = 0; x < nx; ++x) dst[x] += src[x];
+void sphereFlt(const float* in, float* out, const int* dims, float r, FilterWorkspace& ws) {
+    if (hasNoVoxel(dims)) return;
+    const int R = ballRadius(dims, r);
+    const float rr = r * r;
+    const FixedPointRows rows =
+        R == 0 ? FixedPointRows{true, true, 0.0} : buildFixedPointRows(in, dims, ws);
+    if (!rows.finite) return sphereDirect(in, out, dims, R, rr);
+    if (rows.empty) return clearVolume(out, dims);
+    indexLiveRows(dims, ws);
+
+    const int nx = dims[0];
+    const int ny = dims[1];
+    BallShape ball;
+    ball.R = R;
+    ball.pad = std::min(R, nx);
+    ball.bMax = std::min(R, ny - 1);
+    ball.width = static_cast<std::size_t>(nx) + 2 * static_cast<std::size_t>(ball.pad) + 1;
+    // Chord half-widths by |b| and |c|: the ball test sees only their squares.
+    const int cMax = std::min(R, dims[2] - 1);
+    const std::size_t stride = static_cast<std::size_t>(ball.bMax) + 1;
+    std::int32_t* half = atLeast(ws.halfWidth, stride * (static_cast<std::size_t>(cMax) + 1));
+    for (int c = 0; c <= cMax; ++c)
+        for (int b = 0; b <= ball.bMax; ++b)
+            half[static_cast<std::size_t>(c) * stride + b] =
+                chordHalfWidth(std::int64_t{b} * b + std::int64_t{c} * c, R, rr);
+    ball.half = half;
+
+    const int blocksPerPlane = (ny + BALL_ROW_BLOCK - 1) / BALL_ROW_BLOCK;
+    const std::int64_t blocks = static_cast<std::int64_t>(blocksPerPlane) * dims[2];
+    const int threads = omp_get_max_threads();
+    const std::size_t width = ball.width;
+    const std::size_t perThread = width * BALL_ROW_BLOCK;
+    std::int64_t* differences =
+        atLeast(ws.difference, perThread * static_cast<std::size_t>(threads));
+#pragma omp parallel num_threads(threads) if (threaded(dims))
+    {
+        std::int64_t* diff =
+            differences + perThread * static_cast<std::size_t>(omp_get_thread_num());
+        bool touched[BALL_ROW_BLOCK];
+        // Short static chunks interleave the threads' rows, so that a surface
+        // crossing the grid loads both alike; each row is written by one thread.
+#pragma omp for schedule(static, 2)
+        for (std::int64_t block = 0; block < blocks; ++block) {
+            const int y0 = static_cast<int>(block % blocksPerPlane) * BALL_ROW_BLOCK;
+            const int z = static_cast<int>(block / blocksPerPlane);
+            const int count = std::min(BALL_ROW_BLOCK, ny - y0);
+            gatherBallRows(y0, count, z, dims, ball, ws, diff, touched);
+            for (int k = 0; k < count; ++k) {
+                float* dst = out + voxelIndex(dims, 0, y0 + k, z);
+                if (!touched[k]) {
+                    std::fill(dst, dst + nx, 0.0f);
+                    continue;
+                }
+                // Entries before pad stand for x < 0: terms that start left of the row.
+                const std::int64_t* d = diff + width * static_cast<std::size_t>(k);
+                std::int64_t sum = 0;
+                for (int i = 0; i < ball.pad; ++i) sum += d[i];
+                for (int x = 0; x < nx; ++x) {
+                    sum += d[ball.pad + x];
+                    dst[x] = static_cast<float>(static_cast<double>(sum) * rows.fromFixed);
+                }
             }
         }
     }
+}
+
+void sphereFlt(const float* in, float* out, const int* dims, float r) {
+    FilterWorkspace ws;
+    sphereFlt(in, out, dims, r, ws);
+}
+
+void boxFlt(const float* in, float* out, const int* dims, float r, FilterWorkspace& ws) {
+    if (hasNoVoxel(dims)) return;
+    const AxisWindows xWindows(dims[0], r);
+    const AxisWindows yWindows(dims[1], r);
+    const AxisWindows zWindows(dims[2], r);
+    // Only voxels interior on all three axes receive a sum that can be non-zero.
+    if (xWindows.empty() || yWindows.empty() || zWindows.empty()) return;
+    const std::size_t rows = static_cast<std::size_t>(dims[1]) * static_cast<std::size_t>(dims[2]);
+    float* t1 = atLeast(ws.t1, voxelCount(dims));
+    float* t2 = atLeast(ws.t2, voxelCount(dims));
+    unsigned char* live1 = atLeast(ws.live1, rows);
+    unsigned char* live2 = atLeast(ws.live2, rows);
+    const AccumulatorLines lines(ws, dims[0], omp_get_max_threads());
+    // `in` is read completely by the x pass before `out` is written, so in place is safe.
+    boxPassX(in, dims, xWindows, t1, live1);
+    boxPassY(t1, live1, dims, yWindows, lines, t2, live2);
+    boxPassZ(t2, live2, dims, zWindows, lines, out);
+}
+
+void boxFlt(const float* in, float* out, const int* dims, float r) {
+    FilterWorkspace ws;
+    boxFlt(in, out, dims, r, ws);
 }
 
 }  // namespace shapescale

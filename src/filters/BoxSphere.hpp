@@ -7,6 +7,8 @@
 
 namespace shapescale {
 
+struct FilterWorkspace;
+
 /// Sum of `in` over a ball of radius r around each voxel. With R = trunc(r),
 /// the offsets run from -R to R - 1 on each axis (one longer on the negative
 /// side) and an offset (a, b, c) counts when a^2 + b^2 + c^2 <= r*r; neighbours
@@ -14,8 +16,21 @@ namespace shapescale {
 /// @param[in]  in    nx*ny*nz floats; not changed
 /// @param[out] out   nx*ny*nz floats, caller-allocated, cleared first; must not alias `in`
 /// @param[in]  dims  nx, ny, nz
-/// @param[in]  r     radius, voxel units; finite and below 2^31
+/// @param[in]  r     radius, voxel units
+///
+/// The sums are formed in 64-bit fixed point, with a scale chosen from the
+/// volume's total absolute sum: they agree with single-precision sums in the
+/// order above within 1e-5 of the window's absolute sum (or 1e-9 of the
+/// largest absolute input; the fixed-point rounding stays within that as long
+/// as the non-zeros of a window times those of the volume stay below about
+/// 4e9, as for the transform's votes), are exactly 0 where the window holds only zeros,
+/// never negative where it holds no negative value, and do not depend on the
+/// thread count. A volume holding an infinity or a NaN is summed directly
+/// instead, at (2 trunc(r))^3 terms per voxel.
 void sphereFlt(const float* in, float* out, const int* dims, float r);
+
+/// As above, with scratch memory kept by the caller.
+void sphereFlt(const float* in, float* out, const int* dims, float r, FilterWorkspace& ws);
 
 /// Adds to each voxel that is interior on all three axes the sum of `in` over
 /// a box, computed separably along x, y, z. Along an axis of extent n the
@@ -28,6 +43,16 @@ void sphereFlt(const float* in, float* out, const int* dims, float r);
 /// @param[in,out] out   nx*ny*nz floats, caller-allocated, not cleared; may be `in`
 /// @param[in]     dims  nx, ny, nz
 /// @param[in]     r     half width of the box, voxel units
+///
+/// The windows are summed as running sums in double precision, each pass
+/// rounded to float: within 1e-5 of the absolute sum of the window (the
+/// previous output value included) of single-precision sums in increasing
+/// position, exactly the previous value where the window holds only zeros,
+/// never negative where neither holds a negative value. Meant for finite
+/// input: an infinity or NaN spoils the sums of its whole line.
 void boxFlt(const float* in, float* out, const int* dims, float r);
+
+/// As above, with scratch memory kept by the caller.
+void boxFlt(const float* in, float* out, const int* dims, float r, FilterWorkspace& ws);
 
 }  // namespace shapescale

@@ -9,6 +9,8 @@
 
 namespace shapescale {
 
+struct FilterWorkspace;
+
 /// One half of a symmetric kernel: coef[k] is the weight at distance k on
 /// either side, so the kernel spans -(size - 1) ... size - 1.
 struct FILTER {
@@ -48,7 +50,9 @@ void float_convol2(const float* in, const int* dims, const FILTER* f, float* out
 /// Smooths a volume with the normalised Gaussian (compute_mask), x then y then z.
 /// Voxels within the unwritten band of the z pass (z < m or z > nz - m - 1)
 /// keep what `out` held; voxels in the z band but within m of an x or y face
-/// come out 0.
+/// come out 0. Each voxel's terms are added in the order of the passes, so
+/// the result is that of the passes one by one; lines that see only zeros
+/// are written as 0 without arithmetic.
 /// @param[in]     in       nx*ny*nz floats; not changed unless it is `out`
 /// @param[in,out] out      nx*ny*nz floats, caller-allocated; may be `in`
 /// @param[in]     dims     nx, ny, nz
@@ -56,7 +60,16 @@ void float_convol2(const float* in, const int* dims, const FILTER* f, float* out
 /// @param[in]     maxSize  kernel size bound, as for compute_mask
 void filter3D(const float* in, float* out, const int* dims, float sigma, int maxSize);
 
+/// As above, with scratch memory kept by the caller: the temporaries and the
+/// kernel are taken from `ws` instead of being allocated.
+void filter3D(const float* in, float* out, const int* dims, float sigma, int maxSize,
+              FilterWorkspace& ws);
+
 /// As filter3D with the raw kernel of compute_maskNN (centre weight 1).
 void filter3DNN(const float* in, float* out, const int* dims, float sigma, int maxSize);
+
+/// As above, with scratch memory kept by the caller.
+void filter3DNN(const float* in, float* out, const int* dims, float sigma, int maxSize,
+                FilterWorkspace& ws);
 
 }  // namespace shapescale

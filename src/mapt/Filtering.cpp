@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "filters/BoxSphere.hpp"
+#include "filters/FilterWorkspace.hpp"
 #include "filters/Gaussian.hpp"
 
 namespace shapescale {
@@ -22,25 +23,29 @@ int kernelSize(float width, const int* dims) {
 
 void filterVotes(MaptRun& run, double r) {
     const int* dims = run.grid.dims;
+    FilterWorkspace& ws = run.filterWorkspace;
+    // Sized at the first radius for the whole run; the ball sum alone needs no
+    // volume-sized temporaries.
+    ws.reserve(dims, run.kernel != KernelChoice::ballSum || run.tensorsOn);
     // The width grows in proportion to the radius.
     const float width = static_cast<float>((r / run.startRadius) * run.sigma);
     switch (run.kernel) {
         case KernelChoice::ballSum:
-            sphereFlt(run.votes.data(), run.apt.data(), dims, width);
+            sphereFlt(run.votes.data(), run.apt.data(), dims, width, ws);
             break;
         case KernelChoice::ballSumThenGaussian: {
-            sphereFlt(run.votes.data(), run.apt.data(), dims, width);
+            sphereFlt(run.votes.data(), run.apt.data(), dims, width, ws);
             const float gaussWidth = 2.0f * width;
-            filter3D(run.apt.data(), run.apt.data(), dims, gaussWidth,
-                     kernelSize(gaussWidth, dims));
+            filter3D(run.apt.data(), run.apt.data(), dims, gaussWidth, kernelSize(gaussWidth, dims),
+                     ws);
             break;
         }
         case KernelChoice::rawGaussian:
-            filter3DNN(run.votes.data(), run.apt.data(), dims, width, kernelSize(width, dims));
+            filter3DNN(run.votes.data(), run.apt.data(), dims, width, kernelSize(width, dims), ws);
             break;
     }
     if (run.tensorsOn) {
-        for (auto& t : run.tensor) boxFlt(t.data(), t.data(), dims, width);
+        for (auto& t : run.tensor) boxFlt(t.data(), t.data(), dims, width, ws);
     }
 }
 

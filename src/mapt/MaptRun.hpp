@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Grid.hpp"
+#include "filters/FilterWorkspace.hpp"
 #include "io/OutputFile.hpp"
 #include "mapt/RunObserver.hpp"
 #include "mapt/Settings.hpp"
@@ -40,6 +41,9 @@ struct MaptRun {
     Histogram histogram{};
     std::int64_t atLeastOne = 0;  ///< counted voxels whose APT value is 1 or more
     std::unique_ptr<OutputFile> histFile;
+    /// Scratch of the per-radius filters, kept from radius to radius: it grows
+    /// during the first radii and then no radius allocates.
+    FilterWorkspace filterWorkspace;
 
     std::size_t voxels() const { return grid.voxels(); }
     std::string outputPath(const std::string& name) const { return outDir + "/" + name; }

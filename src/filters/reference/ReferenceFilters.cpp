@@ -56,14 +56,17 @@ void boxWindow(int c, int n, float r, int& lo, int& hi) {
 }  // namespace
 
 void sphereFlt(const float* in, float* out, const int* dims, float r) {
-    const std::size_t count = voxelCount(dims);
-    for (std::size_t i = 0; i < count; ++i) out[i] = 0.0f;
+    sphereFlt(in, out, dims, r, 1);
+}
+
+void sphereFlt(const float* in, float* out, const int* dims, float r, int rowStep) {
     const int R = static_cast<int>(r);
     const int lo = static_cast<int>(-r);
     for (int x = 0; x < dims[0]; ++x)
-        for (int y = 0; y < dims[1]; ++y)
-            for (int z = 0; z < dims[2]; ++z) {
+        for (int y = 0; y < dims[1]; y += rowStep)
+            for (int z = 0; z < dims[2]; z += rowStep) {
                 float& sum = out[voxelIndex(dims, x, y, z)];
+                sum = 0.0f;
                 for (int a = lo; a <= R - 1; ++a)
                     for (int b = lo; b <= R - 1; ++b)
                         for (int c = lo; c <= R - 1; ++c)

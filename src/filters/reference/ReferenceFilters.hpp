@@ -14,6 +14,11 @@ namespace shapescale::reference {
 /// precision. `out` is cleared first and must not alias `in`.
 void sphereFlt(const float* in, float* out, const int* dims, float r);
 
+/// The same sum for the output rows (y, z) whose y and z are both multiples
+/// of `rowStep` only (the other voxels of `out` are left as they are): a
+/// sample that times the sum on grids where the whole of it would take hours.
+void sphereFlt(const float* in, float* out, const int* dims, float r, int rowStep);
+
 /// Box sum added to `out` (may be `in`): x, y and z passes into zeroed
 /// temporaries, each window summed in increasing position.
 void boxFlt(const float* in, float* out, const int* dims, float r);
