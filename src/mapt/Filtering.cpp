@@ -24,8 +24,8 @@ int kernelSize(float width, const int* dims) {
 void filterVotes(MaptRun& run, double r) {
     const int* dims = run.grid.dims;
     FilterWorkspace& ws = run.filterWorkspace;
-    // Sized at the first radius for the whole run; the ball sum alone needs no
-    // volume-sized temporaries.
+    // Sized once per run by MaptRun::allocateVolumes; a workspace reserved
+    // again for the same grid allocates nothing.
     ws.reserve(dims, run.kernel != KernelChoice::ballSum || run.tensorsOn);
     // The width grows in proportion to the radius.
     const float width = static_cast<float>((r / run.startRadius) * run.sigma);

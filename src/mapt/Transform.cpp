@@ -305,6 +305,8 @@ void MaptRun::allocateVolumes() {
         for (auto& t : tensor) t.assign(n, 0.0f);
         for (auto& t : bestTensor) t.assign(n, 0.0f);
     }
+    // The ball sum alone needs no volume-sized temporaries.
+    filterWorkspace.reserve(grid.dims, kernel != KernelChoice::ballSum || tensorsOn);
 }
 
 TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& settings,
