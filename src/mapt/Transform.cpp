@@ -141,6 +141,7 @@ void resolveSettings(MaptRun& run, const TriMesh& mesh, const TransformSettings&
     run.bothSides = settings.bothSides;
     run.blendNormals = settings.blendNormals;
     run.outDir = settings.outDir;
+    run.formats = settings.formats;
 }
 
 std::vector<unsigned char> voxelise(const TriMesh& mesh, const TransformSettings& settings,
@@ -194,6 +195,7 @@ std::vector<float> runTransform(TriMesh mesh, const TransformSettings& settings,
     std::srand(settings.seeded ? settings.seed : static_cast<unsigned>(std::time(nullptr)));
 
     MaptRun run;
+    run.observer = &watch;
     resolveSettings(run, mesh, settings);
     Grid& grid = run.grid;
     setUpGrid(mesh.bboxMin, mesh.bboxMax, static_cast<float>(grid.h()), grid.dims, grid.origin);
@@ -206,6 +208,7 @@ std::vector<float> runTransform(TriMesh mesh, const TransformSettings& settings,
 
     const Clock::time_point voxelising = Clock::now();
     run.labels = voxelise(mesh, settings, grid);
+    if (settings.voxeliser == Voxeliser::closedMesh) watch.fileWritten(settings.occupancyPath);
     RunStart start;
     start.grid = &grid;
     start.startRadius = run.startRadius;
@@ -241,6 +244,7 @@ std::vector<float> runTransform(TriMesh mesh, const TransformSettings& settings,
         t = Clock::now();
         updateMaxima(run, run.radius);
         done.times.maxima = secondsSince(t);
+        watch.radiusWriting(run.radiusIndex);
         t = Clock::now();
         writeHistogramLine(run);
         run.radius += run.radiusStep;
@@ -253,8 +257,16 @@ std::vector<float> runTransform(TriMesh mesh, const TransformSettings& settings,
 
     const Clock::time_point writing = Clock::now();
     run.histFile->close();
+    watch.fileWritten(run.histFile->path());
     writeFinalResults(run);
-    watch.runFinished(secondsSince(writing));
+    const double writingSeconds = secondsSince(writing);
+    FinalVolumes final;
+    final.grid = &grid;
+    final.labels = run.labels.data();
+    final.jmapt = run.jmapt.data();
+    final.scale = run.scale.data();
+    watch.finalVolumes(final);
+    watch.runFinished(writingSeconds);
     return std::move(run.jmapt);
 }
 
