@@ -58,10 +58,10 @@ std::vector<std::string> meshWarnings(const MeshTopology& topology, bool closedM
         warnings.push_back("the mesh has " + std::to_string(topology.nonManifoldEdges) +
                            " non-manifold edges (shared by three triangles or more)");
     if (topology.misorientedEdges > 0)
-        warnings.push_back("the mesh is not consistently oriented: " +
-                           std::to_string(topology.misorientedEdges) +
-                           " edges are run along in the same direction by both their triangles, "
-                           "so its normals point to both sides");
+        warnings.push_back(
+            "the mesh is not consistently oriented: " + std::to_string(topology.misorientedEdges) +
+            " edges are run along in the same direction by both their triangles, "
+            "so its normals point to both sides");
     return warnings;
 }
 

@@ -11,8 +11,8 @@ namespace {
 using json = nlohmann::ordered_json;
 
 json triple(const float* v) {
-    return json::array({static_cast<double>(v[0]), static_cast<double>(v[1]),
-                        static_cast<double>(v[2])});
+    return json::array(
+        {static_cast<double>(v[0]), static_cast<double>(v[1]), static_cast<double>(v[2])});
 }
 
 json meshPart(const SummaryInput& in) {
@@ -119,8 +119,7 @@ void writeSummary(const std::string& path, const SummaryInput& in, const RunReco
         {"files", files},
     };
     // Invalid UTF-8 in a path (file names are bytes) is replaced, not fatal.
-    const std::string text =
-        summary.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+    const std::string text = summary.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
     OutputFile out(path);
     out.write(text.data(), text.size());
     out.close();

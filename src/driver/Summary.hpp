@@ -23,10 +23,10 @@ struct SummaryInput {
     bool reoriented = false;  ///< --orient flipped the faces
     std::vector<std::string> warnings;
     std::uint32_t seed = 0;
-    bool seedFromClock = false;  ///< the clock gave the seed (no --seed)
-    int threads = 0;             ///< OpenMP threads of the run
-    double loadingSeconds = 0;   ///< wall clock: reading the mesh and preparing
-    double processorSeconds = 0; ///< as the "Time elapsed" line
+    bool seedFromClock = false;   ///< the clock gave the seed (no --seed)
+    int threads = 0;              ///< OpenMP threads of the run
+    double loadingSeconds = 0;    ///< wall clock: reading the mesh and preparing
+    double processorSeconds = 0;  ///< as the "Time elapsed" line
     double wallSeconds = 0;
     std::int64_t peakMemoryBytes = 0;
     std::vector<std::string> extraFiles;  ///< written by the driver's observers (previews)

@@ -64,9 +64,9 @@ Header buildHeader(const Grid& grid, const std::string& description) {
     for (int a = 0; a < 3; ++a) {
         const double h2 = grid.voxelSize[a];
         const double centre0 = static_cast<double>(grid.origin[a]) + 0.5 * h2;
-        putFloat(&h[268 + 4 * a], static_cast<float>(centre0));                 // qoffset
-        putFloat(&h[280 + 16 * a + 4 * a], static_cast<float>(h2));             // srow diagonal
-        putFloat(&h[280 + 16 * a + 12], static_cast<float>(centre0));          // srow offset
+        putFloat(&h[268 + 4 * a], static_cast<float>(centre0));        // qoffset
+        putFloat(&h[280 + 16 * a + 4 * a], static_cast<float>(h2));    // srow diagonal
+        putFloat(&h[280 + 16 * a + 12], static_cast<float>(centre0));  // srow offset
     }
     std::memcpy(&h[344], "n+1", 4);  // magic, single file
     return h;                        // bytes 348..351: no extension

@@ -21,8 +21,7 @@ void savePng(const std::string& path, const RgbImage& image) {
     png.format = PNG_FORMAT_RGB;
     png_alloc_size_t size = 0;
     const auto stride = static_cast<png_int_32>(image.width * 3);
-    if (!png_image_write_to_memory(&png, nullptr, &size, 0, image.pixels.data(), stride,
-                                   nullptr))
+    if (!png_image_write_to_memory(&png, nullptr, &size, 0, image.pixels.data(), stride, nullptr))
         throw Error("cannot encode " + path + ": " + png.message);
     std::vector<unsigned char> bytes(size);
     if (!png_image_write_to_memory(&png, bytes.data(), &size, 0, image.pixels.data(), stride,

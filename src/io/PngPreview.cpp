@@ -14,10 +14,10 @@ constexpr int TITLE_BAND = 14;
 constexpr int BAR_WIDTH = 16;
 constexpr int BAR_GAP = 4;
 constexpr int LABEL_WIDTH = 72;
-constexpr int FONT_SCALE = 2;                      // a font pixel is 2 x 2 picture pixels
-constexpr int CHAR_ADVANCE = 4 * FONT_SCALE;       // 3 columns and a blank one
-constexpr unsigned char BACKGROUND = 255;          // white
-constexpr unsigned char TEXT[3] = {0, 0, 0};       // black
+constexpr int FONT_SCALE = 2;                 // a font pixel is 2 x 2 picture pixels
+constexpr int CHAR_ADVANCE = 4 * FONT_SCALE;  // 3 columns and a blank one
+constexpr unsigned char BACKGROUND = 255;     // white
+constexpr unsigned char TEXT[3] = {0, 0, 0};  // black
 constexpr unsigned char OUTLINE[3] = {255, 255, 255};
 constexpr unsigned char NOT_A_NUMBER[3] = {128, 128, 128};
 
@@ -34,17 +34,14 @@ struct Glyph {
     std::uint8_t rows[5];
 };
 constexpr Glyph FONT[] = {
-    {'0', {7, 5, 5, 5, 7}}, {'1', {2, 6, 2, 2, 7}}, {'2', {7, 1, 7, 4, 7}},
-    {'3', {7, 1, 7, 1, 7}}, {'4', {5, 5, 7, 1, 1}}, {'5', {7, 4, 7, 1, 7}},
-    {'6', {7, 4, 7, 5, 7}}, {'7', {7, 1, 1, 1, 1}}, {'8', {7, 5, 7, 5, 7}},
-    {'9', {7, 5, 7, 1, 7}}, {'.', {0, 0, 0, 0, 2}}, {'-', {0, 0, 7, 0, 0}},
-    {'+', {0, 2, 7, 2, 0}}, {'e', {2, 5, 7, 4, 3}}, {'J', {1, 1, 1, 5, 7}},
-    {'M', {5, 7, 7, 5, 5}}, {'A', {2, 5, 7, 5, 5}}, {'P', {6, 5, 6, 4, 4}},
-    {'T', {7, 2, 2, 2, 2}}, {'S', {3, 4, 2, 1, 6}}, {'C', {3, 4, 4, 4, 3}},
-    {'L', {4, 4, 4, 4, 7}}, {'E', {7, 4, 6, 4, 7}}, {'X', {5, 5, 2, 5, 5}},
-    {'Y', {5, 5, 2, 2, 2}}, {'Z', {7, 1, 2, 4, 7}}, {'W', {5, 5, 7, 7, 5}},
-    {'O', {7, 5, 5, 5, 7}}, {'R', {6, 5, 6, 5, 5}}, {'D', {6, 5, 5, 5, 6}},
-    {'(', {1, 2, 2, 2, 1}}, {')', {4, 2, 2, 2, 4}},
+    {'0', {7, 5, 5, 5, 7}}, {'1', {2, 6, 2, 2, 7}}, {'2', {7, 1, 7, 4, 7}}, {'3', {7, 1, 7, 1, 7}},
+    {'4', {5, 5, 7, 1, 1}}, {'5', {7, 4, 7, 1, 7}}, {'6', {7, 4, 7, 5, 7}}, {'7', {7, 1, 1, 1, 1}},
+    {'8', {7, 5, 7, 5, 7}}, {'9', {7, 5, 7, 1, 7}}, {'.', {0, 0, 0, 0, 2}}, {'-', {0, 0, 7, 0, 0}},
+    {'+', {0, 2, 7, 2, 0}}, {'e', {2, 5, 7, 4, 3}}, {'J', {1, 1, 1, 5, 7}}, {'M', {5, 7, 7, 5, 5}},
+    {'A', {2, 5, 7, 5, 5}}, {'P', {6, 5, 6, 4, 4}}, {'T', {7, 2, 2, 2, 2}}, {'S', {3, 4, 2, 1, 6}},
+    {'C', {3, 4, 4, 4, 3}}, {'L', {4, 4, 4, 4, 7}}, {'E', {7, 4, 6, 4, 7}}, {'X', {5, 5, 2, 5, 5}},
+    {'Y', {5, 5, 2, 2, 2}}, {'Z', {7, 1, 2, 4, 7}}, {'W', {5, 5, 7, 7, 5}}, {'O', {7, 5, 5, 5, 7}},
+    {'R', {6, 5, 6, 5, 5}}, {'D', {6, 5, 5, 5, 6}}, {'(', {1, 2, 2, 2, 1}}, {')', {4, 2, 2, 2, 4}},
 };
 
 void drawText(RgbImage& image, int x, int y, const std::string& text) {

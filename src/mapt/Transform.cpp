@@ -38,8 +38,8 @@ std::string number(double value) {
 // A negative length derived from the mesh comes from a negative volume.
 const char* const CLOCKWISE_HINT =
     "; a negative value derived from the mesh means that its faces seem to be ordered "
-    "clockwise seen from outside (negative volume): reorient the mesh or give the lengths "
-    "explicitly (-r, -s, -p, -g)";
+    "clockwise seen from outside (negative volume): run again with --orient, reorient the mesh "
+    "or give the lengths explicitly (-r, -s, -p, -g)";
 
 double deriveGridResolution(const TriMesh& mesh, double h) {
     if (!std::isfinite(h)) throw Error("the grid resolution is not a finite number: " + number(h));
