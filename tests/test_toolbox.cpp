@@ -107,10 +107,11 @@ TEST_F(Toolbox, InformationOptionsAndInvalidValuesRunNothing) {
     }
     const std::string help = run({"--help"}).out;
     for (const char* option :
-         {"--seed N", "--threads N", "--nifti ", "--nifti-gz", "--summary F", "--preview",
-          "--orient", "--warnings", "--quiet", "--exit-zero", "--help", "--version", "-f MESH",
-          "-o DIR", "-r H", "-s R", "-p STEP", "-n COUNT", "-g SIGMA", "-k CHOICE", "-t ", "-b ",
-          "-c ", "-a ", "-e VALUE", "\n  0 ", "\n  1 ", "\n  2 ", "\n  128+N"})
+         {"--seed N", "--threads N", "--nifti ", "--nifti-gz",  "--summary F", "--preview",
+          "--orient", "--warnings",  "--quiet",  "--exit-zero", "--help",      "--version",
+          "-f MESH",  "-o DIR",      "-r H",     "-s R",        "-p STEP",     "-n COUNT",
+          "-g SIGMA", "-k CHOICE",   "-t ",      "-b ",         "-c ",         "-a ",
+          "-e VALUE", "\n  0 ",      "\n  1 ",   "\n  2 ",      "\n  128+N"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     const std::string version = run({"--version"}).out;
     EXPECT_EQ(version.rfind("shapescale ", 0), 0u);
@@ -120,7 +121,8 @@ TEST_F(Toolbox, InformationOptionsAndInvalidValuesRunNothing) {
 TEST_F(Toolbox, SeedRepeatsTheRunAndOptionsAddOnlyTheirOwnFiles) {
     // Triangles of many voxels each: their samples are drawn at random.
     const std::string m = mesh(shapes::torus(1.0, 0.35, 12, 8));
-    const std::vector<std::string> base = {"-f", m,   "-r", "0.06", "-s", "0.15", "-p", "0.1", "-g", "0.12", "-n", "2",  "-t", "-o", "out"};
+    const std::vector<std::string> base = {"-f", m,      "-r", "0.06", "-s", "0.15", "-p", "0.1",
+                                           "-g", "0.12", "-n", "2",    "-t", "-o",   "out"};
     auto args = [&](std::vector<std::string> extra) {
         extra.insert(extra.begin(), base.begin(), base.end());
         return extra;
@@ -214,7 +216,8 @@ TEST_F(Toolbox, OrientFlipsAClockwiseMeshAsAHandEditWould) {
     PolyMesh byHand = clockwise;
     for (auto& face : byHand.faces) std::reverse(face.begin(), face.end());
     const std::string cw = mesh(clockwise, "cw.off"), hand = mesh(byHand, "ok.off");
-    const RunResult oriented = run({"-f", cw, "-n", "2", "--seed", "5", "--orient", "-o", "out"}, "a");
+    const RunResult oriented =
+        run({"-f", cw, "-n", "2", "--seed", "5", "--orient", "-o", "out"}, "a");
     const RunResult reference = run({"-f", hand, "-n", "2", "--seed", "5", "-o", "out"}, "b");
     ASSERT_EQ(oriented.status, 1) << oriented.err;
     ASSERT_EQ(reference.status, 1) << reference.err;
@@ -275,7 +278,8 @@ TEST_F(Toolbox, MeshTopologyAndWarnings) {
     const RunResult quiet = run({"-f", path, "-n", "1", "-o", "out"});
     const RunResult warned = run({"-f", path, "-n", "1", "-o", "out", "--warnings"});
     EXPECT_EQ(lines(quiet.err).size(), 4u) << quiet.err;
-    EXPECT_EQ(lines(warned.err).at(0), "warning: " + meshWarnings(meshTopology(shapes::loadMesh(open)), true).at(0));
+    EXPECT_EQ(lines(warned.err).at(0),
+              "warning: " + meshWarnings(meshTopology(shapes::loadMesh(open)), true).at(0));
 }
 
 // The bin of an APT value: b/12 <= a < (b+1)/12 with both bounds in single
@@ -288,8 +292,8 @@ int binOf(float a) {
 
 TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
     const PolyMesh torus = shapes::torus(1.0, 0.35, 32, 16);
-    const std::vector<std::string> args = {BINARY, "-f", mesh(torus), "-n", "3", "--seed", "9",
-                                           "-o", "out", "--summary", "s.json"};
+    const std::vector<std::string> args = {BINARY, "-f",  mesh(torus), "-n",    "3", "--seed", "9",
+                                           "-o",   "out", "--summary", "s.json"};
     const RunResult r = run(std::vector<std::string>(args.begin() + 1, args.end()), "run");
     ASSERT_EQ(r.status, 1) << r.err;
     const json s = json::parse(readText(dir.file("run/s.json")));
@@ -321,7 +325,8 @@ TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
     const std::vector<std::string> info = lines(readText(dir.file("run/out/info.txt")));
     double start = 0, step = 0, origin[3], h = 0;
     ASSERT_EQ(std::sscanf(info.at(0).c_str(), "%lf %lf", &start, &step), 2);
-    ASSERT_EQ(std::sscanf(info.at(1).c_str(), "%lf %lf %lf", &origin[0], &origin[1], &origin[2]), 3);
+    ASSERT_EQ(std::sscanf(info.at(1).c_str(), "%lf %lf %lf", &origin[0], &origin[1], &origin[2]),
+              3);
     ASSERT_EQ(std::sscanf(info.at(2).c_str(), "%lf", &h), 1);
     std::size_t voxels = 1;
     for (int a = 0; a < 3; ++a) {
@@ -340,11 +345,13 @@ TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
     ASSERT_EQ(s["radii"].size(), 3u);
     for (std::size_t k = 0; k < 3; ++k) {
         const json& radius = s["radii"][k];
-        EXPECT_NEAR(radius["radiusWorld"].get<double>(), start + static_cast<double>(k) * step, 1e-5);
+        EXPECT_NEAR(radius["radiusWorld"].get<double>(), start + static_cast<double>(k) * step,
+                    1e-5);
         std::string line;
         for (int count : radius["histogram"]) line += std::to_string(count) + " ";
         EXPECT_EQ(line, hist.at(k));
-        const std::vector<float> apt = readFloats(dir.file("run/out/apt_" + std::to_string(k) + ".img"));
+        const std::vector<float> apt =
+            readFloats(dir.file("run/out/apt_" + std::to_string(k) + ".img"));
         ASSERT_EQ(apt.size(), voxels);
         std::vector<std::int64_t> bins(12, 0);
         std::int64_t atLeastOne = 0;
@@ -359,7 +366,8 @@ TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
         EXPECT_GE(radius["seconds"]["voting"].get<double>(), 0.0);
     }
     std::vector<std::string> listed = {"volume.vol"};
-    for (const std::string& name : test::listDir(dir.file("run/out"))) listed.push_back("out/" + name);
+    for (const std::string& name : test::listDir(dir.file("run/out")))
+        listed.push_back("out/" + name);
     std::vector<std::string> named = s["files"];
     std::sort(named.begin(), named.end());
     std::sort(listed.begin(), listed.end());
@@ -367,7 +375,8 @@ TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
     EXPECT_GT(s["peakMemoryBytes"].get<double>(), 1e6);
 
     // Without --seed the clock's seed is named, and repeats the run.
-    ASSERT_EQ(run({"-f", mesh(torus), "-n", "2", "-o", "out", "--summary", "s.json"}, "clock").status, 1);
+    ASSERT_EQ(
+        run({"-f", mesh(torus), "-n", "2", "-o", "out", "--summary", "s.json"}, "clock").status, 1);
     const json clock = json::parse(readText(dir.file("clock/s.json")));
     EXPECT_EQ(clock["seed"]["fromClock"], true);
     const std::string seed = std::to_string(clock["seed"]["value"].get<std::uint32_t>());
@@ -376,8 +385,8 @@ TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
 }
 
 TEST_F(Toolbox, PreviewIsAPictureOfTheMidSlices) {
-    const RunResult r = run({"-f", mesh(shapes::icosphere(3)), "-r", "0.1", "-n", "2", "--preview",
-                             "-o", "out"});
+    const RunResult r =
+        run({"-f", mesh(shapes::icosphere(3)), "-r", "0.1", "-n", "2", "--preview", "-o", "out"});
     ASSERT_EQ(r.status, 1) << r.err;
     const std::vector<unsigned char> hdr = readBytes(dir.file("out/jmapt.hdr"));
     int dims[3];
@@ -391,11 +400,13 @@ TEST_F(Toolbox, PreviewIsAPictureOfTheMidSlices) {
         png_image image;
         std::memset(&image, 0, sizeof image);
         image.version = PNG_IMAGE_VERSION;
-        ASSERT_TRUE(png_image_begin_read_from_file(&image, dir.file("out/" + std::string(name)).c_str()))
+        ASSERT_TRUE(
+            png_image_begin_read_from_file(&image, dir.file("out/" + std::string(name)).c_str()))
             << name << ": " << image.message;
         image.format = PNG_FORMAT_RGB;
         std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
-        ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) << image.message;
+        ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr))
+            << image.message;
         EXPECT_EQ(static_cast<int>(image.width), width);
         EXPECT_EQ(static_cast<int>(image.height), height);
         auto pixel = [&](int x, int y) {
@@ -469,7 +480,8 @@ TEST_F(Toolbox, ProgressAndWarningsOnATerminalOnly) {
             const std::size_t next = text.find(erase, at);
             const std::string piece = text.substr(at, next - at);
             if (k % 2 == 1) {
-                EXPECT_EQ(piece.rfind("radius " + std::to_string(drawn + 1) + " of ", 0), 0u) << piece;
+                EXPECT_EQ(piece.rfind("radius " + std::to_string(drawn + 1) + " of ", 0), 0u)
+                    << piece;
                 EXPECT_NE(piece.find(" elapsed, "), std::string::npos) << piece;
                 ++drawn;
             } else {
@@ -487,6 +499,42 @@ TEST_F(Toolbox, ProgressAndWarningsOnATerminalOnly) {
         EXPECT_EQ(l[0], "in=1");
         EXPECT_EQ(l[3].rfind("Time elapsed: ", 0), 0u);
     }
+}
+
+TEST_F(Toolbox, ParallelExampleRunsEveryMeshInItsOwnDirectoryAndResumes) {
+    if (shell("command -v parallel > /dev/null") != 0) GTEST_SKIP() << "GNU parallel is missing";
+    mesh(shapes::unitCube(), "cube.off");
+    mesh(shapes::icosphere(2), "ball.off");
+    mesh(shapes::torus(1.0, 0.35, 16, 8), "ring.off");
+    test::writeText(dir.file("bad.off"), "OFF\n1 1 0\n0 0 0\n3 0 1 2\n");
+    const std::string command = "cd " + dir.path() + " && SHAPESCALE=" + BINARY +
+                                " " SHAPESCALE_SOURCE_DIR
+                                "/scripts/parallel-example.sh -j 2 results cube.off ball.off "
+                                "bad.off ring.off -- -n 2 -r 0.1 > log.txt 2>&1";
+    EXPECT_EQ(shell(command), 1) << readText(dir.file("log.txt"));  // parallel: one job failed
+    for (const std::string name : {"cube", "ball", "ring"}) {
+        const std::string run = dir.file("results/" + name + "/");
+        const json s = json::parse(readText(run + "summary.json"));
+        EXPECT_EQ(s["mesh"]["path"], dir.file(name + ".off"));
+        EXPECT_EQ(s["settings"]["threads"], 1);
+        EXPECT_EQ(lines(readText(run + "hist.txt")).size(), 2u) << name;
+        EXPECT_EQ(readBytes(run + "volume.vol").size() - 24, readFloats(run + "jmapt.img").size())
+            << name;
+    }
+    EXPECT_NE(readText(dir.file("results/bad/stderr.txt")).find("vertex number"),
+              std::string::npos);
+    // The job log: a header and one line per mesh, exit value 0 but for bad.off.
+    const std::string log = readText(dir.file("results/joblog"));
+    const std::vector<std::string> rows = lines(log);
+    ASSERT_EQ(rows.size(), 5u) << log;
+    for (std::size_t k = 1; k < rows.size(); ++k) {
+        int seq = 0, exitValue = -1;
+        ASSERT_EQ(std::sscanf(rows[k].c_str(), "%d %*s %*s %*s %*s %*s %d", &seq, &exitValue), 2);
+        EXPECT_EQ(exitValue, rows[k].find("/bad.off") != std::string::npos ? 2 : 0) << rows[k];
+    }
+    // Run again: every mesh is in the log, nothing runs.
+    EXPECT_EQ(shell(command), 0) << readText(dir.file("log.txt"));
+    EXPECT_EQ(readText(dir.file("results/joblog")), log);
 }
 
 }  // namespace
