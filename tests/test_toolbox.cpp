@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "driver/MeshCheck.hpp"
+#include "io/PngPreview.hpp"
 #include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 
@@ -426,6 +427,23 @@ TEST_F(Toolbox, PreviewIsAPictureOfTheMidSlices) {
         EXPECT_GE(white, 2 * scale) << name;
         EXPECT_LE(white, 6 * scale) << name;
     }
+}
+
+TEST(PreviewLayout, LargeGridsAreSampledEveryStrideVoxels) {
+    Grid grid;
+    const int dims[3] = {700, 30, 20};  // 700 > 320: one pixel for every 3rd voxel
+    std::copy(dims, dims + 3, grid.dims);
+    const std::vector<float> values(grid.voxels(), 0.5f);
+    std::vector<unsigned char> labels(grid.voxels(), LABEL_OUTSIDE);
+    labels[grid.index(699, 15, 10)] = 0;  // the last voxel of the sampled row
+    const RgbImage image = renderPreview(values.data(), labels.data(), grid, "JMAPT");
+    EXPECT_EQ(image.width, 10 + (2 * 234 + 10) + 30 + 16 + 4 + 72 + 10);
+    EXPECT_EQ(image.height, 10 + 14 + 10 + 10);
+    ASSERT_EQ(image.pixels.size(), static_cast<std::size_t>(image.width * image.height * 3));
+    // That voxel, alone inside, is outline: cell (233, 5) of the XY slice, y up.
+    const std::size_t at = (static_cast<std::size_t>(24 + 9 - 5) * image.width + 10 + 233) * 3;
+    EXPECT_EQ(image.pixels[at] + image.pixels[at + 1] + image.pixels[at + 2], 3 * 255);
+    EXPECT_NE(image.pixels[at - 3], 255);  // its sampled neighbour is outside
 }
 
 // Runs the binary with standard error on a terminal; returns what the

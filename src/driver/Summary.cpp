@@ -71,7 +71,7 @@ json radiiPart(const RunRecord& r) {
             {"radiusVoxels", k.radiusVox},
             {"radiusWorld", k.radiusVox * h},
             // The filter width grows in proportion to the radius.
-            {"sigmaVoxels", r.sigmaVox * k.radiusVox / r.startRadiusVox},
+            {"sigmaVoxels", (k.radiusVox / r.startRadiusVox) * r.sigmaVox},
             {"histogram", k.histogram},
             {"atLeastOne", k.atLeastOne},
             {"seconds",

@@ -85,7 +85,7 @@ Range rangeOf(const float* values, std::size_t n) {
     return {low, high};
 }
 
-// One slice: `across` voxels to the right, `up` voxels upwards; voxelAt(u, v)
+// One slice: `across` cells to the right, `up` cells upwards; voxelAt(u, v)
 // gives the volume index of slice position (u, v).
 template <class Index>
 void drawSlice(RgbImage& image, int left, int top, int scale, int across, int up,
@@ -126,12 +126,16 @@ void viridis(double t, unsigned char* rgb) {
 }
 
 PreviewLayout previewLayout(const int* dims) {
-    const int nx = dims[0], ny = dims[1], nz = dims[2];
+    constexpr int SIDE = 320;  // pixels of the longest axis, about
+    const int longest = std::max({dims[0], dims[1], dims[2], 1});
     PreviewLayout layout;
-    layout.scale = std::clamp(320 / std::max({nx, ny, nz, 1}), 1, 8);
-    layout.width = MARGIN + layout.scale * (2 * nx + ny) + 3 * MARGIN + BAR_WIDTH + BAR_GAP +
+    layout.scale = std::clamp(SIDE / longest, 1, 8);
+    layout.stride = longest > SIDE ? (longest + SIDE - 1) / SIDE : 1;
+    for (int a = 0; a < 3; ++a) layout.cells[a] = (dims[a] + layout.stride - 1) / layout.stride;
+    const int* c = layout.cells;
+    layout.width = MARGIN + layout.scale * (2 * c[0] + c[1]) + 3 * MARGIN + BAR_WIDTH + BAR_GAP +
                    LABEL_WIDTH + MARGIN;
-    layout.height = MARGIN + TITLE_BAND + layout.scale * std::max(ny, nz) + MARGIN;
+    layout.height = MARGIN + TITLE_BAND + layout.scale * std::max(c[1], c[2]) + MARGIN;
     return layout;
 }
 
@@ -139,7 +143,8 @@ RgbImage renderPreview(const float* values, const unsigned char* labels, const G
                        const std::string& title) {
     const PreviewLayout layout = previewLayout(grid.dims);
     const int s = layout.scale;
-    const int nx = grid.dims[0], ny = grid.dims[1], nz = grid.dims[2];
+    const std::size_t d = static_cast<std::size_t>(layout.stride);
+    const int nx = layout.cells[0], ny = layout.cells[1], nz = layout.cells[2];
     const std::size_t cx = grid.nx() / 2, cy = grid.ny() / 2, cz = grid.nz() / 2;
     RgbImage image(layout.width, layout.height, BACKGROUND);
     const Range range = rangeOf(values, grid.voxels());
@@ -148,17 +153,17 @@ RgbImage renderPreview(const float* values, const unsigned char* labels, const G
     int left = MARGIN;
     drawText(image, left, MARGIN, "XY");
     drawSlice(image, left, top, s, nx, ny, values, labels, range, [&](int u, int v) {
-        return grid.index(static_cast<std::size_t>(u), static_cast<std::size_t>(v), cz);
+        return grid.index(d * static_cast<std::size_t>(u), d * static_cast<std::size_t>(v), cz);
     });
     left += s * nx + MARGIN;
     drawText(image, left, MARGIN, "XZ");
     drawSlice(image, left, top, s, nx, nz, values, labels, range, [&](int u, int v) {
-        return grid.index(static_cast<std::size_t>(u), cy, static_cast<std::size_t>(v));
+        return grid.index(d * static_cast<std::size_t>(u), cy, d * static_cast<std::size_t>(v));
     });
     left += s * nx + MARGIN;
     drawText(image, left, MARGIN, "YZ");
     drawSlice(image, left, top, s, ny, nz, values, labels, range, [&](int u, int v) {
-        return grid.index(cx, static_cast<std::size_t>(u), static_cast<std::size_t>(v));
+        return grid.index(cx, d * static_cast<std::size_t>(u), d * static_cast<std::size_t>(v));
     });
     left += s * ny + MARGIN;
 

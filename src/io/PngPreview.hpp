@@ -9,17 +9,21 @@
 
 namespace shapescale {
 
-/// Where the parts of a preview go, in pixels. Each voxel of a slice is drawn
-/// as a square of `scale` pixels, scale = clamp(320 / max(nx, ny, nz), 1, 8)
-/// (integer division). Left to right with 10-pixel margins: the XY slice
-/// (nx by ny, at z = nz/2), the XZ slice (nx by nz, at y = ny/2), the YZ slice
-/// (ny by nz, at x = nx/2), each with its second axis pointing up, then the
-/// colour bar (16 pixels wide) and its labels (72 pixels). A 14-pixel band
-/// above the slices holds their names. So
-///   width  = 10 + scale*(2*nx + ny) + 3*10 + 16 + 4 + 72 + 10
-///   height = 10 + 14 + scale*max(ny, nz) + 10
+/// Where the parts of a preview go, in pixels. A grid of at most 320 voxels
+/// per axis is drawn with each voxel as a square of `scale` pixels,
+/// scale = clamp(320 / max(nx, ny, nz), 1, 8) (integer division); a larger
+/// one with one pixel for every `stride`-th voxel, stride = ceil(max / 320).
+/// With cells(n) = ceil(n / stride), left to right with 10-pixel margins: the
+/// XY slice (cells(nx) by cells(ny), at z = nz/2), the XZ slice (cells(nx) by
+/// cells(nz), at y = ny/2), the YZ slice (cells(ny) by cells(nz), at x = nx/2),
+/// each with its second axis pointing up, then the colour bar (16 pixels wide)
+/// and its labels (72 pixels). A 14-pixel band above holds the names. So
+///   width  = 10 + scale*(2*cells(nx) + cells(ny)) + 3*10 + 16 + 4 + 72 + 10
+///   height = 10 + 14 + scale*max(cells(ny), cells(nz)) + 10
 struct PreviewLayout {
-    int scale = 1;
+    int scale = 1;   ///< pixels per voxel
+    int stride = 1;  ///< voxels per pixel
+    int cells[3] = {0, 0, 0};
     int width = 0;
     int height = 0;
 };
