@@ -443,7 +443,7 @@ TEST(PreviewLayout, LargeGridsAreSampledEveryStrideVoxels) {
     // That voxel, alone inside, is outline: cell (233, 5) of the XY slice, y up.
     const std::size_t at = (static_cast<std::size_t>(24 + 9 - 5) * image.width + 10 + 233) * 3;
     EXPECT_EQ(image.pixels[at] + image.pixels[at + 1] + image.pixels[at + 2], 3 * 255);
-    EXPECT_NE(image.pixels[at - 3], 255);  // its sampled neighbour is outside
+    EXPECT_LT(image.pixels[at - 3] + image.pixels[at - 2] + image.pixels[at - 1], 3 * 255);
 }
 
 // Runs the binary with standard error on a terminal; returns what the

@@ -99,7 +99,11 @@ void drawSlice(RgbImage& image, int left, int top, int scale, int across, int up
                 viridis((value - range.low) / (range.high - range.low), rgb);
             else
                 std::copy(NOT_A_NUMBER, NOT_A_NUMBER + 3, rgb);
-            if (labels[i] != LABEL_OUTSIDE) {
+            if (labels[i] == LABEL_OUTSIDE) {
+                // Two thirds of the way to white: the shape stands out, the
+                // values outside stay readable.
+                for (unsigned char& c : rgb) c = static_cast<unsigned char>((c + 2 * 255) / 3);
+            } else {
                 const auto outside = [&](int du, int dv) {
                     const int a = u + du, b = v + dv;
                     return a < 0 || b < 0 || a >= across || b >= up ||

@@ -33,7 +33,8 @@ PreviewLayout previewLayout(const int* dims);
 /// @param[in] values  nx*ny*nz floats, index x + nx*(y + ny*z); the colour
 ///                    map spans [min(0, smallest), largest] of the finite values
 /// @param[in] labels  nx*ny*nz labels; the voxels not LABEL_OUTSIDE that touch
-///                    an outside voxel in the slice are drawn white (the outline)
+///                    an outside voxel in the slice are drawn white (the outline),
+///                    the outside voxels in pale colours
 /// @param[in] grid    dims of both volumes
 /// @param[in] title   drawn above the colour bar (digits, '.', '-', '+' and the
 ///                    letters of JMAPT, SCALE, XYZ, W, O, R, D; others are blank)
