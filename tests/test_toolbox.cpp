@@ -293,8 +293,10 @@ int binOf(float a) {
 
 TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
     const PolyMesh torus = shapes::torus(1.0, 0.35, 32, 16);
-    const std::vector<std::string> args = {BINARY, "-f",  mesh(torus), "-n",    "3", "--seed", "9",
-                                           "-o",   "out", "--summary", "s.json"};
+    // An operand among the options: the summary keeps the order as typed.
+    const std::vector<std::string> args = {BINARY, "-f",     mesh(torus), "-n",
+                                           "3",    "--seed", "9",         "operand",
+                                           "-o",   "out",    "--summary", "s.json"};
     const RunResult r = run(std::vector<std::string>(args.begin() + 1, args.end()), "run");
     ASSERT_EQ(r.status, 1) << r.err;
     const json s = json::parse(readText(dir.file("run/s.json")));

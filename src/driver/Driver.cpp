@@ -112,6 +112,8 @@ RunSettings deriveSettings(const Options& options, const MeshMeasures& measures)
 }
 
 int runCommandLine(int argc, char** argv) {
+    // As typed: getopt moves the operands behind the options.
+    const std::vector<std::string> arguments(argv, argv + argc);
     Options options;
     const ParseOutcome outcome = parseOptions(argc, argv, options);
     switch (outcome) {
@@ -190,7 +192,7 @@ int runCommandLine(int argc, char** argv) {
 
     if (summary) {
         SummaryInput in;
-        in.arguments.assign(argv, argv + argc);
+        in.arguments = arguments;
         in.options = &options;
         in.settings = s;
         in.mesh = &mesh;
