@@ -77,7 +77,23 @@ const option LONG_OPTIONS[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+// The long options without a value, each setting one flag.
+struct Flag {
+    int option;
+    bool Options::*field;
+};
+constexpr Flag FLAGS[] = {
+    {NIFTI, &Options::nifti},   {NIFTI_GZ, &Options::niftiGz},  {PREVIEW, &Options::preview},
+    {QUIET, &Options::quiet},   {WARNINGS, &Options::warnings}, {EXIT_ZERO, &Options::exitZero},
+    {ORIENT, &Options::orient},
+};
+
 bool readLongOption(int option, Options& options) {
+    for (const Flag& flag : FLAGS)
+        if (flag.option == option) {
+            options.*flag.field = true;
+            return true;
+        }
     switch (option) {
         case SEED:
             options.seeded = true;
@@ -86,30 +102,9 @@ bool readLongOption(int option, Options& options) {
         case THREADS:
             options.threads = static_cast<int>(readChecked("threads", optarg, 1, MAX_THREADS));
             return true;
-        case NIFTI:
-            options.nifti = true;
-            return true;
-        case NIFTI_GZ:
-            options.niftiGz = true;
-            return true;
         case SUMMARY:
             if (*optarg == '\0') throw Error("--summary: the file name is empty");
             options.summaryPath = optarg;
-            return true;
-        case PREVIEW:
-            options.preview = true;
-            return true;
-        case QUIET:
-            options.quiet = true;
-            return true;
-        case WARNINGS:
-            options.warnings = true;
-            return true;
-        case EXIT_ZERO:
-            options.exitZero = true;
-            return true;
-        case ORIENT:
-            options.orient = true;
             return true;
         default:
             return false;

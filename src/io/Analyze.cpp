@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Error.hpp"
+#include "io/LittleEndian.hpp"
 #include "io/OutputFile.hpp"
 
 namespace shapescale {
@@ -15,21 +16,6 @@ namespace shapescale {
 namespace {
 
 constexpr std::size_t HEADER_BYTES = 348;
-
-void putInt16(unsigned char* at, int value) {
-    const auto v = static_cast<std::uint16_t>(static_cast<std::int16_t>(value));
-    at[0] = static_cast<unsigned char>(v & 0xFFu);
-    at[1] = static_cast<unsigned char>(v >> 8);
-}
-
-void putInt32(unsigned char* at, std::int32_t value) {
-    const auto v = static_cast<std::uint32_t>(value);
-    for (int k = 0; k < 4; ++k) at[k] = static_cast<unsigned char>((v >> (8 * k)) & 0xFFu);
-}
-
-void putFloat(unsigned char* at, float value) {
-    putInt32(at, std::bit_cast<std::int32_t>(value));
-}
 
 // The specified field values. session_error 16384, hkey_un0 'r' and unused1 1
 // differ from most writers on purpose: the headers are specified byte for
@@ -48,21 +34,6 @@ void buildHeader(unsigned char* h, const double* voxelSize, const int* dims) {
     putInt16(h + 70, 16);                                     // datatype: float
     putInt16(h + 72, 32);                                     // bitpix
     for (int a = 0; a < 3; ++a) putFloat(h + 80 + 4 * a, static_cast<float>(voxelSize[a]));
-}
-
-void writeFloats(OutputFile& file, const float* data, std::size_t count) {
-    if constexpr (std::endian::native == std::endian::little) {
-        file.write(data, count * sizeof(float));
-    } else {
-        std::vector<unsigned char> chunk;
-        constexpr std::size_t CHUNK = 1 << 16;
-        for (std::size_t start = 0; start < count; start += CHUNK) {
-            const std::size_t n = std::min(CHUNK, count - start);
-            chunk.resize(n * 4);
-            for (std::size_t i = 0; i < n; ++i) putFloat(chunk.data() + 4 * i, data[start + i]);
-            file.write(chunk.data(), chunk.size());
-        }
-    }
 }
 
 }  // namespace
@@ -99,7 +70,9 @@ void saveAnalyze(const std::string& name, const float* data, const double* voxel
         const std::size_t count = static_cast<std::size_t>(dims[0]) *
                                   static_cast<std::size_t>(dims[1]) *
                                   static_cast<std::size_t>(dims[2]);
-        writeFloats(dataFile, data, count);
+        forEachLittleEndianBlock(data, count, [&](const unsigned char* bytes, std::size_t n) {
+            dataFile.write(bytes, n);
+        });
         dataFile.close();
     } catch (const Error&) {
         // A half-written pair must not look like a result.

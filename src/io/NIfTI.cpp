@@ -11,6 +11,7 @@
 
 #include "core/Error.hpp"
 #include "io/Analyze.hpp"
+#include "io/LittleEndian.hpp"
 #include "io/OutputFile.hpp"
 
 namespace shapescale {
@@ -23,21 +24,6 @@ using Header = std::array<unsigned char, NIFTI_VOX_OFFSET>;
 constexpr int DT_FLOAT32 = 16;
 constexpr int XFORM_SCANNER_ANAT = 1;
 constexpr int UNITS_UNKNOWN = 0;
-
-void putInt16(unsigned char* at, int value) {
-    const auto v = static_cast<std::uint16_t>(static_cast<std::int16_t>(value));
-    at[0] = static_cast<unsigned char>(v & 0xFFu);
-    at[1] = static_cast<unsigned char>(v >> 8);
-}
-
-void putInt32(unsigned char* at, std::int32_t value) {
-    const auto v = static_cast<std::uint32_t>(value);
-    for (int k = 0; k < 4; ++k) at[k] = static_cast<unsigned char>((v >> (8 * k)) & 0xFFu);
-}
-
-void putFloat(unsigned char* at, float value) {
-    putInt32(at, std::bit_cast<std::int32_t>(value));
-}
 
 // Field offsets are those of the NIfTI-1 header (nifti1.h); every field not
 // set here is zero.
@@ -70,24 +56,6 @@ Header buildHeader(const Grid& grid, const std::string& description) {
     }
     std::memcpy(&h[344], "n+1", 4);  // magic, single file
     return h;                        // bytes 348..351: no extension
-}
-
-// Little-endian floats in chunks, so a big-endian host converts without a
-// copy of the whole volume.
-template <class Sink>
-void emitFloats(const float* data, std::size_t count, Sink&& sink) {
-    if constexpr (std::endian::native == std::endian::little) {
-        sink(reinterpret_cast<const unsigned char*>(data), count * sizeof(float));
-    } else {
-        std::vector<unsigned char> chunk;
-        constexpr std::size_t CHUNK = 1 << 16;
-        for (std::size_t start = 0; start < count; start += CHUNK) {
-            const std::size_t n = std::min(CHUNK, count - start);
-            chunk.resize(n * 4);
-            for (std::size_t i = 0; i < n; ++i) putFloat(chunk.data() + 4 * i, data[start + i]);
-            sink(chunk.data(), chunk.size());
-        }
-    }
 }
 
 /// gzip stream (RFC 1952) through zlib's deflate into an OutputFile, so the
@@ -145,13 +113,15 @@ void saveNifti(const std::string& path, const float* data, const Grid& grid,
     if (compression == NiftiCompression::gzip) {
         GzipWriter gzip(file);
         gzip.write(header.data(), header.size());
-        emitFloats(data, grid.voxels(),
-                   [&](const unsigned char* bytes, std::size_t n) { gzip.write(bytes, n); });
+        forEachLittleEndianBlock(
+            data, grid.voxels(),
+            [&](const unsigned char* bytes, std::size_t n) { gzip.write(bytes, n); });
         gzip.finish();
     } else {
         file.write(header.data(), header.size());
-        emitFloats(data, grid.voxels(),
-                   [&](const unsigned char* bytes, std::size_t n) { file.write(bytes, n); });
+        forEachLittleEndianBlock(
+            data, grid.voxels(),
+            [&](const unsigned char* bytes, std::size_t n) { file.write(bytes, n); });
     }
     file.close();
 }
