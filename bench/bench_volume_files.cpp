@@ -63,7 +63,8 @@ void BM_VolumeFile(benchmark::State& state) {
                 saveNifti(base + ".nii.gz", v.values.data(), v.grid, NiftiCompression::gzip, "b");
                 break;
             default:
-                savePng(base + ".png", renderPreview(v.values.data(), v.labels.data(), v.grid, "B"));
+                savePng(base + ".png",
+                        renderPreview(v.values.data(), v.labels.data(), v.grid, "B"));
         }
     }
     for (const char* ext : {".hdr", ".img", ".nii", ".nii.gz", ".png"})

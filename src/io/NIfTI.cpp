@@ -48,10 +48,10 @@ Header buildHeader(const Grid& grid, const std::string& description) {
     // centre onto the low corner of the grid plus half a voxel, in double
     // precision rounded once to float.
     for (int a = 0; a < 3; ++a) {
-        const double h2 = grid.voxelSize[a];
-        const double centre0 = static_cast<double>(grid.origin[a]) + 0.5 * h2;
+        const double edge = grid.voxelSize[a];  // world units
+        const double centre0 = static_cast<double>(grid.origin[a]) + 0.5 * edge;
         putFloat(&h[268 + 4 * a], static_cast<float>(centre0));        // qoffset
-        putFloat(&h[280 + 16 * a + 4 * a], static_cast<float>(h2));    // srow diagonal
+        putFloat(&h[280 + 16 * a + 4 * a], static_cast<float>(edge));  // srow diagonal
         putFloat(&h[280 + 16 * a + 12], static_cast<float>(centre0));  // srow offset
     }
     std::memcpy(&h[344], "n+1", 4);  // magic, single file
