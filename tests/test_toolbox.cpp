@@ -14,7 +14,6 @@
 #include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <numeric>
 #include <string>
 #include <vector>
 
