@@ -1,5 +1,6 @@
 #include "driver/RunRecord.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace shapescale {
@@ -40,7 +41,7 @@ std::string clockText(double seconds) {
 }  // namespace
 
 void ProgressLine::runStarted(const RunStart& start) {
-    begin_ = Clock::now();
+    begin_ = lastDone_ = Clock::now();
     h_ = start.grid->h();
     startRadius_ = start.startRadius;
     radiusStep_ = start.radiusStep;
@@ -53,6 +54,9 @@ void ProgressLine::radiusWriting(int) {
 }
 
 void ProgressLine::radiusDone(const RadiusDone& done) {
+    const Clock::time_point now = Clock::now();
+    lastRadiusSeconds_ = std::chrono::duration<double>(now - lastDone_).count();
+    lastDone_ = now;
     if (done.index + 1 < count_) draw(done.index + 1);
 }
 
@@ -65,7 +69,10 @@ void ProgressLine::draw(int index) {
     // The radius in world units as the transform forms it: start + k * step voxels.
     const double radiusWorld = (startRadius_ + index * radiusStep_) * h_;
     std::string left = "estimating";
-    if (index > 0) left = "about " + clockText(elapsed / index * (count_ - index)) + " left";
+    // The filters widen with the radius, so a radius takes at least as long as
+    // the one before: the mean of those done would promise too early an end.
+    const double perRadius = index > 0 ? std::max(elapsed / index, lastRadiusSeconds_) : 0;
+    if (index > 0) left = "about " + clockText(perRadius * (count_ - index)) + " left";
     // \r and "erase to end of line": the line is rewritten in place.
     std::fprintf(out_, "\r\033[Kradius %d of %d (r = %g), %s elapsed, %s", index + 1, count_,
                  radiusWorld, clockText(elapsed).c_str(), left.c_str());

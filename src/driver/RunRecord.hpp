@@ -65,6 +65,8 @@ class ProgressLine : public RunObserver {
     using Clock = std::chrono::steady_clock;
     std::FILE* out_;
     Clock::time_point begin_;
+    Clock::time_point lastDone_;    ///< the end of the last radius
+    double lastRadiusSeconds_ = 0;  ///< how long the last radius took
     double h_ = 0;
     double startRadius_ = 0;
     double radiusStep_ = 0;
