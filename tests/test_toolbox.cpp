@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +68,14 @@ std::vector<std::string> withoutTiming(const std::string& err) {
     EXPECT_EQ(l.empty() ? "" : l.back().substr(0, 14), "Time elapsed: ");
     if (!l.empty()) l.pop_back();
     return l;
+}
+
+// nx, ny, nz of an Analyze header: 16-bit little-endian at byte 42.
+std::array<int, 3> dimsOf(const std::string& hdrPath) {
+    const std::vector<unsigned char> hdr = readBytes(hdrPath);
+    std::array<int, 3> dims{};
+    for (std::size_t a = 0; a < 3; ++a) dims[a] = hdr.at(42 + 2 * a) | hdr.at(43 + 2 * a) << 8;
+    return dims;
 }
 
 int shell(const std::string& command) {
@@ -323,7 +332,7 @@ TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
     }
 
     // The grid as the header and info.txt give it.
-    const std::vector<unsigned char> hdr = readBytes(dir.file("run/out/jmapt.hdr"));
+    const std::array<int, 3> dims = dimsOf(dir.file("run/out/jmapt.hdr"));
     const std::vector<std::string> info = lines(readText(dir.file("run/out/info.txt")));
     double start = 0, step = 0, origin[3], h = 0;
     ASSERT_EQ(std::sscanf(info.at(0).c_str(), "%lf %lf", &start, &step), 2);
@@ -332,7 +341,7 @@ TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
     ASSERT_EQ(std::sscanf(info.at(2).c_str(), "%lf", &h), 1);
     std::size_t voxels = 1;
     for (int a = 0; a < 3; ++a) {
-        const int dim = hdr.at(42 + 2 * a) | hdr.at(43 + 2 * a) << 8;
+        const int dim = dims[static_cast<std::size_t>(a)];
         EXPECT_EQ(s["grid"]["dims"][a], dim);
         EXPECT_NEAR(s["grid"]["origin"][a].get<double>(), origin[a], 1e-6);  // %f: 6 decimals
         voxels *= static_cast<std::size_t>(dim);
@@ -365,7 +374,6 @@ TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
         }
         EXPECT_EQ(radius["histogram"].get<std::vector<std::int64_t>>(), bins);
         EXPECT_EQ(radius["atLeastOne"], atLeastOne);
-        EXPECT_GE(radius["seconds"]["voting"].get<double>(), 0.0);
     }
     std::vector<std::string> listed = {"volume.vol"};
     for (const std::string& name : test::listDir(dir.file("run/out")))
@@ -390,9 +398,7 @@ TEST_F(Toolbox, PreviewIsAPictureOfTheMidSlices) {
     const RunResult r =
         run({"-f", mesh(shapes::icosphere(3)), "-r", "0.1", "-n", "2", "--preview", "-o", "out"});
     ASSERT_EQ(r.status, 1) << r.err;
-    const std::vector<unsigned char> hdr = readBytes(dir.file("out/jmapt.hdr"));
-    int dims[3];
-    for (int a = 0; a < 3; ++a) dims[a] = hdr.at(42 + 2 * a) | hdr.at(43 + 2 * a) << 8;
+    const std::array<int, 3> dims = dimsOf(dir.file("out/jmapt.hdr"));
     ASSERT_EQ(dims[0], 25);  // 2 / 0.1 + 5 voxels per axis
     // The documented layout: 320 / 25 = 12 pixels per voxel, clamped to 8.
     const int scale = 8;

@@ -117,8 +117,9 @@ ParseOutcome parseOptions(int argc, char** argv, Options& options) {
     optind = 0;  // full reinitialisation, so a process may parse more than once
     opterr = 1;
     int option = 0;
-    // The short string is the one the tool always had, so the diagnostics and
-    // usage texts for short options are unchanged.
+    // The short string alone decides getopt's diagnostics for short options,
+    // which scripts match together with the usage texts: long options add to
+    // it and change none of them.
     while ((option = getopt_long(argc, argv, "o:f:n:r:s:k:g:e:p:abtc", LONG_OPTIONS, nullptr)) !=
            -1) {
         switch (option) {
