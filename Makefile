@@ -4,9 +4,10 @@
 BUILD_DIR ?= build
 BUILD_TYPE ?= Release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
-.PHONY: all build deps test demo bench asan werror format format-check clean python python-test FORCE
+.PHONY: all build deps test demo bench asan werror format format-check clean python python-test install FORCE
 
 all: build
 
@@ -53,6 +54,10 @@ asan:
 # Only builds: the suite has already run twice (plain and sanitised).
 werror:
 	$(MAKE) build BUILD_DIR=$(BUILD_DIR)-werror CMAKE_FLAGS="-DSHAPESCALE_WERROR=ON -DSHAPESCALE_BENCH=ON"
+
+# make install PREFIX=$HOME/.local: bin/shapescale, the manual page, the batch examples.
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 format:
 	git ls-files '*.cpp' '*.hpp' | xargs clang-format -i

@@ -1,15 +1,29 @@
 #include "driver/Driver.hpp"
 
+#include <omp.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 
 #include "core/Error.hpp"
+#include "core/Vec3.hpp"
+#include "driver/MeshCheck.hpp"
+#include "driver/Preview.hpp"
+#include "driver/RunRecord.hpp"
+#include "driver/Summary.hpp"
 #include "mapt/Transform.hpp"
 #include "mesh/MeshReader.hpp"
 
 namespace shapescale {
 
 namespace {
+
+using WallClock = std::chrono::steady_clock;
 
 TriMesh loadMeshFile(const std::string& path) {
     try {
@@ -35,7 +49,42 @@ TransformSettings transformSettings(const Options& options, const RunSettings& s
     t.bothSides = options.bothSides != 0;
     t.blendNormals = true;
     t.outDir = options.outDir;
+    t.seeded = options.seeded;
+    t.seed = options.seed;
+    t.formats.nifti = options.nifti;
+    t.formats.niftiGz = options.niftiGz;
     return t;
+}
+
+// --orient: a closed mesh with a negative signed volume has its faces ordered
+// clockwise seen from outside; flipping them makes the volume and every
+// derived length positive. An open mesh has no inside to decide by.
+bool orientOutward(TriMesh& mesh, const MeshTopology& topology) {
+    const float volume = measureMesh(mesh).volume;
+    if (!(volume < 0.0f)) return false;
+    if (topology.boundaryEdges > 0) {
+        std::fprintf(stderr,
+                     "--orient: the mesh has a negative volume (%g) but is open (%lld boundary "
+                     "edges), so its outside is unknown; left as it is\n",
+                     static_cast<double>(volume), static_cast<long long>(topology.boundaryEdges));
+        std::fflush(stderr);
+        return false;
+    }
+    flipFaces(mesh);
+    std::fprintf(stderr, "--orient: the mesh had a negative volume (%g); every face was flipped\n",
+                 static_cast<double>(volume));
+    std::fflush(stderr);
+    return true;
+}
+
+std::int64_t peakMemoryBytes() {
+    rusage usage{};
+    if (getrusage(RUSAGE_SELF, &usage) != 0) return 0;
+    return static_cast<std::int64_t>(usage.ru_maxrss) * 1024;  // kilobytes on Linux
+}
+
+double secondsSince(WallClock::time_point start) {
+    return std::chrono::duration<double>(WallClock::now() - start).count();
 }
 
 }  // namespace
@@ -51,16 +100,41 @@ RunSettings deriveSettings(const Options& options, const MeshMeasures& measures)
 }
 
 int runCommandLine(int argc, char** argv) {
+    // As typed: getopt moves the operands behind the options.
+    const std::vector<std::string> arguments(argv, argv + argc);
     Options options;
     const ParseOutcome outcome = parseOptions(argc, argv, options);
-    if (outcome != ParseOutcome::ok) {
-        std::fputs(usageText(outcome, argv[0]).c_str(), stderr);
-        return 1;
+    switch (outcome) {
+        case ParseOutcome::help:
+            std::fputs(helpText(argv[0]).c_str(), stdout);
+            return EXIT_OK;
+        case ParseOutcome::version:
+            std::fputs(versionText().c_str(), stdout);
+            return EXIT_OK;
+        case ParseOutcome::badOption:
+        case ParseOutcome::noMesh:
+            std::fputs(usageText(outcome, argv[0]).c_str(), stderr);
+            return EXIT_USAGE;
+        case ParseOutcome::ok:
+            break;
     }
+    if (options.threads > 0) omp_set_num_threads(options.threads);
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    const bool summary = !options.summaryPath.empty();
 
+    const WallClock::time_point wallStart = WallClock::now();
     const std::clock_t start = std::clock();
     TriMesh mesh = loadMeshFile(options.meshPath);
-    const RunSettings s = deriveSettings(options, measureMesh(mesh));
+
+    // Edge statistics only for the options and the terminal that show them.
+    const bool showWarnings = options.warnings || (terminal && !options.quiet);
+    MeshTopology topology;
+    if (summary || showWarnings || options.orient) topology = meshTopology(mesh);
+    const bool reoriented = options.orient && orientOutward(mesh, topology);
+    if (reoriented) topology = meshTopology(mesh);
+
+    const MeshMeasures measures = measureMesh(mesh);
+    const RunSettings s = deriveSettings(options, measures);
 
     std::printf("%s %g %g %g %g %g %g %d\n", options.meshPath.c_str(),
                 static_cast<double>(s.volume), static_cast<double>(s.baseScale),
@@ -68,15 +142,66 @@ int runCommandLine(int argc, char** argv) {
                 static_cast<double>(s.radiusStep), static_cast<double>(s.sigma), options.tensorsOn);
     std::fflush(stdout);
 
+    const std::vector<std::string> warnings = meshWarnings(topology, options.closedMesh != 0);
+    if (showWarnings) {
+        for (const std::string& w : warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
+        std::fflush(stderr);
+    }
+
     computeVertexNormals(mesh);
-    runTransform(mesh, transformSettings(options, s));
+    TransformSettings settings = transformSettings(options, s);
+    // A summary names the seed of every run, so that one can be repeated with
+    // --seed: without one it is the clock's, read here instead of in the
+    // transform, which would seed with the same value.
+    const bool seedFromClock = summary && !settings.seeded;
+    if (seedFromClock) {
+        settings.seeded = true;
+        settings.seed = static_cast<std::uint32_t>(std::time(nullptr));
+    }
+    const double loadingSeconds = secondsSince(wallStart);
+
+    ObserverList observers;
+    RunRecord record;
+    observers.add(record);
+    std::unique_ptr<ProgressLine> progress;
+    if (terminal && !options.quiet) {
+        progress = std::make_unique<ProgressLine>(stderr);
+        observers.add(*progress);
+    }
+    PreviewWriter preview(options.outDir);
+    if (options.preview) observers.add(preview);
+
+    runTransform(mesh, settings, &observers);
+    progress.reset();
 
     const double seconds = static_cast<double>(std::clock() - start) / 1000000.0;
     std::fprintf(stderr, "Time elapsed: %g sec.\n", seconds);
     std::fflush(stderr);
+
+    if (summary) {
+        SummaryInput in;
+        in.arguments = arguments;
+        in.options = &options;
+        in.settings = s;
+        in.mesh = &mesh;
+        in.measures = measures;
+        in.topology = topology;
+        in.reoriented = reoriented;
+        in.warnings = warnings;
+        in.seed = settings.seed;
+        in.seedFromClock = seedFromClock;
+        in.threads = omp_get_max_threads();
+        in.loadingSeconds = loadingSeconds;
+        in.processorSeconds = seconds;
+        in.wallSeconds = secondsSince(wallStart);
+        in.peakMemoryBytes = peakMemoryBytes();
+        in.extraFiles = preview.files();
+        writeSummary(options.summaryPath, in, record);
+    }
     // A completed run ends with status 1, as specified: batch scripts written
-    // for this tool test for that status.
-    return 1;
+    // for this tool test for that status. --exit-zero is for the tools that
+    // take any other status for a failure.
+    return options.exitZero ? EXIT_OK : EXIT_COMPLETED;
 }
 
 }  // namespace shapescale

@@ -10,6 +10,7 @@
 
 #include "core/Error.hpp"
 #include "core/Interrupt.hpp"
+#include "io/LittleEndian.hpp"
 #include "io/OutputFile.hpp"
 
 namespace shapescale {
@@ -17,21 +18,6 @@ namespace shapescale {
 namespace {
 
 constexpr std::size_t HEADER_BYTES = 348;
-
-void putInt16(unsigned char* at, int value) {
-    const auto v = static_cast<std::uint16_t>(static_cast<std::int16_t>(value));
-    at[0] = static_cast<unsigned char>(v & 0xFFu);
-    at[1] = static_cast<unsigned char>(v >> 8);
-}
-
-void putInt32(unsigned char* at, std::int32_t value) {
-    const auto v = static_cast<std::uint32_t>(value);
-    for (int k = 0; k < 4; ++k) at[k] = static_cast<unsigned char>((v >> (8 * k)) & 0xFFu);
-}
-
-void putFloat(unsigned char* at, float value) {
-    putInt32(at, std::bit_cast<std::int32_t>(value));
-}
 
 // The specified field values. session_error 16384, hkey_un0 'r' and unused1 1
 // differ from most writers on purpose: the headers are specified byte for
@@ -54,22 +40,13 @@ void buildHeader(unsigned char* h, const double* voxelSize, const int* dims) {
 
 // Blocks of 16 MiB, so that a signal stops even the largest volume quickly.
 void writeFloats(OutputFile& file, const float* data, std::size_t count) {
-    if constexpr (std::endian::native == std::endian::little) {
-        constexpr std::size_t BLOCK = std::size_t{1} << 22;
-        for (std::size_t start = 0; start < count; start += BLOCK) {
-            file.write(data + start, std::min(BLOCK, count - start) * sizeof(float));
+    constexpr std::size_t BLOCK = std::size_t{1} << 24;
+    forEachLittleEndianBlock(data, count, [&](const unsigned char* bytes, std::size_t n) {
+        for (std::size_t start = 0; start < n; start += BLOCK) {
+            file.write(bytes + start, std::min(BLOCK, n - start));
             checkInterrupt("while writing " + file.path());
         }
-    } else {
-        std::vector<unsigned char> chunk;
-        constexpr std::size_t CHUNK = 1 << 16;
-        for (std::size_t start = 0; start < count; start += CHUNK) {
-            const std::size_t n = std::min(CHUNK, count - start);
-            chunk.resize(n * 4);
-            for (std::size_t i = 0; i < n; ++i) putFloat(chunk.data() + 4 * i, data[start + i]);
-            file.write(chunk.data(), chunk.size());
-        }
-    }
+    });
 }
 
 }  // namespace

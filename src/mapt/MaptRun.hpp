@@ -30,6 +30,8 @@ struct MaptRun {
     bool bothSides = false;
     bool blendNormals = true;
     std::string outDir;
+    VolumeFormats formats;            ///< extra files next to each Analyze pair
+    RunObserver* observer = nullptr;  ///< told of every file written; may be null
 
     std::vector<unsigned char> labels;  ///< LABEL_OUTSIDE or not
     std::vector<float> votes;

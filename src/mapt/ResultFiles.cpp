@@ -5,6 +5,7 @@
 #include <string>
 
 #include "io/Analyze.hpp"
+#include "io/NIfTI.hpp"
 
 namespace shapescale {
 
@@ -12,8 +13,24 @@ namespace {
 
 const char* const TENSOR_NAMES[TENSOR_COMPONENTS] = {"vxx", "vxy", "vxz", "vyy", "vyz", "vzz"};
 
+void reportFile(const MaptRun& run, const std::string& path) {
+    if (run.observer != nullptr) run.observer->fileWritten(path);
+}
+
 void saveVolume(const MaptRun& run, const std::string& name, const std::vector<float>& volume) {
-    saveAnalyze(run.outputPath(name), volume.data(), run.grid.voxelSize, run.grid.dims);
+    const std::string base = run.outputPath(name);
+    saveAnalyze(base, volume.data(), run.grid.voxelSize, run.grid.dims);
+    reportFile(run, base + ".hdr");
+    reportFile(run, base + ".img");
+    // Only on request: a plain run writes the Analyze pair and nothing else.
+    if (run.formats.nifti) {
+        saveNifti(base + ".nii", volume.data(), run.grid, NiftiCompression::none, name);
+        reportFile(run, base + ".nii");
+    }
+    if (run.formats.niftiGz) {
+        saveNifti(base + ".nii.gz", volume.data(), run.grid, NiftiCompression::gzip, name);
+        reportFile(run, base + ".nii.gz");
+    }
 }
 
 }  // namespace
@@ -47,6 +64,7 @@ void writeFinalResults(const MaptRun& run) {
                static_cast<double>(run.grid.origin[1]), static_cast<double>(run.grid.origin[2]));
     info.print("%f %f %f \n", run.grid.voxelSize[0], run.grid.voxelSize[1], run.grid.voxelSize[2]);
     info.close();
+    reportFile(run, info.path());
 
     if (run.tensorsOn)
         for (int c = 0; c < TENSOR_COMPONENTS; ++c)

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <vector>
+#include <string>
 
 #include "core/Grid.hpp"
 
@@ -44,11 +45,26 @@ struct RadiusDone {
     const std::vector<float>* apt = nullptr;
 };
 
+/// The final volumes of the run, after they are written; valid during the call only.
+struct FinalVolumes {
+    const Grid* grid = nullptr;
+    const unsigned char* labels = nullptr;  ///< LABEL_OUTSIDE or not, nx*ny*nz
+    const float* jmapt = nullptr;           ///< nx*ny*nz
+    const float* scale = nullptr;           ///< nx*ny*nz, voxel units
+};
+
 class RunObserver {
   public:
     virtual ~RunObserver() = default;
     virtual void runStarted(const RunStart&) {}
+    /// The stages of radius `index` are done; its histogram line and volumes
+    /// are written next (a display on the terminal makes room for them).
+    virtual void radiusWriting(int index) { (void)index; }
     virtual void radiusDone(const RadiusDone&) {}
+    /// A result file is complete under `path`.
+    virtual void fileWritten(const std::string& path) { (void)path; }
+    /// After the final results are written, before runFinished.
+    virtual void finalVolumes(const FinalVolumes&) {}
     /// After the final results are written.
     virtual void runFinished(double writingSeconds) { (void)writingSeconds; }
 };

@@ -19,6 +19,13 @@ enum class Voxeliser {
     nearestVertex,  ///< mesh2Volume: side of the nearest vertex's normal
 };
 
+/// Formats written for every volume besides the Analyze 7.5 pair, which is
+/// always written.
+struct VolumeFormats {
+    bool nifti = false;    ///< also <name>.nii
+    bool niftiGz = false;  ///< also <name>.nii.gz
+};
+
 /// Everything a transform run needs besides the mesh. Lengths are in world
 /// units; a length of 0 is derived as the transform specifies (h from the
 /// bounding box, 1 voxel for the first radius, 3 voxels for the step and the
@@ -42,6 +49,7 @@ struct TransformSettings {
     /// no output directory, no result or occupancy file, nothing on the
     /// standard streams. outDir and occupancyPath are then unused.
     bool inMemory = false;
+    VolumeFormats formats;   ///< extra files next to each Analyze pair
 };
 
 /// The kernel choice of the command line's float: exactly 0 is the ball sum,

@@ -41,8 +41,8 @@ std::string number(double value) {
 // A negative length derived from the mesh comes from a negative volume.
 const char* const CLOCKWISE_HINT =
     "; a negative value derived from the mesh means that its faces seem to be ordered "
-    "clockwise seen from outside (negative volume): reorient the mesh or give the lengths "
-    "explicitly (-r, -s, -p, -g)";
+    "clockwise seen from outside (negative volume): run again with --orient, reorient the mesh "
+    "or give the lengths explicitly (-r, -s, -p, -g)";
 
 double deriveGridResolution(const TriMesh& mesh, double h) {
     if (!std::isfinite(h)) throw Error("the grid resolution is not a finite number: " + number(h));
@@ -248,6 +248,7 @@ void resolveSettings(MaptRun& run, const TriMesh& mesh, const TransformSettings&
     run.bothSides = settings.bothSides;
     run.blendNormals = settings.blendNormals;
     run.outDir = settings.outDir;
+    run.formats = settings.formats;
 }
 
 std::vector<unsigned char> voxelise(const TriMesh& mesh, const TransformSettings& settings,
@@ -325,6 +326,7 @@ TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& setti
     std::srand(settings.seeded ? settings.seed : static_cast<unsigned>(std::time(nullptr)));
 
     MaptRun run;
+    run.observer = &watch;
     TransformResult result;
     // Where the run stands when a signal stops it: -1 before the first
     // radius, radiusCount while the final results are written.
@@ -349,6 +351,8 @@ TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& setti
 
         const Clock::time_point voxelising = Clock::now();
         run.labels = voxelise(mesh, settings, grid);
+        if (writes && settings.voxeliser == Voxeliser::closedMesh)
+            watch.fileWritten(settings.occupancyPath);
         poll();
         RunStart start;
         start.grid = &grid;
@@ -393,6 +397,7 @@ TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& setti
             updateMaxima(run, run.radius);
             done.times.maxima = secondsSince(t);
             poll();
+            watch.radiusWriting(run.radiusIndex);
             t = Clock::now();
             result.radii.push_back(run.radius);
             result.histograms.push_back(run.histogram);
@@ -411,9 +416,17 @@ TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& setti
         const Clock::time_point writing = Clock::now();
         if (writes) {
             run.histFile->close();
+            watch.fileWritten(run.histFile->path());
             writeFinalResults(run);
         }
-        watch.runFinished(secondsSince(writing));
+        const double writingSeconds = secondsSince(writing);
+        FinalVolumes final;
+        final.grid = &grid;
+        final.labels = run.labels.data();
+        final.jmapt = run.jmapt.data();
+        final.scale = run.scale.data();
+        watch.finalVolumes(final);
+        watch.runFinished(writingSeconds);
     } catch (const Interrupted& e) {
         throw Interrupted(e.signal(), interruptedText(e.signal(), stage, radiusCount));
     }

@@ -1,0 +1,566 @@
+// The long options through the real binary, on meshes generated here: each
+// option's own effect, and that a run which does not ask for one is unchanged.
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "driver/MeshCheck.hpp"
+#include "io/PngPreview.hpp"
+#include "shapes/Shapes.hpp"
+#include "support/TestFiles.hpp"
+
+namespace shapescale {
+namespace {
+
+using nlohmann::json;
+using shapes::PolyMesh;
+using test::lines;
+using test::readBytes;
+using test::readFloats;
+using test::readText;
+using test::RunResult;
+using test::TempDir;
+
+const std::string BINARY = SHAPESCALE_BINARY;
+using Files = std::map<std::string, std::vector<unsigned char>>;
+
+class Toolbox : public testing::Test {
+  protected:
+    std::string mesh(const PolyMesh& poly, const std::string& name = "mesh.off") {
+        shapes::writeOff(poly, dir.file(name));
+        return dir.file(name);
+    }
+    // Runs in its own working directory `cwd` (created), where "volume.vol" lands.
+    RunResult run(const std::vector<std::string>& args, const std::string& cwd = "") {
+        const std::string where = cwd.empty() ? dir.path() : dir.file(cwd);
+        mkdir(where.c_str(), 0775);
+        return test::runBinary(args, where);
+    }
+    // Every file of `sub` with its bytes, and "volume.vol" of its parent.
+    Files files(const std::string& sub) {
+        Files all;
+        for (const std::string& name : test::listDir(dir.file(sub)))
+            all[name] = readBytes(dir.file(sub + "/" + name));
+        const std::string vol = dir.file(sub + "/../volume.vol");
+        if (test::fileExists(vol)) all["volume.vol"] = readBytes(vol);
+        return all;
+    }
+    TempDir dir;
+};
+
+// The lines of standard error without the last, the processor time.
+std::vector<std::string> withoutTiming(const std::string& err) {
+    std::vector<std::string> l = lines(err);
+    EXPECT_EQ(l.empty() ? "" : l.back().substr(0, 14), "Time elapsed: ");
+    if (!l.empty()) l.pop_back();
+    return l;
+}
+
+// nx, ny, nz of an Analyze header: 16-bit little-endian at byte 42.
+std::array<int, 3> dimsOf(const std::string& hdrPath) {
+    const std::vector<unsigned char> hdr = readBytes(hdrPath);
+    std::array<int, 3> dims{};
+    for (std::size_t a = 0; a < 3; ++a) dims[a] = hdr.at(42 + 2 * a) | hdr.at(43 + 2 * a) << 8;
+    return dims;
+}
+
+int shell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(Toolbox, InformationOptionsAndInvalidValuesRunNothing) {
+    const std::string m = mesh(shapes::unitCube());
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string errHas;  // "" = standard error stays empty
+    };
+    const std::vector<Case> cases = {
+        {{"--help"}, 0, ""},
+        {{"-f", m, "--version", "-n", "1"}, 0, ""},
+        {{"--nope", "-f", m}, 1, ": unrecognized option '--nope'\nUsage: "},
+        {{"-f", m, "--summary"}, 1, ": option '--summary' requires an argument\nUsage: "},
+        {{"--seed", "-1", "-f", m}, 2, "--seed '-1': expected a whole number from 0 to 4294967295"},
+        {{"--seed", "4294967296", "-f", m}, 2, "--seed '4294967296'"},
+        {{"-f", m, "--seed", "12x"}, 2, "--seed '12x'"},
+        {{"--threads", "0", "-f", m}, 2, "--threads '0': expected a whole number from 1"},
+        {{"--threads", "", "-f", m}, 2, "--threads ''"},
+        {{"--summary", "", "-f", m}, 2, "--summary: the file name is empty"},
+    };
+    for (const Case& c : cases) {
+        const RunResult r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[0];
+        if (c.errHas.empty()) {
+            EXPECT_EQ(r.err, "") << c.args[0];
+        } else {
+            EXPECT_NE(r.err.find(c.errHas), std::string::npos) << r.err;
+            EXPECT_EQ(lines(r.err).size(), c.status == 2 ? 1u : 2u) << r.err;
+            EXPECT_EQ(r.out, "");
+        }
+        EXPECT_FALSE(test::fileExists(dir.file("volume.vol"))) << c.args[0];
+    }
+    const std::string help = run({"--help"}).out;
+    for (const char* option :
+         {"--seed N", "--threads N", "--nifti ", "--nifti-gz",  "--summary F", "--preview",
+          "--orient", "--warnings",  "--quiet",  "--exit-zero", "--help",      "--version",
+          "-f MESH",  "-o DIR",      "-r H",     "-s R",        "-p STEP",     "-n COUNT",
+          "-g SIGMA", "-k CHOICE",   "-t ",      "-b ",         "-c ",         "-a ",
+          "-e VALUE", "\n  0 ",      "\n  1 ",   "\n  2 ",      "\n  128+N"})
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    const std::string version = run({"--version"}).out;
+    EXPECT_EQ(version.rfind("shapescale ", 0), 0u);
+    EXPECT_EQ(lines(version).size(), 1u);
+}
+
+TEST_F(Toolbox, SeedRepeatsTheRunAndOptionsAddOnlyTheirOwnFiles) {
+    // Triangles of many voxels each: their samples are drawn at random.
+    const std::string m = mesh(shapes::torus(1.0, 0.35, 12, 8));
+    const std::vector<std::string> base = {"-f", m,      "-r", "0.06", "-s", "0.15", "-p", "0.1",
+                                           "-g", "0.12", "-n", "2",    "-t", "-o",   "out"};
+    auto args = [&](std::vector<std::string> extra) {
+        extra.insert(extra.begin(), base.begin(), base.end());
+        return extra;
+    };
+    const RunResult reference = run(args({"--seed", "42", "--threads", "1"}), "ref");
+    ASSERT_EQ(reference.status, 1) << reference.err;
+    const Files expected = files("ref/out");
+    ASSERT_EQ(expected.count("apt_1.img"), 1u);
+    std::vector<std::string> volumes;
+    for (const auto& [name, bytes] : expected)
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".hdr")
+            volumes.push_back(name.substr(0, name.size() - 4));
+    ASSERT_EQ(volumes.size(), 12u);  // apt, vxx per radius; jmapt, scale, six tensors
+
+    struct Variant {
+        std::vector<std::string> extra;
+        int status;
+        std::vector<std::string> suffixes;  // one more file per volume with each
+        std::vector<std::string> more;      // further files of the output directory
+    };
+    const std::vector<Variant> variants = {
+        {{"--seed", "42", "--threads", "2", "--quiet", "--warnings", "--orient"}, 1, {}, {}},
+        {{"--seed", "42", "--exit-zero", "--nifti", "--nifti-gz"}, 0, {".nii", ".nii.gz"}, {}},
+        {{"--seed", "42", "--preview", "--summary", "../s.json"},
+         1,
+         {},
+         {"preview_jmapt.png", "preview_scale.png"}},
+    };
+    for (std::size_t v = 0; v < variants.size(); ++v) {
+        const Variant& variant = variants[v];
+        const std::string cwd = "v" + std::to_string(v);
+        const RunResult r = run(args(variant.extra), cwd);
+        EXPECT_EQ(r.status, variant.status) << r.err;
+        EXPECT_EQ(r.out, reference.out) << cwd;
+        EXPECT_EQ(withoutTiming(r.err), withoutTiming(reference.err)) << cwd;
+        Files got = files(cwd + "/out");
+        for (const std::string& volume : volumes)
+            for (const std::string& suffix : variant.suffixes)
+                EXPECT_EQ(got.erase(volume + suffix), 1u) << volume + suffix;
+        for (const std::string& name : variant.more) EXPECT_EQ(got.erase(name), 1u) << name;
+        EXPECT_TRUE(got == expected) << cwd << ": the files differ";
+    }
+    // Another seed samples other points; without any long option the same
+    // files are written, the same lines printed.
+    ASSERT_EQ(run(args({"--seed", "43"}), "other").status, 1);
+    EXPECT_NE(files("other/out").at("apt_1.img"), expected.at("apt_1.img"));
+    const RunResult plain = run(base, "plain");
+    ASSERT_EQ(plain.status, 1);
+    Files plainFiles = files("plain/out");
+    EXPECT_EQ(plainFiles.size(), expected.size());
+    for (const char* same : {"info.txt", "volume.vol", "apt_0.hdr"})
+        EXPECT_EQ(plainFiles[same], expected.at(same)) << same;
+    EXPECT_EQ(lines(plain.out).size(), lines(reference.out).size());
+    EXPECT_EQ(withoutTiming(plain.err), withoutTiming(reference.err));
+}
+
+TEST_F(Toolbox, NiftiFilesReadBackInWorldCoordinates) {
+    const std::array<double, 3> centre = {0.3, -0.2, 0.5};
+    const PolyMesh sphere = shapes::icosphere(4, 1.0, centre);
+    const RunResult r = run({"-f", mesh(sphere), "-r", "0.1", "-s", "0.8", "-p", "0.2", "-g", "0.2",
+                             "-n", "2", "--seed", "1", "--nifti", "--nifti-gz", "-o", "out"});
+    ASSERT_EQ(r.status, 1) << r.err;
+    const TriMesh loaded = shapes::loadMesh(sphere);
+    std::string command = "cd " + dir.path() +
+                          " && for py in python3 /usr/bin/python3; do if $py -c 'import nibabel' "
+                          "2>/dev/null; then exec $py " SHAPESCALE_SOURCE_DIR
+                          "/tests/toolbox/nifti_check.py out";
+    for (double v : centre) command += " " + std::to_string(v);
+    for (const float* corner : {loaded.bboxMin, loaded.bboxMax})
+        for (int a = 0; a < 3; ++a) command += " " + std::to_string(corner[a]);
+    command += " apt_0 apt_1 jmapt scale > check.txt 2>&1; fi; done; exit 77";
+    const int status = shell(command);
+    if (status != 77) {
+        EXPECT_EQ(status, 0) << readText(dir.file("check.txt"));
+    }
+    if (shell("command -v nifti_tool > /dev/null") == 0) {
+        EXPECT_EQ(shell("cd " + dir.path() +
+                        " && nifti_tool -check_hdr -check_nim -infiles out/jmapt.nii "
+                        "out/scale.nii.gz > tool.txt 2>&1"),
+                  0);
+        const std::string report = readText(dir.file("tool.txt"));
+        EXPECT_EQ(lines(report).size(), 4u) << report;
+        for (const std::string& line : lines(report))
+            EXPECT_NE(line.find(" IS GOOD "), std::string::npos) << report;
+    }
+    if (status == 77) GTEST_SKIP() << "python3 with nibabel is not installed";
+}
+
+TEST_F(Toolbox, OrientFlipsAClockwiseMeshAsAHandEditWould) {
+    const PolyMesh clockwise = shapes::flipped(shapes::torus(1.0, 0.35, 32, 16));
+    PolyMesh byHand = clockwise;
+    for (auto& face : byHand.faces) std::reverse(face.begin(), face.end());
+    const std::string cw = mesh(clockwise, "cw.off"), hand = mesh(byHand, "ok.off");
+    const RunResult oriented =
+        run({"-f", cw, "-n", "2", "--seed", "5", "--orient", "-o", "out"}, "a");
+    const RunResult reference = run({"-f", hand, "-n", "2", "--seed", "5", "-o", "out"}, "b");
+    ASSERT_EQ(oriented.status, 1) << oriented.err;
+    ASSERT_EQ(reference.status, 1) << reference.err;
+    EXPECT_TRUE(files("a/out") == files("b/out"));
+    EXPECT_EQ(oriented.out.substr(cw.size()), reference.out.substr(hand.size()));
+    std::vector<std::string> err = withoutTiming(oriented.err);
+    ASSERT_FALSE(err.empty());
+    EXPECT_NE(err[0].find("--orient: the mesh had a negative volume"), std::string::npos);
+    err.erase(err.begin());
+    EXPECT_EQ(err, withoutTiming(reference.err));
+    // Without the option the clockwise mesh is refused, and the message says how.
+    const RunResult refused = run({"-f", cw, "-n", "2", "-o", "out"}, "c");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(lines(refused.err).back().find("--orient"), std::string::npos) << refused.err;
+    // The library flip equals the loader on the hand-edited file.
+    TriMesh flippedMesh = shapes::loadMesh(clockwise);
+    flipFaces(flippedMesh);
+    const TriMesh handMesh = shapes::loadMesh(byHand);
+    EXPECT_TRUE(std::equal(flippedMesh.faces.begin(), flippedMesh.faces.end(),
+                           handMesh.faces.begin(), handMesh.faces.end()));
+    EXPECT_EQ(flippedMesh.vertexNeighbours, handMesh.vertexNeighbours);
+}
+
+TEST_F(Toolbox, MeshTopologyAndWarnings) {
+    PolyMesh open = shapes::unitCube(), fin = shapes::unitCube(), turned = shapes::unitCube();
+    // Drop the two triangles of one side; add a fin on an edge; turn one triangle.
+    open.faces.resize(10);  // the last two are the side x = 1
+    fin.vertices.push_back({0.5, 0.5, 3.0});
+    fin.faces.push_back({fin.faces[0][0], fin.faces[0][1], 8});
+    std::reverse(turned.faces[0].begin(), turned.faces[0].end());
+    struct Case {
+        PolyMesh mesh;
+        MeshTopology expected;  // edges, boundary, non-manifold, misoriented
+        std::vector<std::string> warnings;
+    };
+    const std::vector<Case> cases = {
+        {shapes::unitCube(), {18, 0, 0, 0}, {}},
+        {open, {17, 4, 0, 0}, {"the mesh is open (4 boundary edges)"}},
+        {fin, {20, 2, 1, 0}, {"the mesh is open (2", "1 non-manifold edges"}},
+        {turned, {18, 0, 0, 3}, {"not consistently oriented: 3 edges"}},
+    };
+    for (const Case& c : cases) {
+        const MeshTopology t = meshTopology(shapes::loadMesh(c.mesh));
+        EXPECT_EQ(t.edges, c.expected.edges);
+        EXPECT_EQ(t.boundaryEdges, c.expected.boundaryEdges);
+        EXPECT_EQ(t.nonManifoldEdges, c.expected.nonManifoldEdges);
+        EXPECT_EQ(t.misorientedEdges, c.expected.misorientedEdges);
+        EXPECT_EQ(t.isClosed(), t.boundaryEdges == 0 && t.nonManifoldEdges == 0);
+        const std::vector<std::string> w = meshWarnings(t, true);
+        ASSERT_EQ(w.size(), c.warnings.size());
+        for (std::size_t k = 0; k < w.size(); ++k)
+            EXPECT_NE(w[k].find(c.warnings[k]), std::string::npos) << w[k];
+        // The nearest-vertex mode does not need a closed mesh.
+        EXPECT_EQ(meshWarnings(t, false).size(), w.size() - (t.boundaryEdges > 0 ? 1 : 0));
+    }
+    // Off a terminal the warnings need --warnings.
+    const std::string path = mesh(open, "open.off");
+    const RunResult quiet = run({"-f", path, "-n", "1", "-o", "out"});
+    const RunResult warned = run({"-f", path, "-n", "1", "-o", "out", "--warnings"});
+    EXPECT_EQ(lines(quiet.err).size(), 4u) << quiet.err;
+    EXPECT_EQ(lines(warned.err).at(0),
+              "warning: " + meshWarnings(meshTopology(shapes::loadMesh(open)), true).at(0));
+}
+
+// The bin of an APT value: b/12 <= a < (b+1)/12 with both bounds in single
+// precision; -1 for none.
+int binOf(float a) {
+    for (int b = 0; b < 12; ++b)
+        if (static_cast<float>(b) / 12.0f <= a && a < static_cast<float>(b + 1) / 12.0f) return b;
+    return -1;
+}
+
+TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
+    const PolyMesh torus = shapes::torus(1.0, 0.35, 32, 16);
+    // An operand among the options: the summary keeps the order as typed.
+    const std::vector<std::string> args = {BINARY, "-f",     mesh(torus), "-n",
+                                           "3",    "--seed", "9",         "operand",
+                                           "-o",   "out",    "--summary", "s.json"};
+    const RunResult r = run(std::vector<std::string>(args.begin() + 1, args.end()), "run");
+    ASSERT_EQ(r.status, 1) << r.err;
+    const json s = json::parse(readText(dir.file("run/s.json")));
+    EXPECT_EQ(s["tool"]["name"], "shapescale");
+    EXPECT_EQ(s["arguments"], args);
+    EXPECT_EQ(s["seed"]["value"], 9);
+    EXPECT_EQ(s["seed"]["fromClock"], false);
+
+    const json& m = s["mesh"];
+    const TriMesh loaded = shapes::loadMesh(torus);
+    EXPECT_EQ(m["vertices"], 512);
+    EXPECT_EQ(m["triangles"], 1024);
+    EXPECT_EQ(m["edges"], 1536);
+    EXPECT_EQ(m["boundaryEdges"], 0);
+    EXPECT_EQ(m["nonManifoldEdges"], 0);
+    EXPECT_EQ(m["closed"], true);
+    EXPECT_EQ(m["consistentlyOriented"], true);
+    EXPECT_TRUE(s["warnings"].empty());
+    // The inscribed polyhedron is a little smaller than the torus 2 pi^2 R r^2, 4 pi^2 R r.
+    EXPECT_NEAR(m["volume"].get<double>(), 2 * M_PI * M_PI * 0.35 * 0.35, 0.04 * 2.42);
+    EXPECT_NEAR(m["area"].get<double>(), 4 * M_PI * M_PI * 0.35, 0.03 * 13.8);
+    for (int a = 0; a < 3; ++a) {
+        EXPECT_EQ(m["bboxMin"][a].get<double>(), loaded.bboxMin[a]);
+        EXPECT_EQ(m["bboxMax"][a].get<double>(), loaded.bboxMax[a]);
+    }
+
+    // The grid as the header and info.txt give it.
+    const std::array<int, 3> dims = dimsOf(dir.file("run/out/jmapt.hdr"));
+    const std::vector<std::string> info = lines(readText(dir.file("run/out/info.txt")));
+    double start = 0, step = 0, origin[3], h = 0;
+    ASSERT_EQ(std::sscanf(info.at(0).c_str(), "%lf %lf", &start, &step), 2);
+    ASSERT_EQ(std::sscanf(info.at(1).c_str(), "%lf %lf %lf", &origin[0], &origin[1], &origin[2]),
+              3);
+    ASSERT_EQ(std::sscanf(info.at(2).c_str(), "%lf", &h), 1);
+    std::size_t voxels = 1;
+    for (int a = 0; a < 3; ++a) {
+        const int dim = dims[static_cast<std::size_t>(a)];
+        EXPECT_EQ(s["grid"]["dims"][a], dim);
+        EXPECT_NEAR(s["grid"]["origin"][a].get<double>(), origin[a], 1e-6);  // %f: 6 decimals
+        voxels *= static_cast<std::size_t>(dim);
+    }
+    EXPECT_NEAR(s["grid"]["h"].get<double>(), h, 1e-6);
+
+    // Per radius: the histogram of hist.txt, recounted from the volume and
+    // the occupancy (255 = not outside), and the count of values from 1 on.
+    const std::vector<unsigned char> vol = readBytes(dir.file("run/volume.vol"));
+    ASSERT_EQ(vol.size(), 24 + voxels);
+    const std::vector<std::string> hist = lines(readText(dir.file("run/out/hist.txt")));
+    ASSERT_EQ(s["radii"].size(), 3u);
+    for (std::size_t k = 0; k < 3; ++k) {
+        const json& radius = s["radii"][k];
+        EXPECT_NEAR(radius["radiusWorld"].get<double>(), start + static_cast<double>(k) * step,
+                    1e-5);
+        std::string line;
+        for (int count : radius["histogram"]) line += std::to_string(count) + " ";
+        EXPECT_EQ(line, hist.at(k));
+        const std::vector<float> apt =
+            readFloats(dir.file("run/out/apt_" + std::to_string(k) + ".img"));
+        ASSERT_EQ(apt.size(), voxels);
+        std::vector<std::int64_t> bins(12, 0);
+        std::int64_t atLeastOne = 0;
+        for (std::size_t i = 0; i < voxels; ++i) {
+            if (vol[24 + i] != 255) continue;
+            const int b = binOf(apt[i]);
+            if (b >= 0) ++bins[static_cast<std::size_t>(b)];
+            atLeastOne += apt[i] >= 1.0f ? 1 : 0;
+        }
+        EXPECT_EQ(radius["histogram"].get<std::vector<std::int64_t>>(), bins);
+        EXPECT_EQ(radius["atLeastOne"], atLeastOne);
+    }
+    std::vector<std::string> listed = {"volume.vol"};
+    for (const std::string& name : test::listDir(dir.file("run/out")))
+        listed.push_back("out/" + name);
+    std::vector<std::string> named = s["files"];
+    std::sort(named.begin(), named.end());
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(named, listed);
+    EXPECT_GT(s["peakMemoryBytes"].get<double>(), 1e6);
+
+    // Without --seed the clock's seed is named, and repeats the run.
+    ASSERT_EQ(
+        run({"-f", mesh(torus), "-n", "2", "-o", "out", "--summary", "s.json"}, "clock").status, 1);
+    const json clock = json::parse(readText(dir.file("clock/s.json")));
+    EXPECT_EQ(clock["seed"]["fromClock"], true);
+    const std::string seed = std::to_string(clock["seed"]["value"].get<std::uint32_t>());
+    ASSERT_EQ(run({"-f", mesh(torus), "-n", "2", "-o", "out", "--seed", seed}, "again").status, 1);
+    EXPECT_TRUE(files("clock/out") == files("again/out"));
+}
+
+TEST_F(Toolbox, PreviewIsAPictureOfTheMidSlices) {
+    const RunResult r =
+        run({"-f", mesh(shapes::icosphere(3)), "-r", "0.1", "-n", "2", "--preview", "-o", "out"});
+    ASSERT_EQ(r.status, 1) << r.err;
+    const std::array<int, 3> dims = dimsOf(dir.file("out/jmapt.hdr"));
+    ASSERT_EQ(dims[0], 25);  // 2 / 0.1 + 5 voxels per axis
+    // The documented layout: 320 / 25 = 12 pixels per voxel, clamped to 8.
+    const int scale = 8;
+    const int width = 10 + scale * (2 * dims[0] + dims[1]) + 30 + 16 + 4 + 72 + 10;
+    const int height = 10 + 14 + scale * std::max(dims[1], dims[2]) + 10;
+    for (const char* name : {"preview_jmapt.png", "preview_scale.png"}) {
+        png_image image;
+        std::memset(&image, 0, sizeof image);
+        image.version = PNG_IMAGE_VERSION;
+        ASSERT_TRUE(
+            png_image_begin_read_from_file(&image, dir.file("out/" + std::string(name)).c_str()))
+            << name << ": " << image.message;
+        image.format = PNG_FORMAT_RGB;
+        std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
+        ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr))
+            << image.message;
+        EXPECT_EQ(static_cast<int>(image.width), width);
+        EXPECT_EQ(static_cast<int>(image.height), height);
+        auto pixel = [&](int x, int y) {
+            const unsigned char* p = &rgb[(static_cast<std::size_t>(y) * image.width + x) * 3];
+            return std::vector<int>{p[0], p[1], p[2]};
+        };
+        // The colour bar runs from viridis' yellow at the top to its purple.
+        const int barX = width - 10 - 72 - 4 - 16 + 8, top = 24;
+        EXPECT_EQ(pixel(barX, top), (std::vector<int>{253, 231, 37})) << name;
+        EXPECT_EQ(pixel(barX, height - 11), (std::vector<int>{68, 1, 84})) << name;
+        // The outline crosses the middle row of the XY slice at the sphere's
+        // surface, 10 voxels left and right of the centre.
+        int white = 0;
+        const int row = top + scale * dims[1] / 2;
+        for (int x = 10; x < 10 + scale * dims[0]; ++x)
+            white += pixel(x, row) == std::vector<int>{255, 255, 255} ? 1 : 0;
+        EXPECT_GE(white, 2 * scale) << name;
+        EXPECT_LE(white, 6 * scale) << name;
+    }
+}
+
+TEST(PreviewLayout, LargeGridsAreSampledEveryStrideVoxels) {
+    Grid grid;
+    const int dims[3] = {700, 30, 20};  // 700 > 320: one pixel for every 3rd voxel
+    std::copy(dims, dims + 3, grid.dims);
+    const std::vector<float> values(grid.voxels(), 0.5f);
+    std::vector<unsigned char> labels(grid.voxels(), LABEL_OUTSIDE);
+    labels[grid.index(699, 15, 10)] = 0;  // the last voxel of the sampled row
+    const RgbImage image = renderPreview(values.data(), labels.data(), grid, "JMAPT");
+    EXPECT_EQ(image.width, 10 + (2 * 234 + 10) + 30 + 16 + 4 + 72 + 10);
+    EXPECT_EQ(image.height, 10 + 14 + 10 + 10);
+    ASSERT_EQ(image.pixels.size(), static_cast<std::size_t>(image.width * image.height * 3));
+    // That voxel, alone inside, is outline: cell (233, 5) of the XY slice, y up.
+    const std::size_t at = (static_cast<std::size_t>(24 + 9 - 5) * image.width + 10 + 233) * 3;
+    EXPECT_EQ(image.pixels[at] + image.pixels[at + 1] + image.pixels[at + 2], 3 * 255);
+    EXPECT_LT(image.pixels[at - 3] + image.pixels[at - 2] + image.pixels[at - 1], 3 * 255);
+}
+
+// Runs the binary with standard error on a terminal; returns what the
+// terminal received, carriage returns of line ends removed.
+std::string onTerminal(const std::vector<std::string>& args, const std::string& cwd) {
+    std::vector<std::string> argv = {BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargs;
+    for (auto& a : argv) cargs.push_back(a.data());
+    cargs.push_back(nullptr);
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        if (chdir(cwd.c_str()) != 0 || !std::freopen("stdout.txt", "w", stdout)) _exit(127);
+        execv(cargs[0], cargs.data());
+        _exit(127);
+    }
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+    close(master);
+    waitpid(pid, nullptr, 0);
+    std::string plain;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];
+    return plain;
+}
+
+TEST_F(Toolbox, ProgressAndWarningsOnATerminalOnly) {
+    const std::string cube = mesh(shapes::unitCube());
+    const std::string open = mesh(shapes::hemisphere(2), "open.off");
+    const std::string erase = "\r\033[K";
+    struct Case {
+        std::vector<std::string> args;
+        int progressLines;  // lines drawn, each erased again
+        bool warning;
+    };
+    const std::vector<Case> cases = {
+        {{"-f", cube, "-r", "0.1", "-n", "3", "-o", "out"}, 3, false},
+        {{"-f", open, "-n", "2", "-o", "out"}, 2, true},
+        {{"-f", open, "-n", "2", "-o", "out", "--quiet"}, 0, false},
+        {{"-f", open, "-n", "2", "-o", "out", "--quiet", "--warnings"}, 0, true},
+    };
+    for (const Case& c : cases) {
+        const std::string text = onTerminal(c.args, dir.path());
+        // Pieces between the control sequences alternate: the run's own
+        // output, a progress line, the run's own output, ...
+        std::string own;
+        int drawn = 0;
+        std::size_t at = 0;
+        for (std::size_t k = 0;; ++k) {
+            const std::size_t next = text.find(erase, at);
+            const std::string piece = text.substr(at, next - at);
+            if (k % 2 == 1) {
+                EXPECT_EQ(piece.rfind("radius " + std::to_string(drawn + 1) + " of ", 0), 0u)
+                    << piece;
+                EXPECT_NE(piece.find(" elapsed, "), std::string::npos) << piece;
+                ++drawn;
+            } else {
+                own += piece;
+            }
+            if (next == std::string::npos) break;
+            at = next + erase.size();
+        }
+        EXPECT_EQ(drawn, c.progressLines) << text;
+        std::vector<std::string> l = lines(own);
+        ASSERT_FALSE(l.empty()) << text;
+        EXPECT_EQ(l.front().rfind("warning: the mesh is open", 0) == 0, c.warning) << own;
+        if (c.warning) l.erase(l.begin());
+        ASSERT_EQ(l.size(), 4u) << own;
+        EXPECT_EQ(l[0], "in=1");
+        EXPECT_EQ(l[3].rfind("Time elapsed: ", 0), 0u);
+    }
+}
+
+TEST_F(Toolbox, ParallelExampleRunsEveryMeshInItsOwnDirectoryAndResumes) {
+    if (shell("command -v parallel > /dev/null") != 0) GTEST_SKIP() << "GNU parallel is missing";
+    mesh(shapes::unitCube(), "cube.off");
+    mesh(shapes::icosphere(2), "ball.off");
+    mesh(shapes::torus(1.0, 0.35, 16, 8), "ring.off");
+    test::writeText(dir.file("bad.off"), "OFF\n1 1 0\n0 0 0\n3 0 1 2\n");
+    const std::string command = "cd " + dir.path() + " && SHAPESCALE=" + BINARY +
+                                " " SHAPESCALE_SOURCE_DIR
+                                "/scripts/parallel-example.sh -j 2 results cube.off ball.off "
+                                "bad.off ring.off -- -n 2 -r 0.1 > log.txt 2>&1";
+    EXPECT_EQ(shell(command), 1) << readText(dir.file("log.txt"));  // parallel: one job failed
+    for (const std::string name : {"cube", "ball", "ring"}) {
+        const std::string run = dir.file("results/" + name + "/");
+        const json s = json::parse(readText(run + "summary.json"));
+        EXPECT_EQ(s["mesh"]["path"], dir.file(name + ".off"));
+        EXPECT_EQ(s["settings"]["threads"], 1);
+        EXPECT_EQ(lines(readText(run + "hist.txt")).size(), 2u) << name;
+        EXPECT_EQ(readBytes(run + "volume.vol").size() - 24, readFloats(run + "jmapt.img").size())
+            << name;
+    }
+    EXPECT_NE(readText(dir.file("results/bad/stderr.txt")).find("vertex number"),
+              std::string::npos);
+    // The job log: a header and one line per mesh, exit value 0 but for bad.off.
+    const std::string log = readText(dir.file("results/joblog"));
+    const std::vector<std::string> rows = lines(log);
+    ASSERT_EQ(rows.size(), 5u) << log;
+    for (std::size_t k = 1; k < rows.size(); ++k) {
+        int seq = 0, exitValue = -1;
+        ASSERT_EQ(std::sscanf(rows[k].c_str(), "%d %*s %*s %*s %*s %*s %d", &seq, &exitValue), 2);
+        EXPECT_EQ(exitValue, rows[k].find("/bad.off") != std::string::npos ? 2 : 0) << rows[k];
+    }
+    // Run again: every mesh is in the log, nothing runs.
+    EXPECT_EQ(shell(command), 0) << readText(dir.file("log.txt"));
+    EXPECT_EQ(readText(dir.file("results/joblog")), log);
+}
+
+}  // namespace
+}  // namespace shapescale
