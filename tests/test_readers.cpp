@@ -298,7 +298,7 @@ TEST(MeshStats, EdgesOfClosedOpenAndBrokenMeshes) {
         EXPECT_EQ(s.nonManifoldEdges, c.nonManifold);
         EXPECT_EQ(s.unusedVertices, c.unused);
         EXPECT_EQ(s.isClosed(), c.closed);
-        EXPECT_EQ(s.consistentlyOriented, c.consistent);
+        EXPECT_EQ(s.consistentlyOriented(), c.consistent);
     }
     const MeshStats h = computeMeshStats(shapes::loadMesh(hemi));
     EXPECT_FALSE(h.isClosed());
@@ -306,7 +306,7 @@ TEST(MeshStats, EdgesOfClosedOpenAndBrokenMeshes) {
     // Each triangle has three sides: 3 F = 2 (E - B) + B.
     EXPECT_EQ(h.boundaryEdges, 2 * h.edges - 3 * hf);
     EXPECT_GT(h.boundaryEdges, 0);
-    EXPECT_TRUE(h.consistentlyOriented);
+    EXPECT_TRUE(h.consistentlyOriented());
 }
 
 // Orientation: a clockwise closed mesh comes out as the same file with every

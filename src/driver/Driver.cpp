@@ -18,6 +18,7 @@
 #include "driver/Summary.hpp"
 #include "mapt/Transform.hpp"
 #include "mesh/MeshReader.hpp"
+#include "mesh/Orientation.hpp"
 
 namespace shapescale {
 
@@ -58,19 +59,21 @@ TransformSettings transformSettings(const Options& options, const RunSettings& s
 
 // --orient: a closed mesh with a negative signed volume has its faces ordered
 // clockwise seen from outside; flipping them makes the volume and every
-// derived length positive. An open mesh has no inside to decide by.
-bool orientOutward(TriMesh& mesh, const MeshTopology& topology) {
+// derived length positive. An open or inconsistently oriented mesh has no
+// inside to decide by.
+bool orientForRun(TriMesh& mesh, const MeshStats& stats) {
     const float volume = measureMesh(mesh).volume;
     if (!(volume < 0.0f)) return false;
-    if (topology.boundaryEdges > 0) {
+    if (!orientOutward(mesh)) {
         std::fprintf(stderr,
                      "--orient: the mesh has a negative volume (%g) but is open (%lld boundary "
-                     "edges), so its outside is unknown; left as it is\n",
-                     static_cast<double>(volume), static_cast<long long>(topology.boundaryEdges));
+                     "edges) or not consistently oriented (%lld edges), so its outside is "
+                     "unknown; left as it is\n",
+                     static_cast<double>(volume), static_cast<long long>(stats.boundaryEdges),
+                     static_cast<long long>(stats.misorientedEdges));
         std::fflush(stderr);
         return false;
     }
-    flipFaces(mesh);
     std::fprintf(stderr, "--orient: the mesh had a negative volume (%g); every face was flipped\n",
                  static_cast<double>(volume));
     std::fflush(stderr);
@@ -128,10 +131,10 @@ int runCommandLine(int argc, char** argv) {
 
     // Edge statistics only for the options and the terminal that show them.
     const bool showWarnings = options.warnings || (terminal && !options.quiet);
-    MeshTopology topology;
-    if (summary || showWarnings || options.orient) topology = meshTopology(mesh);
-    const bool reoriented = options.orient && orientOutward(mesh, topology);
-    if (reoriented) topology = meshTopology(mesh);
+    MeshStats topology;
+    if (summary || showWarnings || options.orient) topology = computeMeshStats(mesh);
+    const bool reoriented = options.orient && orientForRun(mesh, topology);
+    if (reoriented) topology = computeMeshStats(mesh);
 
     const MeshMeasures measures = measureMesh(mesh);
     const RunSettings s = deriveSettings(options, measures);

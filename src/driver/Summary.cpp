@@ -30,7 +30,7 @@ json meshPart(const SummaryInput& in) {
         {"boundaryEdges", in.topology.boundaryEdges},
         {"nonManifoldEdges", in.topology.nonManifoldEdges},
         {"closed", in.topology.isClosed()},
-        {"consistentlyOriented", in.topology.isConsistentlyOriented()},
+        {"consistentlyOriented", in.topology.consistentlyOriented()},
         {"reoriented", in.reoriented},
     };
 }

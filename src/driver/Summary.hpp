@@ -19,7 +19,7 @@ struct SummaryInput {
     RunSettings settings;  ///< after the defaults, world units
     const TriMesh* mesh = nullptr;
     MeshMeasures measures;  ///< after --orient
-    MeshTopology topology;
+    MeshStats topology;
     bool reoriented = false;  ///< --orient flipped the faces
     std::vector<std::string> warnings;
     std::uint32_t seed = 0;

@@ -4,8 +4,8 @@
 
 #include <array>
 #include <cstdint>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "core/Grid.hpp"
 

@@ -44,7 +44,7 @@ MeshStats computeMeshStats(const TriMesh& mesh) {
         ++stats.edges;
         if (uses == 1) ++stats.boundaryEdges;
         if (uses > 2) ++stats.nonManifoldEdges;
-        if (uses == 2 && forward != 1) stats.consistentlyOriented = false;
+        if (uses == 2 && forward != 1) ++stats.misorientedEdges;
         i = j;
     }
     stats.unusedVertices = std::count(used.begin(), used.end(), false);

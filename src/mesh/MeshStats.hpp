@@ -18,9 +18,12 @@ struct MeshStats {
     std::int64_t boundaryEdges = 0;     ///< edges of exactly one triangle
     std::int64_t nonManifoldEdges = 0;  ///< edges of three or more triangles
     std::int64_t unusedVertices = 0;    ///< vertices of no triangle
-    /// Every edge of exactly two triangles is run through once in each
-    /// direction (the two faces agree on which side is out).
-    bool consistentlyOriented = true;
+    /// Edges of exactly two triangles that both run along in the same
+    /// direction: their two faces disagree on which side is out.
+    std::int64_t misorientedEdges = 0;
+
+    /// Every edge of two triangles is run through once in each direction.
+    bool consistentlyOriented() const { return misorientedEdges == 0; }
 
     /// At least one triangle and no boundary edge.
     bool isClosed() const { return triangles > 0 && boundaryEdges == 0; }

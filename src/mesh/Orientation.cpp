@@ -9,7 +9,7 @@ bool orientOutward(TriMesh& mesh) {
     const MeshStats stats = computeMeshStats(mesh);
     // The sign of the volume says something only about a closed surface whose
     // faces agree with each other.
-    if (!stats.isClosed() || !stats.consistentlyOriented) return false;
+    if (!stats.isClosed() || !stats.consistentlyOriented()) return false;
     if (!(measureMesh(mesh).volume < 0.0f)) return false;
     for (std::vector<int>& list : mesh.vertexNeighbours) list.clear();
     for (Triangle& t : mesh.faces) {
