@@ -17,6 +17,7 @@
 #include "driver/RunRecord.hpp"
 #include "driver/Summary.hpp"
 #include "mapt/Transform.hpp"
+#include "mapt/VertexScale.hpp"
 #include "mesh/MeshReader.hpp"
 #include "mesh/Orientation.hpp"
 
@@ -174,7 +175,15 @@ int runCommandLine(int argc, char** argv) {
     PreviewWriter preview(options.outDir);
     if (options.preview) observers.add(preview);
 
-    runTransform(mesh, settings, &observers);
+    if (options.vertexScalePath.empty()) {
+        runTransform(mesh, settings, &observers);
+    } else {
+        // The run smooths the shared vertices: the surface is kept as loaded.
+        const SurfaceSnapshot surface = snapshotSurface(mesh);
+        const TransformResult result = runTransformKeeping(mesh, settings, &observers);
+        writeVertexScale(options.vertexScalePath, surface, result);
+        observers.fileWritten(options.vertexScalePath);
+    }
     progress.reset();
 
     const double seconds = static_cast<double>(std::clock() - start) / 1000000.0;

@@ -59,6 +59,7 @@ enum LongOption : int {
     WARNINGS,
     EXIT_ZERO,
     ORIENT,
+    VERTEX_SCALE,
 };
 
 const option LONG_OPTIONS[] = {
@@ -74,6 +75,7 @@ const option LONG_OPTIONS[] = {
     {"warnings", no_argument, nullptr, WARNINGS},
     {"exit-zero", no_argument, nullptr, EXIT_ZERO},
     {"orient", no_argument, nullptr, ORIENT},
+    {"vertex-scale", required_argument, nullptr, VERTEX_SCALE},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -105,6 +107,10 @@ bool readLongOption(int option, Options& options) {
         case SUMMARY:
             if (*optarg == '\0') throw Error("--summary: the file name is empty");
             options.summaryPath = optarg;
+            return true;
+        case VERTEX_SCALE:
+            if (*optarg == '\0') throw Error("--vertex-scale: the file name is empty");
+            options.vertexScalePath = optarg;
             return true;
         default:
             return false;
@@ -190,7 +196,7 @@ of growing radii, written as Analyze 7.5 volumes into the output directory.
 Lengths are in the mesh's units; a length left out (or 0) is derived from the
 size of the mesh.
 
-  -f MESH       mesh file (OFF)
+  -f MESH       mesh file: OFF, or PLY, STL, OBJ by its extension
   -o DIR        output directory, created if missing (default .)
   -r H          grid resolution: the voxel edge length
   -s R          first radius
@@ -217,6 +223,10 @@ size of the mesh.
                 the histogram and the stage times, peak memory, files
   --preview     write preview_jmapt.png and preview_scale.png (mid-slices,
                 colour bar, mesh outline) into the output directory
+  --vertex-scale F.ply
+                write the mesh painted with its scale to F.ply: per vertex, the
+                radius (world units) and jmapt of the strongest maximum met
+                walking inward along its normal, and a colour
   --orient      flip every face of a closed mesh whose signed volume is
                 negative before anything else (one line on standard error)
   --warnings    print the mesh's warnings (open, non-manifold, inconsistently

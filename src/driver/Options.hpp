@@ -22,17 +22,18 @@ struct Options {
 
     // Long options only. Left at these values, a run is exactly the plain
     // tool: same output lines, same files.
-    bool seeded = false;      ///< --seed N: sampling seeded with `seed` instead of the clock
-    std::uint32_t seed = 0;   ///< --seed
-    int threads = 0;          ///< --threads N; 0 = OpenMP's default (all cores)
-    bool nifti = false;       ///< --nifti: every volume also as <name>.nii
-    bool niftiGz = false;     ///< --nifti-gz: every volume also as <name>.nii.gz
-    std::string summaryPath;  ///< --summary FILE: JSON record of the run; empty = none
-    bool preview = false;     ///< --preview: PNG mid-slices of jmapt and scale
-    bool quiet = false;       ///< --quiet: no progress line, no mesh warnings on a terminal
-    bool warnings = false;    ///< --warnings: mesh warnings on standard error in any case
-    bool exitZero = false;    ///< --exit-zero: a completed run ends with status 0
-    bool orient = false;      ///< --orient: flip a closed clockwise mesh before anything else
+    bool seeded = false;          ///< --seed N: sampling seeded with `seed` instead of the clock
+    std::uint32_t seed = 0;       ///< --seed
+    int threads = 0;              ///< --threads N; 0 = OpenMP's default (all cores)
+    bool nifti = false;           ///< --nifti: every volume also as <name>.nii
+    bool niftiGz = false;         ///< --nifti-gz: every volume also as <name>.nii.gz
+    std::string summaryPath;      ///< --summary FILE: JSON record of the run; empty = none
+    std::string vertexScalePath;  ///< --vertex-scale FILE.ply: the painted mesh; empty = none
+    bool preview = false;         ///< --preview: PNG mid-slices of jmapt and scale
+    bool quiet = false;           ///< --quiet: no progress line, no mesh warnings on a terminal
+    bool warnings = false;        ///< --warnings: mesh warnings on standard error in any case
+    bool exitZero = false;        ///< --exit-zero: a completed run ends with status 0
+    bool orient = false;          ///< --orient: flip a closed clockwise mesh before anything else
 };
 
 enum class ParseOutcome {
