@@ -104,8 +104,8 @@ void walkSamples(const LabelView& grid, const float* p0, const float* dir, float
 // voxels a chain in which each shares a face with the next, so the flood
 // cannot slip between two of them. All in single precision, product before
 // sum (p0 + dir * tau), and the walk runs on while 1 + length > u, up to two
-// units past q: kept exactly so that labels and the occupancy file match
-// earlier results.
+// units past q: the specified walk, kept exactly, since the labels and the
+// occupancy file depend on every voxel it marks.
 void walkFanLine(const LabelView& grid, const float* p0, const float* q) {
     const float length = dist(p0, q);
     if (length == 0.0f) {
