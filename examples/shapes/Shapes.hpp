@@ -32,6 +32,10 @@ PolyMesh torus(double R, double r, int nu, int nv);
 /// a large bulb, a thin neck and a smaller bulb, about 2 * rings * segments
 /// triangles, 4 units long.
 PolyMesh dumbbell(int rings, int segments);
+/// A sphere of radius about 1 with smooth bumps and dents (radius 1 +- 0.2),
+/// about 2 * rings * segments triangles, for benchmarks: poles and rings of
+/// `segments` vertices, like dumbbell().
+PolyMesh lumpySphere(int rings, int segments);
 /// The same surface with every face reversed (clockwise seen from outside).
 PolyMesh flipped(PolyMesh mesh);
 /// Both meshes in one, b's vertex numbers shifted.
