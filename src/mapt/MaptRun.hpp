@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "core/Grid.hpp"
+#include "core/Vec3.hpp"
 #include "io/OutputFile.hpp"
 #include "mapt/RunObserver.hpp"
+#include "mapt/SampleRandom.hpp"
 #include "mapt/Settings.hpp"
 
 namespace shapescale {
@@ -40,6 +42,8 @@ struct MaptRun {
     Histogram histogram{};
     std::int64_t atLeastOne = 0;  ///< counted voxels whose APT value is 1 or more
     std::unique_ptr<OutputFile> histFile;
+    SampleRandom random;                  ///< the sampling's generator, seeded once per run
+    std::vector<Vec3f> smoothingScratch;  ///< the displacements of one smoothing pass
 
     std::size_t voxels() const { return grid.voxels(); }
     std::string outputPath(const std::string& name) const { return outDir + "/" + name; }

@@ -189,11 +189,11 @@ std::vector<float> runTransform(TriMesh mesh, const TransformSettings& settings,
     std::fflush(stderr);
     std::fprintf(stderr, "both=%d\n", settings.bothSides ? 1 : 0);
     std::fflush(stderr);
+    MaptRun run;
     // Seeded with the time unless a seed is given: two such runs on the same
     // input differ slightly.
-    std::srand(settings.seeded ? settings.seed : static_cast<unsigned>(std::time(nullptr)));
-
-    MaptRun run;
+    run.random.reseed(settings.seeded ? settings.seed
+                                      : static_cast<std::uint64_t>(std::time(nullptr)));
     resolveSettings(run, mesh, settings);
     Grid& grid = run.grid;
     setUpGrid(mesh.bboxMin, mesh.bboxMax, static_cast<float>(grid.h()), grid.dims, grid.origin);
@@ -229,7 +229,7 @@ std::vector<float> runTransform(TriMesh mesh, const TransformSettings& settings,
         Clock::time_point t = Clock::now();
         std::fill(run.votes.begin(), run.votes.end(), 0.0f);
         std::fill(run.apt.begin(), run.apt.end(), 0.0f);
-        if (run.radiusIndex > 0) smoothVertices(mesh);
+        if (run.radiusIndex > 0) smoothVertices(mesh, run.smoothingScratch);
         refreshVertexNormals(mesh);
         done.times.smoothing = secondsSince(t);
         t = Clock::now();

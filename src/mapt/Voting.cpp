@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 
 #include "core/Grid.hpp"
 #include "core/Vec3.hpp"
@@ -56,7 +57,8 @@ bool prepareTriangle(const MaptRun& run, const TriMesh& mesh, const Triangle& t,
 
 }  // namespace
 
-void voteSurface(MaptRun& run, const TriMesh& mesh, double r) {
+void voteSurfaceReference(MaptRun& run, const TriMesh& mesh, double r,
+                          const std::function<int()>& draw) {
     const int* dims = run.grid.dims;
     const double nx = dims[0], ny = dims[1], nz = dims[2];
     TriangleSamples s;
@@ -121,12 +123,115 @@ void voteSurface(MaptRun& run, const TriMesh& mesh, double r) {
                 }
             }
             if (j + 1 == s.sampleCount) break;
-            const float u1 = static_cast<float>(std::rand()) * RAND_SCALE;
+            const float u1 = static_cast<float>(draw()) * RAND_SCALE;
             w0 = u1;
             const float rest = 1.0f - u1;
-            w1 = static_cast<float>(std::rand()) * rest * RAND_SCALE;
+            w1 = static_cast<float>(draw()) * rest * RAND_SCALE;
             w2 = rest - w1;
         }
+    }
+}
+
+namespace {
+
+// The sampling loop of voteSurface with the run's flags fixed at compile
+// time and the generator inlined; the arithmetic is the reference's, operation
+// for operation, so that the same sequence of draws gives the same bits.
+template <bool BLEND, bool TENSORS, bool BOTH>
+void voteAll(MaptRun& run, const TriMesh& mesh, double r) {
+    const int* dims = run.grid.dims;
+    const double nx = dims[0], ny = dims[1], nz = dims[2];
+    float* votes = run.votes.data();
+    float* tensor[TENSOR_COMPONENTS];
+    for (int c = 0; c < TENSOR_COMPONENTS; ++c)
+        tensor[c] = TENSORS ? run.tensor[static_cast<std::size_t>(c)].data() : nullptr;
+    SampleRandom& random = run.random;
+    TriangleSamples s;
+    for (const Triangle& t : mesh.faces) {
+        if (!prepareTriangle(run, mesh, t, s)) continue;
+        const float countF = static_cast<float>(s.sampleCount);
+        const float share = s.area / countF;
+        // The tensor increments are the same for every sample of the triangle.
+        double innerTensor[TENSOR_COMPONENTS], outerTensor[TENSOR_COMPONENTS];
+        for (int c = 0; c < TENSOR_COMPONENTS; ++c) {
+            const double nn = s.n[TENSOR_A[c]] * s.n[TENSOR_B[c]];
+            innerTensor[c] = nn * static_cast<double>(s.area) / countF;
+            outerTensor[c] = nn / countF;
+        }
+        double inner[3], outer[3];
+        for (int a = 0; a < 3; ++a) {
+            inner[a] = -r * s.n[a];
+            outer[a] = r * s.n[a];
+        }
+        auto add = [&](double qx, double qy, double qz, const double* increments) {
+            const std::size_t i =
+                voxelIndex(dims, static_cast<std::size_t>(qx), static_cast<std::size_t>(qy),
+                           static_cast<std::size_t>(qz));
+            votes[i] += share;
+            if constexpr (TENSORS) {
+                for (int c = 0; c < TENSOR_COMPONENTS; ++c)
+                    tensor[c][i] =
+                        static_cast<float>(static_cast<double>(tensor[c][i]) + increments[c]);
+            }
+        };
+        float w0 = 1.0f / 3.0f, w1 = 1.0f / 3.0f, w2 = 1.0f / 3.0f;  // the centroid first
+        for (std::int64_t j = 0;; ++j) {
+            const double d0 = w0, d1 = w1, d2 = w2;
+            double point[3];
+            for (int a = 0; a < 3; ++a)
+                point[a] = (d0 * s.p[0][a] + d1 * s.p[1][a]) + d2 * s.p[2][a];
+            if constexpr (BLEND) {
+                for (int a = 0; a < 3; ++a) {
+                    const double b =
+                        (d0 * s.normal[0][a] + d1 * s.normal[1][a]) + d2 * s.normal[2][a];
+                    inner[a] = -r * b;
+                    outer[a] = r * b;
+                }
+            }
+            const double q0 = point[0] + inner[0], q1 = point[1] + inner[1],
+                         q2 = point[2] + inner[2];
+            if (q0 > 0.0 && q0 < nx && q1 > 0.0 && q1 < ny && q2 > 0.0 && q2 < nz)
+                add(q0, q1, q2, innerTensor);
+            if constexpr (BOTH) {
+                const double o0 = point[0] + outer[0], o1 = point[1] + outer[1],
+                             o2 = point[2] + outer[2];
+                if (o0 >= 0.0 && o0 < nx && o1 >= 0.0 && o1 < ny && o2 > 0.0 && o2 < nz)
+                    add(o0, o1, o2, outerTensor);
+            }
+            if (j + 1 == s.sampleCount) break;
+            const float u1 = static_cast<float>(random.next()) * RAND_SCALE;
+            w0 = u1;
+            const float rest = 1.0f - u1;
+            w1 = static_cast<float>(random.next()) * rest * RAND_SCALE;
+            w2 = rest - w1;
+        }
+    }
+}
+
+template <bool BLEND, bool TENSORS>
+void voteBothOrInner(MaptRun& run, const TriMesh& mesh, double r) {
+    if (run.bothSides) {
+        voteAll<BLEND, TENSORS, true>(run, mesh, r);
+    } else {
+        voteAll<BLEND, TENSORS, false>(run, mesh, r);
+    }
+}
+
+}  // namespace
+
+void voteSurface(MaptRun& run, const TriMesh& mesh, double r) {
+    // Serial on purpose: the votes of all triangles meet in shared voxels and
+    // their float sums must come in one fixed order.
+    if (run.blendNormals) {
+        if (run.tensorsOn) {
+            voteBothOrInner<true, true>(run, mesh, r);
+        } else {
+            voteBothOrInner<true, false>(run, mesh, r);
+        }
+    } else if (run.tensorsOn) {
+        voteBothOrInner<false, true>(run, mesh, r);
+    } else {
+        voteBothOrInner<false, false>(run, mesh, r);
     }
 }
 
