@@ -13,6 +13,7 @@
 #include "mapt/RunObserver.hpp"
 #include "mapt/SampleRandom.hpp"
 #include "mapt/Settings.hpp"
+#include "mapt/VotingBuffers.hpp"
 
 namespace shapescale {
 
@@ -44,6 +45,7 @@ struct MaptRun {
     std::unique_ptr<OutputFile> histFile;
     SampleRandom random;                  ///< the sampling's generator, seeded once per run
     std::vector<Vec3f> smoothingScratch;  ///< the displacements of one smoothing pass
+    VotingBuffers votingBuffers;
 
     std::size_t voxels() const { return grid.voxels(); }
     std::string outputPath(const std::string& name) const { return outDir + "/" + name; }

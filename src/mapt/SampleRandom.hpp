@@ -35,7 +35,23 @@ class SampleRandom {
         return bits >> 1;  // the top 31 bits
     }
 
+    /// 62 bits from two draws, for deriving further streams.
+    std::uint64_t nextKey() { return (static_cast<std::uint64_t>(next()) << 31) ^ next(); }
+
+    /// The stream of item `item` of a pass keyed `key`: independent of how
+    /// the items are shared among threads.
+    static SampleRandom forItem(std::uint64_t key, std::uint64_t item) {
+        return SampleRandom(mix(key ^ mix(item + 0x9e3779b97f4a7c15ull)));
+    }
+
   private:
+    // The splitmix64 finaliser: nearby keys give unrelated seeds.
+    static std::uint64_t mix(std::uint64_t z) {
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+        return z ^ (z >> 31);
+    }
+
     void step() { state = state * MULTIPLIER + INCREMENT; }
 
     static constexpr std::uint64_t MULTIPLIER = 6364136223846793005ull;

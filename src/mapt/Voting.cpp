@@ -58,12 +58,12 @@ bool prepareTriangle(const MaptRun& run, const TriMesh& mesh, const Triangle& t,
 }  // namespace
 
 void voteSurfaceReference(MaptRun& run, const TriMesh& mesh, double r,
-                          const std::function<int()>& draw) {
+                          const std::function<int(std::size_t)>& draw) {
     const int* dims = run.grid.dims;
     const double nx = dims[0], ny = dims[1], nz = dims[2];
     TriangleSamples s;
-    for (const Triangle& t : mesh.faces) {
-        if (!prepareTriangle(run, mesh, t, s)) continue;
+    for (std::size_t triangle = 0; triangle < mesh.faces.size(); ++triangle) {
+        if (!prepareTriangle(run, mesh, mesh.faces[triangle], s)) continue;
         const float countF = static_cast<float>(s.sampleCount);
         const float share = s.area / countF;
         double nn[TENSOR_COMPONENTS];
@@ -123,10 +123,10 @@ void voteSurfaceReference(MaptRun& run, const TriMesh& mesh, double r,
                 }
             }
             if (j + 1 == s.sampleCount) break;
-            const float u1 = static_cast<float>(draw()) * RAND_SCALE;
+            const float u1 = static_cast<float>(draw(triangle)) * RAND_SCALE;
             w0 = u1;
             const float rest = 1.0f - u1;
-            w1 = static_cast<float>(draw()) * rest * RAND_SCALE;
+            w1 = static_cast<float>(draw(triangle)) * rest * RAND_SCALE;
             w2 = rest - w1;
         }
     }
@@ -134,77 +134,169 @@ void voteSurfaceReference(MaptRun& run, const TriMesh& mesh, double r,
 
 namespace {
 
-// The sampling loop of voteSurface with the run's flags fixed at compile
-// time and the generator inlined; the arithmetic is the reference's, operation
-// for operation, so that the same sequence of draws gives the same bits.
+// Samples per batch: the voxels of a batch's samples are found in parallel,
+// then added in triangle and sample order. A triangle with more samples than
+// this is voted on its own, serially.
+constexpr std::int64_t BATCH_SAMPLES = std::int64_t{1} << 18;
+
+constexpr std::int64_t NO_VOXEL = -1;
+
+// Per triangle, what the adding needs besides the voxels.
+struct TriangleVotes {
+    float share;  // A / sampleCount in single precision
+    double innerTensor[TENSOR_COMPONENTS];
+    double outerTensor[TENSOR_COMPONENTS];
+};
+
+TriangleVotes votesOf(const TriangleSamples& s) {
+    TriangleVotes v;
+    const float countF = static_cast<float>(s.sampleCount);
+    v.share = s.area / countF;
+    // The same for every sample of the triangle: nn * A / count with the
+    // area, nn / count without it for the outer vote.
+    for (int c = 0; c < TENSOR_COMPONENTS; ++c) {
+        const double nn = s.n[TENSOR_A[c]] * s.n[TENSOR_B[c]];
+        v.innerTensor[c] = nn * static_cast<double>(s.area) / countF;
+        v.outerTensor[c] = nn / countF;
+    }
+    return v;
+}
+
+// The voxels of every sample of one triangle, in sample order, handed to
+// `put(inner, outer)` (NO_VOXEL for a vote outside the bounds). The
+// arithmetic of the reference loop, operation for operation.
+template <bool BLEND, bool BOTH, class Put>
+void sampleVoxels(const TriangleSamples& s, double r, const int* dims, SampleRandom random,
+                  Put&& put) {
+    const double nx = dims[0], ny = dims[1], nz = dims[2];
+    double inner[3], outer[3];
+    for (int a = 0; a < 3; ++a) {
+        inner[a] = -r * s.n[a];
+        outer[a] = r * s.n[a];
+    }
+    // The bounds make every coordinate positive and below 2^31: the signed
+    // conversion truncates as the unsigned one would, and costs less.
+    auto voxel = [&](double x, double y, double z) {
+        return static_cast<std::int64_t>(
+            voxelIndex(dims, static_cast<std::size_t>(static_cast<std::int64_t>(x)),
+                       static_cast<std::size_t>(static_cast<std::int64_t>(y)),
+                       static_cast<std::size_t>(static_cast<std::int64_t>(z))));
+    };
+    float w0 = 1.0f / 3.0f, w1 = 1.0f / 3.0f, w2 = 1.0f / 3.0f;  // the centroid first
+    for (std::int64_t j = 0;; ++j) {
+        const double d0 = w0, d1 = w1, d2 = w2;
+        double point[3];
+        for (int a = 0; a < 3; ++a) point[a] = (d0 * s.p[0][a] + d1 * s.p[1][a]) + d2 * s.p[2][a];
+        if constexpr (BLEND) {
+            for (int a = 0; a < 3; ++a) {
+                const double b = (d0 * s.normal[0][a] + d1 * s.normal[1][a]) + d2 * s.normal[2][a];
+                inner[a] = -r * b;
+                outer[a] = r * b;
+            }
+        }
+        const double q0 = point[0] + inner[0], q1 = point[1] + inner[1], q2 = point[2] + inner[2];
+        std::int64_t in = NO_VOXEL, out = NO_VOXEL;
+        if (q0 > 0.0 && q0 < nx && q1 > 0.0 && q1 < ny && q2 > 0.0 && q2 < nz)
+            in = voxel(q0, q1, q2);
+        if constexpr (BOTH) {
+            const double o0 = point[0] + outer[0], o1 = point[1] + outer[1],
+                         o2 = point[2] + outer[2];
+            // x and y may be 0 on this side, z may not.
+            if (o0 >= 0.0 && o0 < nx && o1 >= 0.0 && o1 < ny && o2 > 0.0 && o2 < nz)
+                out = voxel(o0, o1, o2);
+        }
+        put(in, out);
+        if (j + 1 == s.sampleCount) break;
+        const float u1 = static_cast<float>(random.next()) * RAND_SCALE;
+        w0 = u1;
+        const float rest = 1.0f - u1;
+        w1 = static_cast<float>(random.next()) * rest * RAND_SCALE;
+        w2 = rest - w1;
+    }
+}
+
+template <bool TENSORS>
+void addVote(MaptRun& run, std::int64_t voxel, float share, const double* increments) {
+    const auto i = static_cast<std::size_t>(voxel);
+    run.votes[i] += share;
+    if constexpr (TENSORS) {
+        for (int c = 0; c < TENSOR_COMPONENTS; ++c) {
+            float& value = run.tensor[static_cast<std::size_t>(c)][i];
+            value = static_cast<float>(static_cast<double>(value) + increments[c]);
+        }
+    }
+}
+
 template <bool BLEND, bool TENSORS, bool BOTH>
 void voteAll(MaptRun& run, const TriMesh& mesh, double r) {
+    const std::uint64_t pass = run.random.nextKey();
+    VotingBuffers& buffers = run.votingBuffers;
     const int* dims = run.grid.dims;
-    const double nx = dims[0], ny = dims[1], nz = dims[2];
-    float* votes = run.votes.data();
-    float* tensor[TENSOR_COMPONENTS];
-    for (int c = 0; c < TENSOR_COMPONENTS; ++c)
-        tensor[c] = TENSORS ? run.tensor[static_cast<std::size_t>(c)].data() : nullptr;
-    SampleRandom& random = run.random;
-    TriangleSamples s;
-    for (const Triangle& t : mesh.faces) {
-        if (!prepareTriangle(run, mesh, t, s)) continue;
-        const float countF = static_cast<float>(s.sampleCount);
-        const float share = s.area / countF;
-        // The tensor increments are the same for every sample of the triangle.
-        double innerTensor[TENSOR_COMPONENTS], outerTensor[TENSOR_COMPONENTS];
-        for (int c = 0; c < TENSOR_COMPONENTS; ++c) {
-            const double nn = s.n[TENSOR_A[c]] * s.n[TENSOR_B[c]];
-            innerTensor[c] = nn * static_cast<double>(s.area) / countF;
-            outerTensor[c] = nn / countF;
+    const auto triangles = static_cast<std::int64_t>(mesh.faces.size());
+    auto addBoth = [&](const TriangleVotes& v, std::int64_t in, std::int64_t out) {
+        if (in != NO_VOXEL) addVote<TENSORS>(run, in, v.share, v.innerTensor);
+        if (BOTH && out != NO_VOXEL) addVote<TENSORS>(run, out, v.share, v.outerTensor);
+    };
+    std::int64_t begin = 0;
+    while (begin < triangles) {
+        // A batch: triangles up to BATCH_SAMPLES samples, or one larger triangle.
+        buffers.first.clear();
+        std::int64_t end = begin, samples = 0;
+        TriangleSamples s;
+        while (end < triangles) {
+            const std::int64_t count =
+                prepareTriangle(run, mesh, mesh.faces[static_cast<std::size_t>(end)], s)
+                    ? s.sampleCount
+                    : 0;
+            if (end > begin && samples + count > BATCH_SAMPLES) break;
+            buffers.first.push_back(samples);
+            samples += count;
+            ++end;
+            if (samples > BATCH_SAMPLES) break;
         }
-        double inner[3], outer[3];
-        for (int a = 0; a < 3; ++a) {
-            inner[a] = -r * s.n[a];
-            outer[a] = r * s.n[a];
+        buffers.first.push_back(samples);
+        if (end - begin == 1 && samples > BATCH_SAMPLES) {
+            // One large triangle: its samples are one stream, voted as drawn.
+            if (prepareTriangle(run, mesh, mesh.faces[static_cast<std::size_t>(begin)], s)) {
+                const TriangleVotes v = votesOf(s);
+                sampleVoxels<BLEND, BOTH>(
+                    s, r, dims, SampleRandom::forItem(pass, static_cast<std::uint64_t>(begin)),
+                    [&](std::int64_t in, std::int64_t out) { addBoth(v, in, out); });
+            }
+            begin = end;
+            continue;
         }
-        auto add = [&](double qx, double qy, double qz, const double* increments) {
-            const std::size_t i =
-                voxelIndex(dims, static_cast<std::size_t>(qx), static_cast<std::size_t>(qy),
-                           static_cast<std::size_t>(qz));
-            votes[i] += share;
-            if constexpr (TENSORS) {
-                for (int c = 0; c < TENSOR_COMPONENTS; ++c)
-                    tensor[c][i] =
-                        static_cast<float>(static_cast<double>(tensor[c][i]) + increments[c]);
-            }
-        };
-        float w0 = 1.0f / 3.0f, w1 = 1.0f / 3.0f, w2 = 1.0f / 3.0f;  // the centroid first
-        for (std::int64_t j = 0;; ++j) {
-            const double d0 = w0, d1 = w1, d2 = w2;
-            double point[3];
-            for (int a = 0; a < 3; ++a)
-                point[a] = (d0 * s.p[0][a] + d1 * s.p[1][a]) + d2 * s.p[2][a];
-            if constexpr (BLEND) {
-                for (int a = 0; a < 3; ++a) {
-                    const double b =
-                        (d0 * s.normal[0][a] + d1 * s.normal[1][a]) + d2 * s.normal[2][a];
-                    inner[a] = -r * b;
-                    outer[a] = r * b;
-                }
-            }
-            const double q0 = point[0] + inner[0], q1 = point[1] + inner[1],
-                         q2 = point[2] + inner[2];
-            if (q0 > 0.0 && q0 < nx && q1 > 0.0 && q1 < ny && q2 > 0.0 && q2 < nz)
-                add(q0, q1, q2, innerTensor);
-            if constexpr (BOTH) {
-                const double o0 = point[0] + outer[0], o1 = point[1] + outer[1],
-                             o2 = point[2] + outer[2];
-                if (o0 >= 0.0 && o0 < nx && o1 >= 0.0 && o1 < ny && o2 > 0.0 && o2 < nz)
-                    add(o0, o1, o2, outerTensor);
-            }
-            if (j + 1 == s.sampleCount) break;
-            const float u1 = static_cast<float>(random.next()) * RAND_SCALE;
-            w0 = u1;
-            const float rest = 1.0f - u1;
-            w1 = static_cast<float>(random.next()) * rest * RAND_SCALE;
-            w2 = rest - w1;
+        if (buffers.inner.size() < static_cast<std::size_t>(samples)) {
+            buffers.inner.resize(static_cast<std::size_t>(samples));
+            buffers.outer.resize(static_cast<std::size_t>(samples));
         }
+        std::int64_t* innerVoxels = buffers.inner.data();
+        std::int64_t* outerVoxels = buffers.outer.data();
+        const std::int64_t* first = buffers.first.data();
+        // Each triangle draws from its own stream and writes only its own
+        // slots: the same voxels for any thread count.
+#pragma omp parallel for schedule(static)
+        for (std::int64_t t = begin; t < end; ++t) {
+            TriangleSamples ts;
+            if (!prepareTriangle(run, mesh, mesh.faces[static_cast<std::size_t>(t)], ts)) continue;
+            std::int64_t k = first[t - begin];
+            sampleVoxels<BLEND, BOTH>(ts, r, dims,
+                                      SampleRandom::forItem(pass, static_cast<std::uint64_t>(t)),
+                                      [&](std::int64_t in, std::int64_t out) {
+                                          innerVoxels[k] = in;
+                                          outerVoxels[k] = out;
+                                          ++k;
+                                      });
+        }
+        // The float sums in triangle, sample, inner-then-outer order.
+        for (std::int64_t t = begin; t < end; ++t) {
+            const std::int64_t from = first[t - begin], to = first[t - begin + 1];
+            if (from == to) continue;
+            prepareTriangle(run, mesh, mesh.faces[static_cast<std::size_t>(t)], s);
+            const TriangleVotes v = votesOf(s);
+            for (std::int64_t k = from; k < to; ++k) addBoth(v, innerVoxels[k], outerVoxels[k]);
+        }
+        begin = end;
     }
 }
 
@@ -220,8 +312,6 @@ void voteBothOrInner(MaptRun& run, const TriMesh& mesh, double r) {
 }  // namespace
 
 void voteSurface(MaptRun& run, const TriMesh& mesh, double r) {
-    // Serial on purpose: the votes of all triangles meet in shared voxels and
-    // their float sums must come in one fixed order.
     if (run.blendNormals) {
         if (run.tensorsOn) {
             voteBothOrInner<true, true>(run, mesh, r);
