@@ -40,8 +40,8 @@ double secondsSince(Clock::time_point start) {
 }
 
 enum Stage { VOXELISING, SMOOTHING, VOTING, FILTERING, MAXIMA, WRITING, STAGES };
-const char* const STAGE_NAMES[STAGES] = {"voxelising", "smoothing+normals", "voting",
-                                         "filtering",  "maxima",            "writing"};
+const char* const STAGE_NAMES[STAGES] = {
+    "voxelising", "smoothing+normals", "voting", "filtering", "maxima", "writing"};
 
 // What a child reports: plain data through a pipe.
 struct RowResult {
@@ -173,13 +173,12 @@ double referenceFiltering(const MaptRun& run, double r, bool& extrapolated) {
             break;
     }
     if (run.tensorsOn) {
-        seconds += TENSOR_COMPONENTS *
-                   timeScaled(
-                       run.tensor[0], dims, 3.0 * (2.0 * width + 1.0),
-                       [&](const float* in, float* out, const int* d) {
-                           reference::boxFlt(in, out, d, width);
-                       },
-                       extrapolated);
+        seconds += TENSOR_COMPONENTS * timeScaled(
+                                           run.tensor[0], dims, 3.0 * (2.0 * width + 1.0),
+                                           [&](const float* in, float* out, const int* d) {
+                                               reference::boxFlt(in, out, d, width);
+                                           },
+                                           extrapolated);
     }
     return seconds;
 }
@@ -230,9 +229,9 @@ RowResult runRow(const Row& row, int radiusCount) {
         settings.radiusCount = 16;
     }
     if (radiusCount > 0) settings.radiusCount = radiusCount;
-    const std::string dir =
-        (std::filesystem::temp_directory_path() / ("shapescale-bench-run-" + std::to_string(getpid())))
-            .string();
+    const std::string dir = (std::filesystem::temp_directory_path() /
+                             ("shapescale-bench-run-" + std::to_string(getpid())))
+                                .string();
     settings.outDir = dir;
     settings.occupancyPath = dir + "/volume.vol";
     std::filesystem::create_directories(dir);
@@ -264,11 +263,13 @@ RowResult runRow(const Row& row, int radiusCount) {
     for (double& r : result.reference) r = -1.0;
     result.reference[SMOOTHING] = result.reference[VOTING] = result.reference[FILTERING] = 0.0;
     for (std::size_t k = 0; k < recorder.radii.size(); ++k) {
+        // The run's smoothing stage also clears the votes and the APT volume.
         Clock::time_point s = Clock::now();
+        std::fill(run.votes.begin(), run.votes.end(), 0.0f);
+        std::fill(run.apt.begin(), run.apt.end(), 0.0f);
         if (k > 0) smoothVertices(fresh);  // allocates its displacements every pass
         refreshVertexNormals(fresh);
         result.reference[SMOOTHING] += secondsSince(s);
-        std::fill(run.votes.begin(), run.votes.end(), 0.0f);
         s = Clock::now();
         voteSurfaceReference(run, fresh, recorder.radii[k]);
         result.reference[VOTING] += secondsSince(s);
@@ -298,7 +299,8 @@ bool runInChild(const Row& row, int radiusCount, RowResult& result) {
         _exit(ok ? 0 : 1);
     }
     close(fds[1]);
-    const bool read_ok = read(fds[0], &result, sizeof result) == static_cast<ssize_t>(sizeof result);
+    const bool read_ok =
+        read(fds[0], &result, sizeof result) == static_cast<ssize_t>(sizeof result);
     close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -328,8 +330,7 @@ int main(int argc, char** argv) {
         {"default settings", false, KernelChoice::ballSum, false, Voxeliser::closedMesh},
         {"fine, kernel 0", true, KernelChoice::ballSum, false, Voxeliser::closedMesh},
         {"fine, kernel 1, tensors", true, KernelChoice::rawGaussian, true, Voxeliser::closedMesh},
-        {"fine, nearest-vertex (-c)", true, KernelChoice::ballSum, false,
-         Voxeliser::nearestVertex},
+        {"fine, nearest-vertex (-c)", true, KernelChoice::ballSum, false, Voxeliser::nearestVertex},
     };
     // Arguments pick rows by number (from 1), and "--radii N" runs N radii
     // instead of the rows' own counts: for a quick look.
@@ -349,8 +350,9 @@ int main(int argc, char** argv) {
         picked.push_back(rows[std::size_t(k - 1)]);
     }
     if (!picked.empty()) rows = picked;
-    std::printf("Whole runs on a lumpy sphere of 74,500 triangles; per stage: reference, fast,\n"
-                "ratio. Wall-clock seconds summed over the radii.\n");
+    std::printf(
+        "Whole runs on a lumpy sphere of 74,500 triangles; per stage: reference, fast,\n"
+        "ratio. Wall-clock seconds summed over the radii.\n");
     std::printf("  %-18s %14s %14s %11s %8s\n", "stage", "reference", "", "fast", "ratio");
     int failures = 0;
     for (const Row& row : rows) {
