@@ -1,5 +1,8 @@
 #include "mapt/Voting.hpp"
 
+#include <omp.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -227,76 +230,133 @@ void addVote(MaptRun& run, std::int64_t voxel, float share, const double* increm
     }
 }
 
+// Splits the triangles [begin, end) of a batch among the threads. With more
+// than one thread, thread 0 also adds the previous batch's votes meanwhile,
+// so it samples only a tenth; the others share the rest evenly. Which thread
+// samples a triangle changes nothing in the result.
+void shareOf(std::int64_t begin, std::int64_t end, int thread, int threads, std::int64_t& from,
+             std::int64_t& to) {
+    const std::int64_t n = end - begin;
+    if (threads == 1) {
+        from = begin;
+        to = end;
+        return;
+    }
+    const std::int64_t head = n / 10;
+    if (thread == 0) {
+        from = begin;
+        to = begin + head;
+        return;
+    }
+    const std::int64_t rest = n - head;
+    const std::int64_t others = threads - 1;
+    from = begin + head + rest * (thread - 1) / others;
+    to = begin + head + rest * thread / others;
+}
+
 template <bool BLEND, bool TENSORS, bool BOTH>
 void voteAll(MaptRun& run, const TriMesh& mesh, double r) {
     const std::uint64_t pass = run.random.nextKey();
     VotingBuffers& buffers = run.votingBuffers;
     const int* dims = run.grid.dims;
     const auto triangles = static_cast<std::int64_t>(mesh.faces.size());
+    auto prepare = [&](std::int64_t t, TriangleSamples& s) {
+        return prepareTriangle(run, mesh, mesh.faces[static_cast<std::size_t>(t)], s);
+    };
+
+    // Batches: consecutive triangles up to BATCH_SAMPLES samples, or one
+    // larger triangle on its own.
+    buffers.first.assign(static_cast<std::size_t>(triangles) + 1, 0);
+    buffers.batchStart.clear();
+    buffers.single.clear();
+    std::int64_t largest = 0;
+    {
+        TriangleSamples s;
+        std::int64_t samples = 0;
+        for (std::int64_t t = 0; t < triangles; ++t) {
+            const std::int64_t count = prepare(t, s) ? s.sampleCount : 0;
+            const bool alone = count > BATCH_SAMPLES;
+            if (t == 0 || alone || samples + count > BATCH_SAMPLES || buffers.single.back()) {
+                buffers.batchStart.push_back(t);
+                buffers.single.push_back(alone ? 1 : 0);
+                samples = 0;
+            }
+            buffers.first[static_cast<std::size_t>(t)] = samples;
+            samples += count;
+            if (!alone) largest = std::max(largest, samples);
+        }
+        buffers.batchStart.push_back(triangles);
+    }
+    for (int k = 0; k < 2; ++k) {
+        if (buffers.inner[k].size() < static_cast<std::size_t>(largest)) {
+            buffers.inner[k].resize(static_cast<std::size_t>(largest));
+            buffers.outer[k].resize(static_cast<std::size_t>(largest));
+        }
+    }
+    const auto batches = static_cast<std::int64_t>(buffers.single.size());
+
     auto addBoth = [&](const TriangleVotes& v, std::int64_t in, std::int64_t out) {
         if (in != NO_VOXEL) addVote<TENSORS>(run, in, v.share, v.innerTensor);
         if (BOTH && out != NO_VOXEL) addVote<TENSORS>(run, out, v.share, v.outerTensor);
     };
-    std::int64_t begin = 0;
-    while (begin < triangles) {
-        // A batch: triangles up to BATCH_SAMPLES samples, or one larger triangle.
-        buffers.first.clear();
-        std::int64_t end = begin, samples = 0;
+    // The float sums of batch b, in triangle, sample, inner-then-outer order.
+    auto addBatch = [&](std::int64_t b) {
+        const auto side = static_cast<std::size_t>(b % 2);
+        const std::int64_t begin = buffers.batchStart[static_cast<std::size_t>(b)];
+        const std::int64_t end = buffers.batchStart[static_cast<std::size_t>(b) + 1];
         TriangleSamples s;
-        while (end < triangles) {
-            const std::int64_t count =
-                prepareTriangle(run, mesh, mesh.faces[static_cast<std::size_t>(end)], s)
-                    ? s.sampleCount
-                    : 0;
-            if (end > begin && samples + count > BATCH_SAMPLES) break;
-            buffers.first.push_back(samples);
-            samples += count;
-            ++end;
-            if (samples > BATCH_SAMPLES) break;
+        if (buffers.single[static_cast<std::size_t>(b)]) {
+            // Too many samples to keep: drawn and added in one go, one stream.
+            if (!prepare(begin, s)) return;
+            const TriangleVotes v = votesOf(s);
+            sampleVoxels<BLEND, BOTH>(
+                s, r, dims, SampleRandom::forItem(pass, static_cast<std::uint64_t>(begin)),
+                [&](std::int64_t in, std::int64_t out) { addBoth(v, in, out); });
+            return;
         }
-        buffers.first.push_back(samples);
-        if (end - begin == 1 && samples > BATCH_SAMPLES) {
-            // One large triangle: its samples are one stream, voted as drawn.
-            if (prepareTriangle(run, mesh, mesh.faces[static_cast<std::size_t>(begin)], s)) {
-                const TriangleVotes v = votesOf(s);
-                sampleVoxels<BLEND, BOTH>(
-                    s, r, dims, SampleRandom::forItem(pass, static_cast<std::uint64_t>(begin)),
-                    [&](std::int64_t in, std::int64_t out) { addBoth(v, in, out); });
-            }
-            begin = end;
-            continue;
-        }
-        if (buffers.inner.size() < static_cast<std::size_t>(samples)) {
-            buffers.inner.resize(static_cast<std::size_t>(samples));
-            buffers.outer.resize(static_cast<std::size_t>(samples));
-        }
-        std::int64_t* innerVoxels = buffers.inner.data();
-        std::int64_t* outerVoxels = buffers.outer.data();
-        const std::int64_t* first = buffers.first.data();
-        // Each triangle draws from its own stream and writes only its own
-        // slots: the same voxels for any thread count.
-#pragma omp parallel for schedule(static)
+        const std::int64_t* inner = buffers.inner[side].data();
+        const std::int64_t* outer = buffers.outer[side].data();
         for (std::int64_t t = begin; t < end; ++t) {
-            TriangleSamples ts;
-            if (!prepareTriangle(run, mesh, mesh.faces[static_cast<std::size_t>(t)], ts)) continue;
-            std::int64_t k = first[t - begin];
-            sampleVoxels<BLEND, BOTH>(ts, r, dims,
+            if (!prepare(t, s)) continue;
+            const TriangleVotes v = votesOf(s);
+            const std::int64_t from = buffers.first[static_cast<std::size_t>(t)];
+            for (std::int64_t k = from; k < from + s.sampleCount; ++k)
+                addBoth(v, inner[k], outer[k]);
+        }
+    };
+    // The voxels of some triangles of batch b, each from its own stream into
+    // its own slots.
+    auto sampleBatch = [&](std::int64_t b, int thread, int threads) {
+        if (buffers.single[static_cast<std::size_t>(b)]) return;
+        const auto side = static_cast<std::size_t>(b % 2);
+        std::int64_t from = 0, to = 0;
+        shareOf(buffers.batchStart[static_cast<std::size_t>(b)],
+                buffers.batchStart[static_cast<std::size_t>(b) + 1], thread, threads, from, to);
+        std::int64_t* inner = buffers.inner[side].data();
+        std::int64_t* outer = buffers.outer[side].data();
+        TriangleSamples s;
+        for (std::int64_t t = from; t < to; ++t) {
+            if (!prepare(t, s)) continue;
+            std::int64_t k = buffers.first[static_cast<std::size_t>(t)];
+            sampleVoxels<BLEND, BOTH>(s, r, dims,
                                       SampleRandom::forItem(pass, static_cast<std::uint64_t>(t)),
                                       [&](std::int64_t in, std::int64_t out) {
-                                          innerVoxels[k] = in;
-                                          outerVoxels[k] = out;
+                                          inner[k] = in;
+                                          outer[k] = out;
                                           ++k;
                                       });
         }
-        // The float sums in triangle, sample, inner-then-outer order.
-        for (std::int64_t t = begin; t < end; ++t) {
-            const std::int64_t from = first[t - begin], to = first[t - begin + 1];
-            if (from == to) continue;
-            prepareTriangle(run, mesh, mesh.faces[static_cast<std::size_t>(t)], s);
-            const TriangleVotes v = votesOf(s);
-            for (std::int64_t k = from; k < to; ++k) addBoth(v, innerVoxels[k], outerVoxels[k]);
+    };
+    // A pipeline: while thread 0 adds batch b - 1, all threads sample batch b.
+#pragma omp parallel
+    {
+        const int thread = omp_get_thread_num();
+        const int threads = omp_get_num_threads();
+        for (std::int64_t b = 0; b <= batches; ++b) {
+            if (thread == 0 && b > 0) addBatch(b - 1);
+            if (b < batches) sampleBatch(b, thread, threads);
+#pragma omp barrier
         }
-        begin = end;
     }
 }
 

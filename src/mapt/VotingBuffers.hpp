@@ -8,9 +8,12 @@
 namespace shapescale {
 
 struct VotingBuffers {
-    std::vector<std::int64_t> inner;  ///< per sample: voxel of the inner vote, -1 for none
-    std::vector<std::int64_t> outer;  ///< per sample: voxel of the outer vote, -1 for none
-    std::vector<std::int64_t> first;  ///< per triangle of a batch: its first sample
+    /// Per sample of a batch: the voxel of the inner and of the outer vote, -1
+    /// for none; two of each, one batch being added while the next is sampled.
+    std::vector<std::int64_t> inner[2], outer[2];
+    std::vector<std::int64_t> first;       ///< per triangle: its first sample within its batch
+    std::vector<std::int64_t> batchStart;  ///< first triangle of each batch, then the count
+    std::vector<char> single;              ///< per batch: one triangle, sampled as it is added
 };
 
 }  // namespace shapescale
