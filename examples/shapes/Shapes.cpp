@@ -153,31 +153,20 @@ PolyMesh lumpySphere(int rings, int segments) {
         return 1.0 + 0.12 * std::sin(5.0 * t) * std::cos(3.0 * phi + 0.4) +
                0.08 * std::sin(7.0 * t) * std::cos(2.0 * phi - 0.9);
     };
-    PolyMesh mesh;
-    mesh.vertices.push_back({0, 0, -radius(0.0, 0.0)});
+    // The dumbbell's poles, rings and faces, its vertices moved onto this surface.
+    PolyMesh mesh = dumbbell(rings, segments);
+    std::size_t k = 0;
+    mesh.vertices[k++] = {0, 0, -radius(0.0, 0.0)};
     for (int i = 1; i < rings; ++i) {
         const double t = M_PI * i / rings;
         for (int j = 0; j < segments; ++j) {
             const double phi = 2.0 * M_PI * j / segments;
             const double r = radius(t, phi);
-            mesh.vertices.push_back({r * std::sin(t) * std::cos(phi),
-                                     r * std::sin(t) * std::sin(phi), -r * std::cos(t)});
+            mesh.vertices[k++] = {r * std::sin(t) * std::cos(phi), r * std::sin(t) * std::sin(phi),
+                                  -r * std::cos(t)};
         }
     }
-    mesh.vertices.push_back({0, 0, radius(M_PI, 0.0)});
-    const int top = static_cast<int>(mesh.vertices.size()) - 1;
-    auto ring = [segments](int i, int j) {
-        return 1 + (i - 1) * segments + (j + segments) % segments;
-    };
-    for (int j = 0; j < segments; ++j) mesh.faces.push_back({0, ring(1, j + 1), ring(1, j)});
-    for (int i = 1; i + 1 < rings; ++i) {
-        for (int j = 0; j < segments; ++j) {
-            mesh.faces.push_back({ring(i, j), ring(i, j + 1), ring(i + 1, j + 1)});
-            mesh.faces.push_back({ring(i, j), ring(i + 1, j + 1), ring(i + 1, j)});
-        }
-    }
-    for (int j = 0; j < segments; ++j)
-        mesh.faces.push_back({top, ring(rings - 1, j), ring(rings - 1, j + 1)});
+    mesh.vertices[k] = {0, 0, radius(M_PI, 0.0)};
     return mesh;
 }
 
