@@ -17,7 +17,8 @@ namespace shapescale {
 namespace {
 
 bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * 4) == 0;
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * 4) == 0);
 }
 
 TEST(SampleRandom, CoversZeroTo2Pow31AndRepeatsPerSeed) {
