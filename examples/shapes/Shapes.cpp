@@ -175,6 +175,30 @@ PolyMesh cylinder(double radius, double length, int segments, int rings) {
     return mesh;
 }
 
+PolyMesh lumpySphere(int rings, int segments) {
+    // Radius along the polar angle t and the azimuth phi: bumps that do not
+    // line up with the rings, so that the vertices are not grid-aligned.
+    auto radius = [](double t, double phi) {
+        return 1.0 + 0.12 * std::sin(5.0 * t) * std::cos(3.0 * phi + 0.4) +
+               0.08 * std::sin(7.0 * t) * std::cos(2.0 * phi - 0.9);
+    };
+    // The dumbbell's poles, rings and faces, its vertices moved onto this surface.
+    PolyMesh mesh = dumbbell(rings, segments);
+    std::size_t k = 0;
+    mesh.vertices[k++] = {0, 0, -radius(0.0, 0.0)};
+    for (int i = 1; i < rings; ++i) {
+        const double t = M_PI * i / rings;
+        for (int j = 0; j < segments; ++j) {
+            const double phi = 2.0 * M_PI * j / segments;
+            const double r = radius(t, phi);
+            mesh.vertices[k++] = {r * std::sin(t) * std::cos(phi), r * std::sin(t) * std::sin(phi),
+                                  -r * std::cos(t)};
+        }
+    }
+    mesh.vertices[k] = {0, 0, radius(M_PI, 0.0)};
+    return mesh;
+}
+
 PolyMesh flipped(PolyMesh mesh) {
     for (auto& face : mesh.faces) std::reverse(face.begin() + 1, face.end());
     return mesh;

@@ -35,6 +35,10 @@ PolyMesh dumbbell(int rings, int segments);
 /// Capped cylinder around the z axis from z = -length/2 to length/2: `rings`
 /// bands of `segments` quads split in two, each cap a fan around its centre.
 PolyMesh cylinder(double radius, double length, int segments, int rings);
+/// A sphere of radius about 1 with smooth bumps and dents (radius 1 +- 0.2),
+/// about 2 * rings * segments triangles, for benchmarks: poles and rings of
+/// `segments` vertices, like dumbbell().
+PolyMesh lumpySphere(int rings, int segments);
 /// The same surface with every face reversed (clockwise seen from outside).
 PolyMesh flipped(PolyMesh mesh);
 /// Both meshes in one, b's vertex numbers shifted.

@@ -10,8 +10,9 @@ namespace shapescale {
 /// Exit statuses that the driver decides; failures end with EXIT_RUN_FAILED
 /// (2, core/Error.hpp) through main.
 inline constexpr int EXIT_OK = 0;  ///< --help, --version, or a completed run with --exit-zero
-inline constexpr int EXIT_COMPLETED = 1;  ///< a completed run, as specified: batch scripts test for it
-inline constexpr int EXIT_USAGE = 1;      ///< a usage text
+inline constexpr int EXIT_COMPLETED =
+    1;                                ///< a completed run, as specified: batch scripts test for it
+inline constexpr int EXIT_USAGE = 1;  ///< a usage text
 
 /// Base scale and defaults from the mesh (deriveRunSettings) for the options.
 RunSettings deriveSettings(const Options& options, const MeshMeasures& measures);

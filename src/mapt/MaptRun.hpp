@@ -8,10 +8,13 @@
 #include <vector>
 
 #include "core/Grid.hpp"
+#include "core/Vec3.hpp"
 #include "filters/FilterWorkspace.hpp"
 #include "io/OutputFile.hpp"
 #include "mapt/RunObserver.hpp"
+#include "mapt/SampleRandom.hpp"
 #include "mapt/Settings.hpp"
+#include "mapt/VotingBuffers.hpp"
 
 namespace shapescale {
 
@@ -46,6 +49,9 @@ struct MaptRun {
     /// Scratch of the per-radius filters, kept from radius to radius: it grows
     /// during the first radii and then no radius allocates.
     FilterWorkspace filterWorkspace;
+    SampleRandom random;                  ///< the sampling's generator, seeded once per run
+    std::vector<Vec3f> smoothingScratch;  ///< the displacements of one smoothing pass
+    VotingBuffers votingBuffers;
 
     std::size_t voxels() const { return grid.voxels(); }
     std::string outputPath(const std::string& name) const { return outDir + "/" + name; }

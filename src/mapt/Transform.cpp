@@ -321,11 +321,11 @@ TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& setti
         std::fprintf(stderr, "both=%d\n", settings.bothSides ? 1 : 0);
         std::fflush(stderr);
     }
+    MaptRun run;
     // Seeded with the time unless a seed is given: two such runs on the same
     // input differ slightly.
-    std::srand(settings.seeded ? settings.seed : static_cast<unsigned>(std::time(nullptr)));
-
-    MaptRun run;
+    run.random.reseed(settings.seeded ? settings.seed
+                                      : static_cast<std::uint64_t>(std::time(nullptr)));
     run.observer = &watch;
     TransformResult result;
     // Where the run stands when a signal stops it: -1 before the first
@@ -337,6 +337,13 @@ TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& setti
     };
     try {
         poll();
+        // A caller of the library may hand a mesh whose normals are not
+        // computed yet; the voxelisers and the voting need one per vertex.
+        if (mesh.vertexNormals.empty()) computeVertexNormals(mesh);
+        if (mesh.vertexNormals.size() != mesh.vertices.size())
+            throw Error("the mesh has " + std::to_string(mesh.vertexNormals.size()) +
+                        " vertex normals for " + std::to_string(mesh.vertices.size()) +
+                        " vertices");
         resolveSettings(run, mesh, settings);
         Grid& grid = run.grid;
         setUpGrid(mesh.bboxMin, mesh.bboxMax, static_cast<float>(grid.h()), grid.dims, grid.origin);
@@ -381,7 +388,7 @@ TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& setti
             Clock::time_point t = Clock::now();
             std::fill(run.votes.begin(), run.votes.end(), 0.0f);
             std::fill(run.apt.begin(), run.apt.end(), 0.0f);
-            if (run.radiusIndex > 0) smoothVertices(mesh);
+            if (run.radiusIndex > 0) smoothVertices(mesh, run.smoothingScratch);
             refreshVertexNormals(mesh);
             done.times.smoothing = secondsSince(t);
             poll();

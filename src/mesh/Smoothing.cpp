@@ -5,9 +5,14 @@
 namespace shapescale {
 
 void smoothVertices(TriMesh& mesh) {
+    std::vector<Vec3f> displacement;
+    smoothVertices(mesh, displacement);
+}
+
+void smoothVertices(TriMesh& mesh, std::vector<Vec3f>& displacement) {
     const std::size_t n = mesh.vertices.size();
     // Every displacement comes from the positions before the pass.
-    std::vector<Vec3f> displacement(n, Vec3f{0.0f, 0.0f, 0.0f});
+    displacement.assign(n, Vec3f{0.0f, 0.0f, 0.0f});
     for (std::size_t i = 0; i < n; ++i) {
         const std::vector<int>& neighbours = mesh.vertexNeighbours[i];
         // A vertex of no face has no mean to move towards: it stays.

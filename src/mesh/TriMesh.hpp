@@ -73,4 +73,9 @@ MeshMeasures measureMesh(const TriMesh& mesh);
 /// no neighbour stays. Moves the shared vertex triples in place.
 void smoothVertices(TriMesh& mesh);
 
+/// smoothVertices with the pass's displacements in caller-owned scratch, so
+/// that a loop of passes allocates only once.
+/// @param[in,out] displacement  resized to the vertex count; its contents are not used
+void smoothVertices(TriMesh& mesh, std::vector<Vec3f>& displacement);
+
 }  // namespace shapescale

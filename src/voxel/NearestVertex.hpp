@@ -22,4 +22,15 @@ namespace shapescale {
 ///        grid cannot be laid out or the volume does not fit in memory
 std::vector<unsigned char> mesh2Volume(TriMesh mesh, float h, int* dims, float* origin);
 
+/// How mesh2Volume finds each voxel's nearest vertex; both give the same labels.
+enum class NearestSearch {
+    fast,           ///< FastNearest over the KDTree's points (the default)
+    specifiedTree,  ///< KDTree::nearest_point for every voxel: the reference, for tests and
+                    ///< benchmarks
+};
+
+/// mesh2Volume with the nearest-vertex search chosen.
+std::vector<unsigned char> mesh2Volume(TriMesh mesh, float h, int* dims, float* origin,
+                                       NearestSearch search);
+
 }  // namespace shapescale
