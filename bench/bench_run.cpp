@@ -241,11 +241,7 @@ RowResult runRow(const Row& row, int radiusCount) {
     const RunSettings derived =
         deriveRunSettings(requested, measures, row.voxeliser == Voxeliser::closedMesh);
     TransformSettings settings;
-    settings.gridResolution = derived.gridResolution;
-    settings.startRadius = derived.startRadius;
-    settings.radiusStep = derived.radiusStep;
-    settings.sigma = derived.sigma;
-    settings.radiusCount = derived.radiusCount;
+    applyLengths(derived, settings);
     settings.kernel = row.kernel;
     settings.tensorsOn = row.tensors;
     settings.voxeliser = row.voxeliser;

@@ -262,11 +262,7 @@ TransformSettings settingsFor(const RunRequest& q, const TriMesh& mesh, RunSetti
 
     derived = deriveRunSettings(requested, measureMesh(mesh), !q.openMesh);
     TransformSettings t;
-    t.gridResolution = derived.gridResolution;
-    t.startRadius = derived.startRadius;
-    t.radiusCount = derived.radiusCount;
-    t.radiusStep = derived.radiusStep;
-    t.sigma = derived.sigma;
+    applyLengths(derived, t);
     t.kernel = kernelChoiceFrom(static_cast<float>(q.kernel));
     t.voxeliser = q.openMesh ? Voxeliser::nearestVertex : Voxeliser::closedMesh;
     t.tensorsOn = q.tensors;

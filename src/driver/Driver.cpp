@@ -40,11 +40,7 @@ TriMesh loadMeshFile(const std::string& path) {
 
 TransformSettings transformSettings(const Options& options, const RunSettings& s) {
     TransformSettings t;
-    t.gridResolution = s.gridResolution;
-    t.startRadius = s.startRadius;
-    t.radiusCount = s.radiusCount;
-    t.radiusStep = s.radiusStep;
-    t.sigma = s.sigma;
+    applyLengths(s, t);
     t.kernel = kernelChoiceFrom(static_cast<float>(options.kernelChoice));
     t.voxeliser = options.closedMesh != 0 ? Voxeliser::closedMesh : Voxeliser::nearestVertex;
     t.tensorsOn = options.tensorsOn != 0;

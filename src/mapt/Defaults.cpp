@@ -30,4 +30,12 @@ RunSettings deriveRunSettings(const RequestedLengths& requested, const MeshMeasu
     return s;
 }
 
+void applyLengths(const RunSettings& derived, TransformSettings& settings) {
+    settings.gridResolution = derived.gridResolution;
+    settings.startRadius = derived.startRadius;
+    settings.radiusCount = derived.radiusCount;
+    settings.radiusStep = derived.radiusStep;
+    settings.sigma = derived.sigma;
+}
+
 }  // namespace shapescale

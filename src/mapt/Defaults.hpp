@@ -2,6 +2,7 @@
 // The lengths of a run derived from the size of the mesh: the command line's
 // defaults, shared by every front end so that they all run the same settings.
 
+#include "mapt/Settings.hpp"
 #include "mesh/TriMesh.hpp"
 
 namespace shapescale {
@@ -40,5 +41,8 @@ float baseScaleOf(const MeshMeasures& measures, bool closedMesh);
 /// @param[in] closedMesh  true for the closed-mesh voxeliser
 RunSettings deriveRunSettings(const RequestedLengths& requested, const MeshMeasures& measures,
                               bool closedMesh);
+
+/// The derived lengths and radius count of `derived` into a transform's settings.
+void applyLengths(const RunSettings& derived, TransformSettings& settings);
 
 }  // namespace shapescale
