@@ -70,14 +70,6 @@ std::vector<std::string> withoutTiming(const std::string& err) {
     return l;
 }
 
-// nx, ny, nz of an Analyze header: 16-bit little-endian at byte 42.
-std::array<int, 3> dimsOf(const std::string& hdrPath) {
-    const std::vector<unsigned char> hdr = readBytes(hdrPath);
-    std::array<int, 3> dims{};
-    for (std::size_t a = 0; a < 3; ++a) dims[a] = hdr.at(42 + 2 * a) | hdr.at(43 + 2 * a) << 8;
-    return dims;
-}
-
 int shell(const std::string& command) {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -305,13 +297,9 @@ TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
 
     const json& m = s["mesh"];
     const TriMesh loaded = shapes::loadMesh(torus);
-    EXPECT_EQ(m["vertices"], 512);
-    EXPECT_EQ(m["triangles"], 1024);
-    EXPECT_EQ(m["edges"], 1536);
-    EXPECT_EQ(m["boundaryEdges"], 0);
-    EXPECT_EQ(m["nonManifoldEdges"], 0);
-    EXPECT_EQ(m["closed"], true);
-    EXPECT_EQ(m["consistentlyOriented"], true);
+    const json counts = json::parse(R"({"vertices": 512, "triangles": 1024, "edges": 1536,
+        "boundaryEdges": 0, "nonManifoldEdges": 0, "closed": true, "consistentlyOriented": true})");
+    for (const auto& [key, value] : counts.items()) EXPECT_EQ(m[key], value) << key;
     EXPECT_TRUE(s["warnings"].empty());
     // The inscribed polyhedron is a little smaller than the torus 2 pi^2 R r^2, 4 pi^2 R r.
     EXPECT_NEAR(m["volume"].get<double>(), 2 * M_PI * M_PI * 0.35 * 0.35, 0.04 * 2.42);
@@ -322,7 +310,7 @@ TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
     }
 
     // The grid as the header and info.txt give it.
-    const std::array<int, 3> dims = dimsOf(dir.file("run/out/jmapt.hdr"));
+    const std::array<int, 3> dims = test::analyzeDims(dir.file("run/out/jmapt.hdr"));
     const std::vector<std::string> info = lines(readText(dir.file("run/out/info.txt")));
     double start = 0, step = 0, origin[3], h = 0;
     ASSERT_EQ(std::sscanf(info.at(0).c_str(), "%lf %lf", &start, &step), 2);
@@ -388,7 +376,7 @@ TEST_F(Toolbox, PreviewIsAPictureOfTheMidSlices) {
     const RunResult r =
         run({"-f", mesh(shapes::icosphere(3)), "-r", "0.1", "-n", "2", "--preview", "-o", "out"});
     ASSERT_EQ(r.status, 1) << r.err;
-    const std::array<int, 3> dims = dimsOf(dir.file("out/jmapt.hdr"));
+    const std::array<int, 3> dims = test::analyzeDims(dir.file("out/jmapt.hdr"));
     ASSERT_EQ(dims[0], 25);  // 2 / 0.1 + 5 voxels per axis
     // The documented layout: 320 / 25 = 12 pixels per voxel, clamped to 8.
     const int scale = 8;
