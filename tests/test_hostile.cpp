@@ -31,28 +31,23 @@ std::string withFace(const std::string& face) {
     return "OFF\n8 7 0\n" + V + F + face + "\n";
 }
 
-// A prism over a regular n-gon: two n-gon caps split into fans, n quads.
+// A prism of height 1 over a regular n-gon: two n-gon caps (split into fans by
+// the reader), n quads.
 std::string prism(int n) {
-    std::string text = "OFF\n" + std::to_string(2 * n) + " " + std::to_string(n + 2) + " 0\n";
-    char line[96];
-    for (int z = 0; z < 2; ++z)
-        for (int i = 0; i < n; ++i) {
-            const double a = 2 * M_PI * i / n;
-            std::snprintf(line, sizeof line, "%.9f %.9f %d\n", std::cos(a), std::sin(a), z);
-            text += line;
-        }
-    std::string bottom = std::to_string(n), top = std::to_string(n);
+    shapes::PolyMesh m;
+    std::vector<int> bottom, top;
     for (int i = 0; i < n; ++i) {
-        bottom += " " + std::to_string(n - 1 - i);  // clockwise seen from above: faces down
-        top += " " + std::to_string(n + i);
+        const double a = 2 * M_PI * i / n;
+        m.vertices.push_back({std::cos(a), std::sin(a), 0});
+        m.vertices.push_back({std::cos(a), std::sin(a), 1});
+        bottom.insert(bottom.begin(), 2 * i);  // clockwise seen from above: faces down
+        top.push_back(2 * i + 1);
+        const int j = 2 * ((i + 1) % n);
+        m.faces.push_back({2 * i, j, j + 1, 2 * i + 1});
     }
-    text += bottom + "\n" + top + "\n";
-    for (int i = 0; i < n; ++i) {
-        const int j = (i + 1) % n;
-        text += "4 " + std::to_string(i) + " " + std::to_string(j) + " " + std::to_string(n + j) +
-                " " + std::to_string(n + i) + "\n";
-    }
-    return text;
+    m.faces.push_back(bottom);
+    m.faces.push_back(top);
+    return shapes::toOff(m);
 }
 
 // Mounts a read-only file system on `path` as root (permissions do not bind

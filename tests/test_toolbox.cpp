@@ -20,6 +20,7 @@
 
 #include "driver/MeshCheck.hpp"
 #include "io/PngPreview.hpp"
+#include "mesh/MeshReader.hpp"
 #include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 
@@ -121,7 +122,8 @@ TEST_F(Toolbox, InformationOptionsAndInvalidValuesRunNothing) {
 
 TEST_F(Toolbox, SeedRepeatsTheRunAndOptionsAddOnlyTheirOwnFiles) {
     // Triangles of many voxels each: their samples are drawn at random.
-    const std::string m = mesh(shapes::torus(1.0, 0.35, 12, 8));
+    const PolyMesh torus = shapes::torus(1.0, 0.35, 12, 8);
+    const std::string m = mesh(torus);
     const std::vector<std::string> base = {"-f", m,      "-r", "0.06", "-s", "0.15", "-p", "0.1",
                                            "-g", "0.12", "-n", "2",    "-t", "-o",   "out"};
     auto args = [&](std::vector<std::string> extra) {
@@ -151,6 +153,7 @@ TEST_F(Toolbox, SeedRepeatsTheRunAndOptionsAddOnlyTheirOwnFiles) {
          1,
          {},
          {"preview_jmapt.png", "preview_scale.png"}},
+        {{"--seed", "42", "--vertex-scale", "painted.ply"}, 1, {}, {}},
     };
     for (std::size_t v = 0; v < variants.size(); ++v) {
         const Variant& variant = variants[v];
@@ -166,6 +169,14 @@ TEST_F(Toolbox, SeedRepeatsTheRunAndOptionsAddOnlyTheirOwnFiles) {
         for (const std::string& name : variant.more) EXPECT_EQ(got.erase(name), 1u) << name;
         EXPECT_TRUE(got == expected) << cwd << ": the files differ";
     }
+    // The painted mesh is the surface as loaded (not the smoothed one), and
+    // reads back through the mesh readers.
+    const TriMesh painted = readMesh(dir.file("v3/painted.ply")), loaded = shapes::loadMesh(torus);
+    EXPECT_TRUE(std::equal(painted.vertices.begin(), painted.vertices.end(),
+                           loaded.vertices.begin(), loaded.vertices.end()));
+    EXPECT_TRUE(std::equal(painted.faces.begin(), painted.faces.end(), loaded.faces.begin(),
+                           loaded.faces.end()));
+    EXPECT_NE(readText(dir.file("v3/painted.ply")).find("property float scale"), std::string::npos);
     // Another seed samples other points; without any long option the same
     // files are written, the same lines printed.
     ASSERT_EQ(run(args({"--seed", "43"}), "other").status, 1);

@@ -10,7 +10,6 @@
 #include "core/Error.hpp"
 #include "io/PlyWriter.hpp"
 #include "mapt/VertexScale.hpp"
-#include "mesh/MeshReader.hpp"
 #include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 
@@ -93,27 +92,6 @@ TEST(VertexScale, DumbbellNeckIsThinnerThanBothBulbs) {
     const float large = band(-1.2f, 0.2f), neck = band(0.26f, 0.08f), small = band(1.6f, 0.15f);
     EXPECT_LT(neck, small);
     EXPECT_LT(small, large);
-}
-
-// Through the binary: the painted mesh is the surface as loaded (not the
-// smoothed one) and reads back through the mesh readers.
-TEST(VertexScale, CommandLineWritesTheLoadedSurfacePainted) {
-    test::TempDir dir;
-    const shapes::PolyMesh sphere = shapes::icosphere(3, 1.0);
-    shapes::writeOff(sphere, dir.file("m.off"));
-    const test::RunResult r =
-        test::runBinary({"-f", "m.off", "-r", "0.1", "-s", "0.8", "-p", "0.2", "-g", "0.1", "-n",
-                         "3", "--vertex-scale", "painted.ply", "-o", "out"},
-                        dir.path());
-    ASSERT_EQ(r.status, 1) << r.err;
-    const TriMesh loaded = shapes::loadMesh(sphere);
-    const TriMesh painted = readMesh(dir.file("painted.ply"));
-    EXPECT_TRUE(std::equal(painted.vertices.begin(), painted.vertices.end(),
-                           loaded.vertices.begin(), loaded.vertices.end()));
-    EXPECT_TRUE(std::equal(painted.faces.begin(), painted.faces.end(), loaded.faces.begin(),
-                           loaded.faces.end()));
-    EXPECT_NE(test::readText(dir.file("painted.ply")).find("property float scale"),
-              std::string::npos);
 }
 
 // The walk on a hand-made grid: a row of voxels along x with known values.
