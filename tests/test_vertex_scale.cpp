@@ -169,18 +169,14 @@ TEST(PlyWriter, BothEncodingsHoldTheSameMesh) {
             for (int& w : face) in >> w;
         } else {
             ASSERT_EQ(body.size(), 3 * (5 * 4 + 3) + 1 + 3 * 4u);
-            const char* p = body.data();
-            for (int v = 0; v < 3; ++v, p += 23) {
-                for (int k = 0; k < 5; ++k) {
-                    float f;
-                    std::memcpy(&f, p + 4 * k, 4);
-                    values.push_back(f);
-                }
-                for (int k = 0; k < 3; ++k)
-                    colours.push_back(static_cast<unsigned char>(p[20 + k]));
+            const auto* bytes = reinterpret_cast<const unsigned char*>(body.data());
+            for (const unsigned char* p = bytes; p < bytes + 69; p += 23) {
+                values.insert(values.end(), 5, 0.0f);
+                std::memcpy(&values[values.size() - 5], p, 20);
+                colours.insert(colours.end(), p + 20, p + 23);
             }
-            face.resize(static_cast<std::size_t>(*p));
-            std::memcpy(face.data(), p + 1, 4 * face.size());
+            face.resize(bytes[69]);
+            std::memcpy(face.data(), bytes + 70, 4 * face.size());
         }
         for (std::size_t v = 0; v < 3; ++v) {
             for (std::size_t a = 0; a < 3; ++a) EXPECT_EQ(values[5 * v + a], positions[v][a]);
