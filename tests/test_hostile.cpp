@@ -99,7 +99,6 @@ TEST(Hostile, EveryCaseEndsWithItsMessageAndStatusAndNoHalfFile) {
         {"coordinate beyond float", "OFF\n8 6 0\n1e39" + V.substr(1) + F, {}, 2, "'1e39'"},
         {"one vertex", "OFF\n1 0 0\n0 0 0\n", {}, 2, "its bounding box is flat"},
         {"no face", "OFF\n8 0 0\n" + V, {"-n", "2", "-r", "0.05"}, 1, "m.off 0 0 0 0.05 0 0 0\n"},
-        {"-r not a number", CUBE, {"-r", "abc", "-n", "2"}, 1, "m.off 1 0.024814 0.049628 0.02"},
         {"-r infinite", CUBE, {"-r", "inf"}, 2, "the grid resolution is not a finite number: inf"},
         {"-r 1e-9", CUBE, {"-r", "1e-9"}, 2, "cannot be written as Analyze 7.5"},
         {"-p NaN", CUBE, {"-p", "nan"}, 2, "the radius step is not a finite number: nan"},
