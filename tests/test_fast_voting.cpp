@@ -67,12 +67,8 @@ TEST(FastVoting, EqualsTheReferenceForTheSameDraws) {
         for (double r : {flags % 3 == 0 ? 6.0 : 1.5}) {
             SCOPED_TRACE("flags " + std::to_string(flags) + ", r " + std::to_string(r));
             MaptRun fast = freshRun(flags), reference = freshRun(flags), serial = freshRun(flags);
-            const int saved = omp_get_max_threads();
-            omp_set_num_threads(1);
-            voteSurface(serial, mesh, r);
-            omp_set_num_threads(2);
-            voteSurface(fast, mesh, r);
-            omp_set_num_threads(saved);
+            test::withThreads(1, [&] { return voteSurface(serial, mesh, r), 0; });
+            test::withThreads(2, [&] { return voteSurface(fast, mesh, r), 0; });
             EXPECT_TRUE(sameBits(fast.votes, serial.votes));
             // The fast loop's draws: one key from the run's generator, then
             // one stream per triangle.
@@ -112,14 +108,11 @@ TEST(FastVoting, SeededRunsRepeatWhateverTheThreadCount) {
         settings.seed = seed;
         settings.outDir = dir.path();
         settings.occupancyPath = dir.file("volume.vol");
-        omp_set_num_threads(threads);
-        return runTransform(mesh, settings, nullptr);
+        return test::withThreads(threads, [&] { return runTransform(mesh, settings, nullptr); });
     };
-    const int saved = omp_get_max_threads();
     test::TempDir one, two, other;
     const std::vector<float> jmapt1 = run(1, 5, one), jmapt2 = run(2, 5, two);
     const std::vector<float> jmapt3 = run(2, 6, other);
-    omp_set_num_threads(saved);
     EXPECT_TRUE(sameBits(jmapt1, jmapt2));
     EXPECT_FALSE(sameBits(jmapt1, jmapt3));
     const std::vector<std::string> names = test::listDir(one.path());

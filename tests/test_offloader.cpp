@@ -85,29 +85,24 @@ TEST(OffLoader, ClosedMeshListsEachAdjacentVertexOnce) {
     }
 }
 
+// Through the binary the hostile-input table checks more of these messages.
 TEST(OffLoaderErrors, EachNamesTheFileLineAndProblem) {
     const std::string tri = "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n";
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"", "no OFF header"},
         {"# only a comment\n\n", "no OFF header found (the file ends at line 2)"},
-        {"OFF\n# no counts\n", "no vertex and face counts"},
         {"OFF\n8\n", "memory.off:2: the counts line holds only one integer"},
         {"OFF8\n", "only one integer"},
-        {"OFF\n-3 1 0\n", "negative count"},
         {"OFF\n3 1 0\n0 0 0\n1 0 0\n", "vertex 2 of 3 is missing (the file ends at line 4)"},
-        {"OFF\n2000000000 2000000000 0\n0 0 0\n", "vertex 1 of 2000000000 is missing"},
         {"OFF\n2 0 0\n0 0 0\n1 abc 0\n", "memory.off:4: vertex 1: coordinate 'abc'"},
         {"OFF\n2 0 0\n0 0 0\n1 nan 0\n", "memory.off:4: vertex 1: coordinate 'nan'"},
         {"OFF\n2 0 0\n0 0 0\n1 -infinity 0\n", "coordinate '-infinity' is not a finite number"},
         {"OFF\n2 0 0\n0 0 0\n1 1e50 0\n", "coordinate '1e50'"},
         {"OFF\n2 0 0\n0 0 0\n1 1.0x 0\n", "coordinate '1.0x'"},
         {"COFF\n1 0 0\n0 0\n", "fewer than three coordinates"},
-        {tri, "face 0 of 1 is missing"},
         {tri + "# comment\n3 0 x 2\n", "memory.off:7: face 0: vertex number 'x' is not an integer"},
         {tri + "3 0 1.5 2\n", "vertex number '1.5'"},
         {tri + "three 0 1 2\n", "vertex count 'three'"},
         {tri + "3 0 1 3\n", "memory.off:6: face 0: vertex number 3 is outside 0..2"},
-        {tri + "3 0 -1 2\n", "vertex number -1 is outside"},
         {tri + "4 0 1 2\n", "memory.off:6: face 0: 4 vertices announced, 3 on the line"},
         {tri + "2000000000 0 1 2\n", "2000000000 vertices announced, 3 on the line"},
         {"OFF BINARY\n", "binary OFF files are not supported"},

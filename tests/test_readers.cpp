@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -29,18 +30,11 @@ using shapes::PolyMesh;
 using Reader = TriMesh (*)(std::FILE*, const std::string&);
 using Enc = PlyStyle::Encoding;
 
-TriMesh readBytes(Reader reader, const std::string& bytes, const std::string& name) {
-    std::string copy = bytes;
-    std::FILE* in = fmemopen(copy.data(), copy.size(), "r");
+TriMesh readBytes(Reader reader, std::string bytes, const std::string& name) {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(
+        fmemopen(bytes.data(), bytes.size(), "r"), std::fclose);
     if (in == nullptr) throw std::runtime_error("fmemopen failed");
-    try {
-        TriMesh mesh = reader(in, name);
-        std::fclose(in);
-        return mesh;
-    } catch (...) {
-        std::fclose(in);
-        throw;
-    }
+    return reader(in.get(), name);
 }
 
 // Coordinates that every format stores exactly: floats.
@@ -72,10 +66,8 @@ void expectSameMesh(const TriMesh& got, const TriMesh& want) {
     EXPECT_EQ(std::vector<Triangle>(got.faces.begin(), got.faces.end()),
               std::vector<Triangle>(want.faces.begin(), want.faces.end()));
     EXPECT_EQ(got.vertexNeighbours, want.vertexNeighbours);
-    for (int a = 0; a < 3; ++a) {
-        EXPECT_EQ(got.bboxMin[a], want.bboxMin[a]);
-        EXPECT_EQ(got.bboxMax[a], want.bboxMax[a]);
-    }
+    EXPECT_TRUE(std::equal(got.bboxMin, got.bboxMin + 3, want.bboxMin));
+    EXPECT_TRUE(std::equal(got.bboxMax, got.bboxMax + 3, want.bboxMax));
 }
 
 const std::vector<PolyMesh>& sampleMeshes() {
@@ -262,9 +254,6 @@ TEST(Readers, MalformedFilesNameTheFilePlaceAndProblem) {
 TEST(MeshStats, EdgesOfClosedOpenAndBrokenMeshes) {
     PolyMesh oneFlipped = shapes::unitCube();
     std::swap(oneFlipped.faces[0][1], oneFlipped.faces[0][2]);
-    PolyMesh fin = shapes::unitCube();  // a third triangle on the edge 0-3
-    fin.vertices.push_back({-1, -1, 5});
-    fin.faces.push_back({0, 3, 8});
     PolyMesh loose = shapes::icosphere(1);
     loose.vertices.push_back({9, 9, 9});
     const PolyMesh hemi = shapes::hemisphere(2);
@@ -288,7 +277,6 @@ TEST(MeshStats, EdgesOfClosedOpenAndBrokenMeshes) {
         {"torus", shapes::torus(3, 1, 12, 8), tv + tf, 0, 0, 0, true, true},
         {"quad cube", shapes::quadCube(), 18, 0, 0, 0, true, true},
         {"one face flipped", oneFlipped, 18, 0, 0, 0, true, false},
-        {"fin", fin, 20, 2, 1, 0, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

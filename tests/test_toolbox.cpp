@@ -20,6 +20,7 @@
 
 #include "driver/MeshCheck.hpp"
 #include "io/PngPreview.hpp"
+#include "mesh/MeshReader.hpp"
 #include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 
@@ -68,14 +69,6 @@ std::vector<std::string> withoutTiming(const std::string& err) {
     EXPECT_EQ(l.empty() ? "" : l.back().substr(0, 14), "Time elapsed: ");
     if (!l.empty()) l.pop_back();
     return l;
-}
-
-// nx, ny, nz of an Analyze header: 16-bit little-endian at byte 42.
-std::array<int, 3> dimsOf(const std::string& hdrPath) {
-    const std::vector<unsigned char> hdr = readBytes(hdrPath);
-    std::array<int, 3> dims{};
-    for (std::size_t a = 0; a < 3; ++a) dims[a] = hdr.at(42 + 2 * a) | hdr.at(43 + 2 * a) << 8;
-    return dims;
 }
 
 int shell(const std::string& command) {
@@ -129,7 +122,8 @@ TEST_F(Toolbox, InformationOptionsAndInvalidValuesRunNothing) {
 
 TEST_F(Toolbox, SeedRepeatsTheRunAndOptionsAddOnlyTheirOwnFiles) {
     // Triangles of many voxels each: their samples are drawn at random.
-    const std::string m = mesh(shapes::torus(1.0, 0.35, 12, 8));
+    const PolyMesh torus = shapes::torus(1.0, 0.35, 12, 8);
+    const std::string m = mesh(torus);
     const std::vector<std::string> base = {"-f", m,      "-r", "0.06", "-s", "0.15", "-p", "0.1",
                                            "-g", "0.12", "-n", "2",    "-t", "-o",   "out"};
     auto args = [&](std::vector<std::string> extra) {
@@ -159,6 +153,7 @@ TEST_F(Toolbox, SeedRepeatsTheRunAndOptionsAddOnlyTheirOwnFiles) {
          1,
          {},
          {"preview_jmapt.png", "preview_scale.png"}},
+        {{"--seed", "42", "--vertex-scale", "painted.ply"}, 1, {}, {}},
     };
     for (std::size_t v = 0; v < variants.size(); ++v) {
         const Variant& variant = variants[v];
@@ -174,6 +169,14 @@ TEST_F(Toolbox, SeedRepeatsTheRunAndOptionsAddOnlyTheirOwnFiles) {
         for (const std::string& name : variant.more) EXPECT_EQ(got.erase(name), 1u) << name;
         EXPECT_TRUE(got == expected) << cwd << ": the files differ";
     }
+    // The painted mesh is the surface as loaded (not the smoothed one), and
+    // reads back through the mesh readers.
+    const TriMesh painted = readMesh(dir.file("v3/painted.ply")), loaded = shapes::loadMesh(torus);
+    EXPECT_TRUE(std::equal(painted.vertices.begin(), painted.vertices.end(),
+                           loaded.vertices.begin(), loaded.vertices.end()));
+    EXPECT_TRUE(std::equal(painted.faces.begin(), painted.faces.end(), loaded.faces.begin(),
+                           loaded.faces.end()));
+    EXPECT_NE(readText(dir.file("v3/painted.ply")).find("property float scale"), std::string::npos);
     // Another seed samples other points; without any long option the same
     // files are written, the same lines printed.
     ASSERT_EQ(run(args({"--seed", "43"}), "other").status, 1);
@@ -305,13 +308,9 @@ TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
 
     const json& m = s["mesh"];
     const TriMesh loaded = shapes::loadMesh(torus);
-    EXPECT_EQ(m["vertices"], 512);
-    EXPECT_EQ(m["triangles"], 1024);
-    EXPECT_EQ(m["edges"], 1536);
-    EXPECT_EQ(m["boundaryEdges"], 0);
-    EXPECT_EQ(m["nonManifoldEdges"], 0);
-    EXPECT_EQ(m["closed"], true);
-    EXPECT_EQ(m["consistentlyOriented"], true);
+    const json counts = json::parse(R"({"vertices": 512, "triangles": 1024, "edges": 1536,
+        "boundaryEdges": 0, "nonManifoldEdges": 0, "closed": true, "consistentlyOriented": true})");
+    for (const auto& [key, value] : counts.items()) EXPECT_EQ(m[key], value) << key;
     EXPECT_TRUE(s["warnings"].empty());
     // The inscribed polyhedron is a little smaller than the torus 2 pi^2 R r^2, 4 pi^2 R r.
     EXPECT_NEAR(m["volume"].get<double>(), 2 * M_PI * M_PI * 0.35 * 0.35, 0.04 * 2.42);
@@ -322,7 +321,7 @@ TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
     }
 
     // The grid as the header and info.txt give it.
-    const std::array<int, 3> dims = dimsOf(dir.file("run/out/jmapt.hdr"));
+    const std::array<int, 3> dims = test::analyzeDims(dir.file("run/out/jmapt.hdr"));
     const std::vector<std::string> info = lines(readText(dir.file("run/out/info.txt")));
     double start = 0, step = 0, origin[3], h = 0;
     ASSERT_EQ(std::sscanf(info.at(0).c_str(), "%lf %lf", &start, &step), 2);
@@ -388,7 +387,7 @@ TEST_F(Toolbox, PreviewIsAPictureOfTheMidSlices) {
     const RunResult r =
         run({"-f", mesh(shapes::icosphere(3)), "-r", "0.1", "-n", "2", "--preview", "-o", "out"});
     ASSERT_EQ(r.status, 1) << r.err;
-    const std::array<int, 3> dims = dimsOf(dir.file("out/jmapt.hdr"));
+    const std::array<int, 3> dims = test::analyzeDims(dir.file("out/jmapt.hdr"));
     ASSERT_EQ(dims[0], 25);  // 2 / 0.1 + 5 voxels per axis
     // The documented layout: 320 / 25 = 12 pixels per voxel, clamped to 8.
     const int scale = 8;

@@ -1,7 +1,10 @@
 #pragma once
 // What every test file shares: the common includes, per-test temporary
-// directories, whole-file reads, the runner of the real shapescale binary,
-// and small helpers for errors, threads and meshes.
+// directories, whole-file reads, the runner of the real shapescale binary
+// (optionally under limits: a file-size or address-space limit set in the child
+// before exec, a signal sent once a condition holds, and a time bound after which
+// the child is killed, so that a hang fails the test, never the suite), and small
+// helpers for errors, threads and meshes.
 
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -10,6 +13,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,6 +46,9 @@ void writeText(const std::string& path, const std::string& text);
 bool fileExists(const std::string& path);
 /// Names of the entries of a directory, sorted.
 std::vector<std::string> listDir(const std::string& path);
+/// nx, ny, nz of an Analyze header: 16-bit little-endian from byte 42; zeros when
+/// the file is too short.
+std::array<int, 3> analyzeDims(const std::string& hdrPath);
 /// Floats of an Analyze data file.
 std::vector<float> readFloats(const std::string& path);
 
@@ -49,11 +56,39 @@ struct RunResult {
     int status = -1;  ///< exit status, or -1 when the process did not exit normally
     std::string out;  ///< standard output
     std::string err;  ///< standard error
+    bool killedAtTimeLimit = false;
+    bool signalSent = false;
+    int termSignal = 0;  ///< the signal that ended the child, 0 when it exited
 };
 
-/// Runs the shapescale binary with `args` in working directory `cwd` and
-/// waits for it; standard input is empty.
-RunResult runBinary(const std::vector<std::string>& args, const std::string& cwd);
+struct BoundedRun {
+    std::vector<std::string> args;
+    std::string cwd;
+    long long fileSizeLimit = -1;      ///< RLIMIT_FSIZE in bytes; -1: unchanged
+    long long addressSpaceLimit = -1;  ///< RLIMIT_AS in bytes; -1: unchanged
+    double secondsAllowed = 300;       ///< then SIGKILL
+    int signal = 0;                    ///< sent once `sendWhen` returns true; 0: none
+    std::function<bool()> sendWhen;    ///< polled every 5 ms until it returns true
+};
+
+/// Runs the shapescale binary as `run` says and waits for it; standard input is empty.
+RunResult runBounded(const BoundedRun& run);
+
+/// Runs the shapescale binary with `args` in working directory `cwd`.
+inline RunResult runBinary(const std::vector<std::string>& args, const std::string& cwd) {
+    BoundedRun run;
+    run.args = args;
+    run.cwd = cwd;
+    return runBounded(run);
+}
+
+/// Names of every entry below `dir` (recursively) holding ".tmp-": the
+/// temporary names of files being written.
+std::vector<std::string> temporaryFiles(const std::string& dir);
+
+/// Empty when every Analyze pair below `dir` is whole: a header of 348 bytes
+/// with its data file of 4 * nx * ny * nz bytes, and no data file alone.
+std::string brokenPairs(const std::string& dir);
 
 /// Splits text into lines (without their newlines).
 std::vector<std::string> lines(const std::string& text);
