@@ -157,9 +157,10 @@ TEST_F(Reliability, EachSignalStopsTheRunAndKeepsTheCompletedRadii) {
                                  (signal == SIGINT ? "SIGINT" : "SIGTERM") + " at radius ";
         ASSERT_EQ(line.rfind(head, 0), 0u) << line;
         const int k = std::stoi(line.substr(head.size()));
-        EXPECT_EQ(line.substr(head.size()), std::to_string(k) +
-                                                " of 10000; the files of radii 0.." +
-                                                std::to_string(k - 1) + " are complete");
+        const std::string done =
+            k == 1 ? "radius 0" : "radii 0.." + std::to_string(k - 1);  // a single radius
+        EXPECT_EQ(line.substr(head.size()),
+                  std::to_string(k) + " of 10000; the files of " + done + " are complete");
         // The line of radius k may be flushed when its volumes were being written.
         const std::size_t histLines = lineCount(dir.file("out/hist.txt"));
         EXPECT_TRUE(histLines == std::size_t(k) || histLines == std::size_t(k) + 1) << histLines;
