@@ -16,17 +16,7 @@ void appendNeighbours(TriMesh& mesh, int a, int b, int c) {
 void MeshBuilder::addVertex(const Vec3f& v) {
     if (mesh_.vertices.size() >= static_cast<std::size_t>(INT_MAX))
         throw Error(fileName_ + ": more than " + std::to_string(INT_MAX) + " vertices");
-    // Strict comparisons, first vertex sets both corners: as the OFF reader.
-    if (mesh_.vertices.empty()) {
-        for (int a = 0; a < 3; ++a) mesh_.bboxMin[a] = mesh_.bboxMax[a] = v[a];
-    } else {
-        for (int a = 0; a < 3; ++a) {
-            if (v[a] < mesh_.bboxMin[a]) mesh_.bboxMin[a] = v[a];
-            if (v[a] > mesh_.bboxMax[a]) mesh_.bboxMax[a] = v[a];
-        }
-    }
-    mesh_.vertices.push_back(v);
-    mesh_.vertexNeighbours.emplace_back();
+    appendVertex(mesh_, v);
 }
 
 void MeshBuilder::addPolygon(const std::vector<int>& corners, std::uint64_t where) {

@@ -194,19 +194,6 @@ void readCounts(LineReader& lines, int& nVertices, int& nFaces) {
     lines.failAtEnd("no vertex and face counts after the OFF header");
 }
 
-void addVertex(TriMesh& mesh, const Vec3f& v) {
-    if (mesh.vertices.empty()) {
-        for (int a = 0; a < 3; ++a) mesh.bboxMin[a] = mesh.bboxMax[a] = v[a];
-    } else {
-        for (int a = 0; a < 3; ++a) {
-            if (v[a] < mesh.bboxMin[a]) mesh.bboxMin[a] = v[a];
-            if (v[a] > mesh.bboxMax[a]) mesh.bboxMax[a] = v[a];
-        }
-    }
-    mesh.vertices.push_back(v);
-    mesh.vertexNeighbours.emplace_back();
-}
-
 [[noreturn]] void failCoordinate(const LineReader& lines, int vertex, std::string_view token) {
     lines.fail("vertex " + std::to_string(vertex) + ": coordinate " + quoted(token) +
                " is not a finite number");
@@ -229,7 +216,7 @@ void readVerticesAsStream(LineReader& lines, TriMesh& mesh, int nVertices) {
             }
             if (!parseCoordinate(token, v[a])) failCoordinate(lines, i, token);
         }
-        addVertex(mesh, v);
+        appendVertex(mesh, v);
     }
 }
 
@@ -249,7 +236,7 @@ void readVerticesAsLines(LineReader& lines, TriMesh& mesh, int nVertices) {
                 lines.fail("vertex " + std::to_string(i) + ": fewer than three coordinates");
             if (!parseCoordinate(token, v[a])) failCoordinate(lines, i, token);
         }
-        addVertex(mesh, v);
+        appendVertex(mesh, v);
     }
 }
 

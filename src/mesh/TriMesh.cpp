@@ -37,6 +37,19 @@ void accumulateAndNormalise(TriMesh& mesh) {
 
 }  // namespace
 
+void appendVertex(TriMesh& mesh, const Vec3f& v) {
+    if (mesh.vertices.empty()) {
+        for (int a = 0; a < 3; ++a) mesh.bboxMin[a] = mesh.bboxMax[a] = v[a];
+    } else {
+        for (int a = 0; a < 3; ++a) {
+            if (v[a] < mesh.bboxMin[a]) mesh.bboxMin[a] = v[a];
+            if (v[a] > mesh.bboxMax[a]) mesh.bboxMax[a] = v[a];
+        }
+    }
+    mesh.vertices.push_back(v);
+    mesh.vertexNeighbours.emplace_back();
+}
+
 void computeVertexNormals(TriMesh& mesh) {
     for (std::size_t i = 0; i < mesh.vertices.size(); ++i) mesh.vertexNormals.push_back({0, 0, 0});
     accumulateAndNormalise(mesh);

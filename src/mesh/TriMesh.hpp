@@ -49,6 +49,11 @@ struct TriMesh {
     float bboxMax[3] = {0.0f, 0.0f, 0.0f};
 };
 
+/// Appends a vertex as every reader does: its coordinates, an empty neighbour
+/// list, and the bounding box grown by strict comparisons (the first vertex
+/// sets both corners).
+void appendVertex(TriMesh& mesh, const Vec3f& v);
+
 /// Appends one unit normal per vertex to mesh.vertexNormals (expected empty):
 /// the area-weighted mean of the normals of the triangles around the vertex,
 /// outward for a closed mesh ordered counter-clockwise seen from outside.

@@ -53,6 +53,20 @@ void boxWindow(int c, int n, float r, int& lo, int& hi) {
     hi = static_cast<int>(static_cast<float>(c) + r);
 }
 
+// One box pass along `axis`: each voxel of `out` accumulates the input over
+// its window, in increasing position.
+void addWindowSums(const float* in, float* out, const int* dims, float r, int axis) {
+    int p[3], lo = 0, hi = 0;
+    for (p[2] = 0; p[2] < dims[2]; ++p[2])
+        for (p[1] = 0; p[1] < dims[1]; ++p[1])
+            for (p[0] = 0; p[0] < dims[0]; ++p[0]) {
+                boxWindow(p[axis], dims[axis], r, lo, hi);
+                for (int k = lo; k < hi; ++k)
+                    out[voxelIndex(dims, p[0], p[1], p[2])] +=
+                        along(in, dims, p, axis, k - p[axis]);
+            }
+}
+
 }  // namespace
 
 void sphereFlt(const float* in, float* out, const int* dims, float r) {
@@ -78,28 +92,9 @@ void sphereFlt(const float* in, float* out, const int* dims, float r, int rowSte
 
 void boxFlt(const float* in, float* out, const int* dims, float r) {
     std::vector<float> t1(voxelCount(dims), 0.0f), t2(voxelCount(dims), 0.0f);
-    int lo = 0, hi = 0;
-    for (int z = 0; z < dims[2]; ++z)
-        for (int y = 0; y < dims[1]; ++y)
-            for (int x = 0; x < dims[0]; ++x) {
-                boxWindow(x, dims[0], r, lo, hi);
-                for (int k = lo; k < hi; ++k)
-                    t1[voxelIndex(dims, x, y, z)] += in[voxelIndex(dims, k, y, z)];
-            }
-    for (int z = 0; z < dims[2]; ++z)
-        for (int y = 0; y < dims[1]; ++y)
-            for (int x = 0; x < dims[0]; ++x) {
-                boxWindow(y, dims[1], r, lo, hi);
-                for (int k = lo; k < hi; ++k)
-                    t2[voxelIndex(dims, x, y, z)] += t1[voxelIndex(dims, x, k, z)];
-            }
-    for (int z = 0; z < dims[2]; ++z)
-        for (int y = 0; y < dims[1]; ++y)
-            for (int x = 0; x < dims[0]; ++x) {
-                boxWindow(z, dims[2], r, lo, hi);
-                for (int k = lo; k < hi; ++k)
-                    out[voxelIndex(dims, x, y, z)] += t2[voxelIndex(dims, x, y, k)];
-            }
+    addWindowSums(in, t1.data(), dims, r, 0);
+    addWindowSums(t1.data(), t2.data(), dims, r, 1);
+    addWindowSums(t2.data(), out, dims, r, 2);
 }
 
 void float_convol0(const float* in, const int* dims, const FILTER* f, float* out) {
