@@ -43,6 +43,7 @@ demo: build
 	@scripts/demo $(BUILD_DIR)/shapescale
 
 bench:
+	@scripts/setup-deps --bench
 	$(MAKE) build BUILD_DIR=$(BUILD_DIR)-bench CMAKE_FLAGS="-DSHAPESCALE_BENCH=ON -DSHAPESCALE_TESTS=OFF"
 	@scripts/run-benchmarks $(BUILD_DIR)-bench
 
