@@ -261,17 +261,14 @@ TransformSettings settingsFor(const RunRequest& q, const TriMesh& mesh, RunSetti
               "threads must be from 1 to 4096, not " + std::to_string(*q.threads));
 
     derived = deriveRunSettings(requested, measureMesh(mesh), !q.openMesh);
-    TransformSettings t;
-    applyLengths(derived, t);
-    t.kernel = kernelChoiceFrom(static_cast<float>(q.kernel));
-    t.voxeliser = q.openMesh ? Voxeliser::nearestVertex : Voxeliser::closedMesh;
-    t.tensorsOn = q.tensors;
-    t.bothSides = q.bothSides;
-    t.blendNormals = true;
-    t.seeded = q.seed.has_value();
-    t.seed = q.seed ? static_cast<std::uint32_t>(*q.seed) : 0;
-    t.inMemory = true;
-    return t;
+    return withLengths({.kernel = kernelChoiceFrom(static_cast<float>(q.kernel)),
+                        .voxeliser = q.openMesh ? Voxeliser::nearestVertex : Voxeliser::closedMesh,
+                        .tensorsOn = q.tensors,
+                        .bothSides = q.bothSides,
+                        .seeded = q.seed.has_value(),
+                        .seed = q.seed ? static_cast<std::uint32_t>(*q.seed) : 0,
+                        .inMemory = true},
+                       derived);
 }
 
 std::unique_ptr<PyRun> runOn(TriMesh mesh, const RunRequest& request, const py::object& progress) {

@@ -1,14 +1,12 @@
 #include "io/Analyze.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <limits>
-#include <vector>
 
 #include "core/Error.hpp"
+#include "core/Grid.hpp"
 #include "core/Interrupt.hpp"
 #include "io/LittleEndian.hpp"
 #include "io/OutputFile.hpp"
@@ -55,15 +53,13 @@ void checkAnalyzeDims(const int* dims) {
     std::int64_t count = 1;
     for (int a = 0; a < 3; ++a) {
         if (dims[a] < 1 || dims[a] > ANALYZE_MAX_DIM)
-            throw Error("grid " + std::to_string(dims[0]) + " x " + std::to_string(dims[1]) +
-                        " x " + std::to_string(dims[2]) +
+            throw Error("grid " + gridText(dims) +
                         " cannot be written as Analyze 7.5: each dimension must lie in 1.." +
                         std::to_string(ANALYZE_MAX_DIM));
         count *= dims[a];
     }
     if (count > std::numeric_limits<std::int32_t>::max())
-        throw Error("grid " + std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " +
-                    std::to_string(dims[2]) + " has " + std::to_string(count) +
+        throw Error("grid " + gridText(dims) + " has " + std::to_string(count) +
                     " voxels, more than an Analyze 7.5 volume holds (2147483647)");
 }
 
@@ -79,9 +75,7 @@ void saveAnalyze(const std::string& name, const float* data, const double* voxel
     headerFile.finish();
 
     OutputFile dataFile(name + ".img");
-    const std::size_t count = static_cast<std::size_t>(dims[0]) *
-                              static_cast<std::size_t>(dims[1]) * static_cast<std::size_t>(dims[2]);
-    writeFloats(dataFile, data, count);
+    writeFloats(dataFile, data, voxelCount(dims));
     dataFile.finish();
     headerFile.publish();
     dataFile.publish();

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 
 #include "core/Error.hpp"
 #include "core/Interrupt.hpp"
+#include "core/Stopwatch.hpp"
 #include "io/Analyze.hpp"
 #include "mapt/Filtering.hpp"
 #include "mapt/MaptRun.hpp"
@@ -29,8 +29,6 @@
 namespace shapescale {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 std::string number(double value) {
     char text[64];
@@ -164,12 +162,11 @@ void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, Voxelis
                     " of it in use)";
     }
     if (limit.empty()) return;
-    throw Error("the grid " + std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " +
-                std::to_string(dims[2]) + " needs " + gibibytes(needed) + " of memory (labels " +
-                gibibytes(m.labels) + ", " + std::to_string(m.floatVolumes) + " float volumes " +
-                gibibytes(m.volumes) + ", filter temporaries " + gibibytes(m.temporaries) +
-                ", mesh " + gibibytes(m.mesh) + "), " + limit +
-                "; choose a coarser grid resolution with -r");
+    throw Error("the grid " + gridText(dims) + " needs " + gibibytes(needed) +
+                " of memory (labels " + gibibytes(m.labels) + ", " +
+                std::to_string(m.floatVolumes) + " float volumes " + gibibytes(m.volumes) +
+                ", filter temporaries " + gibibytes(m.temporaries) + ", mesh " + gibibytes(m.mesh) +
+                "), " + limit + "; choose a coarser grid resolution with -r");
 }
 
 // Free bytes of the file system that holds `dir`, or of its nearest existing
@@ -284,10 +281,6 @@ std::string interruptedText(int signal, int stage, int radiusCount) {
     return text + "; the files of radii 0.." + std::to_string(complete - 1) + " are complete";
 }
 
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 }  // namespace
 
 KernelChoice kernelChoiceFrom(float value) {
@@ -356,7 +349,7 @@ TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& setti
                                                         OutputFile::Incomplete::keep);
         }
 
-        const Clock::time_point voxelising = Clock::now();
+        const Stopwatch voxelising;
         run.labels = voxelise(mesh, settings, grid);
         if (writes && settings.voxeliser == Voxeliser::closedMesh)
             watch.fileWritten(settings.occupancyPath);
@@ -367,7 +360,7 @@ TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& setti
         start.radiusStep = run.radiusStep;
         start.sigma = run.sigma;
         start.radiusCount = radiusCount;
-        start.voxelisingSeconds = secondsSince(voxelising);
+        start.voxelisingSeconds = voxelising.seconds();
 
         run.allocateVolumes();
         if (writes) {
@@ -385,33 +378,29 @@ TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& setti
             done.index = run.radiusIndex;
             done.count = settings.radiusCount;
             done.radius = run.radius;
-            Clock::time_point t = Clock::now();
+            Stopwatch timer;
             std::fill(run.votes.begin(), run.votes.end(), 0.0f);
             std::fill(run.apt.begin(), run.apt.end(), 0.0f);
             if (run.radiusIndex > 0) smoothVertices(mesh, run.smoothingScratch);
             refreshVertexNormals(mesh);
-            done.times.smoothing = secondsSince(t);
+            done.times.smoothing = timer.restart();
             poll();
-            t = Clock::now();
             voteSurface(run, mesh, run.radius);
-            done.times.voting = secondsSince(t);
+            done.times.voting = timer.restart();
             poll();
-            t = Clock::now();
             filterVotes(run, run.radius);
-            done.times.filtering = secondsSince(t);
+            done.times.filtering = timer.restart();
             poll();
-            t = Clock::now();
             updateMaxima(run, run.radius);
-            done.times.maxima = secondsSince(t);
+            done.times.maxima = timer.restart();
             poll();
             watch.radiusWriting(run.radiusIndex);
-            t = Clock::now();
             result.radii.push_back(run.radius);
             result.histograms.push_back(run.histogram);
             if (writes) writeHistogramLine(run);
             run.radius += run.radiusStep;
             if (writes) writeRadiusVolumes(run);
-            done.times.writing = secondsSince(t);
+            done.times.writing = timer.restart();
             done.histogram = &run.histogram;
             done.atLeastOne = run.atLeastOne;
             done.apt = &run.apt;
@@ -420,13 +409,13 @@ TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& setti
 
         stage = radiusCount;
         poll();
-        const Clock::time_point writing = Clock::now();
+        const Stopwatch writing;
         if (writes) {
             run.histFile->close();
             watch.fileWritten(run.histFile->path());
             writeFinalResults(run);
         }
-        const double writingSeconds = secondsSince(writing);
+        const double writingSeconds = writing.seconds();
         FinalVolumes final;
         final.grid = &grid;
         final.labels = run.labels.data();
@@ -458,18 +447,19 @@ std::vector<float> computeMAPTfromTrimesh(TriMesh mesh, double h, double startRa
                                           int radiusCount, double radiusStep, double sigma,
                                           float kernelChoice, int closedMesh, int tensorsOn,
                                           int bothSides, const char* outDir, int blendNormals) {
-    TransformSettings settings;
-    settings.gridResolution = h;
-    settings.startRadius = startRadius;
-    settings.radiusCount = radiusCount;
-    settings.radiusStep = radiusStep;
-    settings.sigma = sigma;
-    settings.kernel = kernelChoiceFrom(kernelChoice);
-    settings.voxeliser = closedMesh != 0 ? Voxeliser::closedMesh : Voxeliser::nearestVertex;
-    settings.tensorsOn = tensorsOn != 0;
-    settings.bothSides = bothSides != 0;
-    settings.blendNormals = blendNormals != 0;
-    settings.outDir = outDir != nullptr ? outDir : ".";
+    const TransformSettings settings{
+        .gridResolution = h,
+        .startRadius = startRadius,
+        .radiusCount = radiusCount,
+        .radiusStep = radiusStep,
+        .sigma = sigma,
+        .kernel = kernelChoiceFrom(kernelChoice),
+        .voxeliser = closedMesh != 0 ? Voxeliser::closedMesh : Voxeliser::nearestVertex,
+        .tensorsOn = tensorsOn != 0,
+        .bothSides = bothSides != 0,
+        .blendNormals = blendNormals != 0,
+        .outDir = outDir != nullptr ? outDir : ".",
+    };
     return runTransform(std::move(mesh), settings, nullptr);
 }
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "core/Error.hpp"
+#include "mapt/Filtering.hpp"
 
 namespace shapescale {
 
@@ -77,8 +78,7 @@ Choice walkInward(const Vec3f& position, const Vec3f& normal, const Grid& grid,
 double maxReachVoxels(const TransformResult& result) {
     if (result.radii.empty()) return 0.0;
     const double last = result.radii.back();
-    // The filter width grows with the radius, as the run's filtering does.
-    const double width = result.sigma * last / result.startRadius;
+    const double width = filterWidth(last, result.startRadius, result.sigma);
     const double reach = result.kernel == KernelChoice::ballSumThenGaussian ? 3.0 * width : width;
     return last + std::fabs(reach);
 }
