@@ -39,14 +39,6 @@ namespace {
     throw py::error_already_set();
 }
 
-// The transform's own refusals are about the settings or the mesh; the one
-// about memory names the grid's size.
-[[noreturn]] void raiseRunError(const Error& e) {
-    const std::string message = e.what();
-    if (message.find("of memory") != std::string::npos) raise(PyExc_MemoryError, message);
-    raise(PyExc_ValueError, message);
-}
-
 // ---- input arrays ---------------------------------------------------------
 
 std::string shapeText(const py::array& a) {
@@ -278,6 +270,9 @@ std::unique_ptr<PyRun> runOn(TriMesh mesh, const RunRequest& request, const py::
     PythonObserver observer(*run, request.keepApt, progress);
     bool stopped = false;
     std::optional<std::string> failure;
+    // The transform's own refusals are about the settings or the mesh, or
+    // about a grid too large for the memory.
+    PyObject* failureType = PyExc_ValueError;
     {
         py::gil_scoped_release released;
         std::lock_guard<std::mutex> lock(runLock());
@@ -287,13 +282,16 @@ std::unique_ptr<PyRun> runOn(TriMesh mesh, const RunRequest& request, const py::
             run->result = runTransformKeeping(std::move(mesh), settings, &observer);
         } catch (const PythonObserver::Stopped&) {
             stopped = true;
+        } catch (const OutOfMemory& e) {
+            failure = e.what();
+            failureType = PyExc_MemoryError;
         } catch (const Error& e) {
             failure = e.what();
         }
         omp_set_num_threads(threadsBefore);
     }
     if (stopped) throw std::move(*observer.pending);
-    if (failure) raiseRunError(Error(*failure));
+    if (failure) raise(failureType, *failure);
     return run;
 }
 

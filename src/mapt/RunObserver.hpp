@@ -40,7 +40,7 @@ struct RadiusDone {
     double radius = 0;  ///< voxel units
     const Histogram* histogram = nullptr;
     std::int64_t atLeastOne = 0;  ///< voxels not outside whose APT value is 1 or more (no bin)
-    StageTimes times;
+    StageTimes times{};
     /// The APT volume of this radius (nx*ny*nz, x fastest); valid during the call only.
     const std::vector<float>* apt = nullptr;
 };

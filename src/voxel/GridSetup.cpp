@@ -34,7 +34,8 @@ std::vector<unsigned char> allocateLabelVolume(const int* dims, unsigned char fi
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
-    throw Error("the label volume of the voxel grid of " + grid + " voxels does not fit in memory");
+    throw OutOfMemory("the label volume of the voxel grid of " + grid +
+                      " voxels does not fit in memory");
 }
 
 }  // namespace shapescale
