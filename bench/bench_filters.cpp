@@ -19,7 +19,8 @@
 #include <vector>
 
 #include "core/Stopwatch.hpp"
-#include "filters/BoxSphere.hpp"
+#include "filters/BallSum.hpp"
+#include "filters/BoxSum.hpp"
 #include "filters/FilterWorkspace.hpp"
 #include "filters/Gaussian.hpp"
 #include "filters/reference/ReferenceFilters.hpp"

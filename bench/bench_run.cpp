@@ -29,7 +29,7 @@
 #include "mapt/RunObserver.hpp"
 #include "mapt/Settings.hpp"
 #include "mapt/Transform.hpp"
-#include "mapt/Voting.hpp"
+#include "mapt/reference/ReferenceVoting.hpp"
 #include "mesh/MeshReader.hpp"
 #include "shapes/Shapes.hpp"
 
@@ -261,7 +261,7 @@ RowResult runRow(const Row& row, int radiusCount) {
     run.kernel = row.kernel;
     run.tensorsOn = row.tensors;
     run.allocateVolumes();
-    std::srand(1);
+    run.random.reseed(1);
     for (double& r : result.reference) r = -1.0;
     result.reference[SMOOTHING] = result.reference[VOTING] = result.reference[FILTERING] = 0.0;
     for (std::size_t k = 0; k < recorder.radii.size(); ++k) {
@@ -272,7 +272,7 @@ RowResult runRow(const Row& row, int radiusCount) {
         if (k > 0) smoothVertices(fresh);  // allocates its displacements every pass
         refreshVertexNormals(fresh);
         result.reference[SMOOTHING] += stage.restart();
-        voteSurfaceReference(run, fresh, recorder.radii[k]);
+        reference::voteSurface(run, fresh, recorder.radii[k]);
         result.reference[VOTING] += stage.seconds();
         result.reference[FILTERING] +=
             referenceFiltering(run, recorder.radii[k], result.extrapolated[FILTERING]);

@@ -9,6 +9,7 @@
 #include "mapt/SampleRandom.hpp"
 #include "mapt/Transform.hpp"
 #include "mapt/Voting.hpp"
+#include "mapt/reference/ReferenceVoting.hpp"
 #include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 #include "voxel/GridSetup.hpp"
@@ -75,7 +76,7 @@ TEST(FastVoting, EqualsTheReferenceForTheSameDraws) {
             const std::uint64_t key = SampleRandom(11).nextKey();
             std::size_t current = SIZE_MAX;
             SampleRandom stream;
-            voteSurfaceReference(reference, mesh, r, [&](std::size_t triangle) {
+            reference::voteSurface(reference, mesh, r, [&](std::size_t triangle) {
                 if (triangle != current) stream = SampleRandom::forItem(key, triangle);
                 current = triangle;
                 return int(stream.next());

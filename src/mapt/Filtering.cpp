@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "filters/BoxSphere.hpp"
+#include "filters/BallSum.hpp"
+#include "filters/BoxSum.hpp"
 #include "filters/FilterWorkspace.hpp"
 #include "filters/Gaussian.hpp"
 
