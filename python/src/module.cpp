@@ -206,19 +206,22 @@ class PythonObserver : public RunObserver {
     double h_ = 0.0;
 };
 
-// The transform and the sampling's generator are process-wide (std::rand), so
-// runs from several Python threads take turns.
+// Runs from several Python threads take turns: each run is given every core
+// it asks for, and the memory check of one cannot count what another holds.
+// (Sampling needs no lock: every run draws from its own generator.)
 std::mutex& runLock() {
     static std::mutex lock;
     return lock;
 }
 
+// The settings keywords of transform and transform_file, in their order.
 struct RunRequest {
     std::optional<double> resolution, startRadius, radiusStep, sigma;
     int radii = 8;
     int kernel = 0;
-    bool tensors = false, bothSides = false, openMesh = false, keepApt = false;
+    bool tensors = false, bothSides = false, openMesh = false;
     std::optional<std::int64_t> seed, threads;
+    bool keepApt = false;
 };
 
 // A length as the command line reads it: rounded to single precision; None
@@ -233,14 +236,15 @@ float requestedLength(const std::optional<double>& value, const char* name) {
 }
 
 TransformSettings settingsFor(const RunRequest& q, const TriMesh& mesh, RunSettings& derived) {
-    RequestedLengths requested;
-    requested.gridResolution = requestedLength(q.resolution, "resolution");
-    requested.startRadius = requestedLength(q.startRadius, "start_radius");
-    requested.radiusStep = requestedLength(q.radiusStep, "radius_step");
-    requested.sigma = requestedLength(q.sigma, "sigma");
+    const RequestedLengths requested{
+        .gridResolution = requestedLength(q.resolution, "resolution"),
+        .startRadius = requestedLength(q.startRadius, "start_radius"),
+        .radiusStep = requestedLength(q.radiusStep, "radius_step"),
+        .sigma = requestedLength(q.sigma, "sigma"),
+        .radiusCount = q.radii,
+    };
     if (q.radii < 1)
         raise(PyExc_ValueError, "radii must be at least 1, not " + std::to_string(q.radii));
-    requested.radiusCount = q.radii;
     if (q.kernel < 0 || q.kernel > 2)
         raise(PyExc_ValueError,
               "kernel must be 0 (ball), 1 (Gaussian) or 2 (ball then Gaussian), not " +
@@ -295,27 +299,6 @@ std::unique_ptr<PyRun> runOn(TriMesh mesh, const RunRequest& request, const py::
     return run;
 }
 
-RunRequest requestFrom(std::optional<double> resolution, std::optional<double> startRadius,
-                       std::optional<double> radiusStep, std::optional<double> sigma, int radii,
-                       int kernel, bool tensors, bool bothSides, bool openMesh,
-                       std::optional<std::int64_t> seed, std::optional<std::int64_t> threads,
-                       bool keepApt) {
-    RunRequest q;
-    q.resolution = resolution;
-    q.startRadius = startRadius;
-    q.radiusStep = radiusStep;
-    q.sigma = sigma;
-    q.radii = radii;
-    q.kernel = kernel;
-    q.tensors = tensors;
-    q.bothSides = bothSides;
-    q.openMesh = openMesh;
-    q.seed = seed;
-    q.threads = threads;
-    q.keepApt = keepApt;
-    return q;
-}
-
 TriMesh readMeshFile(const std::string& path) {
     try {
         return readMesh(path);
@@ -340,132 +323,100 @@ std::vector<float> floatsFrom(const py::array& input, std::size_t n, const char*
     return {a.data(), a.data() + n};
 }
 
-const char* const ARGS_DOC = "See shapescale.transform for the settings.";
+// A binding that reads the mesh from its leading arguments MeshArgs (with
+// `load`) and takes the run's settings after them, in the order of RunRequest.
+template <class... MeshArgs, class Load>
+auto runFrom(Load load) {
+    return [load](MeshArgs... mesh, std::optional<double> resolution,
+                  std::optional<double> startRadius, std::optional<double> radiusStep,
+                  std::optional<double> sigma, int radii, int kernel, bool tensors, bool bothSides,
+                  bool openMesh, std::optional<std::int64_t> seed,
+                  std::optional<std::int64_t> threads, bool keepApt, const py::object& progress) {
+        const RunRequest request{resolution, startRadius, radiusStep, sigma, radii,   kernel,
+                                 tensors,    bothSides,   openMesh,   seed,  threads, keepApt};
+        return runOn(load(mesh...), request, progress);
+    };
+}
 
-}  // namespace
+// Defines a transform function: its mesh arguments, then the settings keywords
+// of RunRequest and `progress`.
+template <class Function, class... MeshArgs>
+void defineTransform(py::module_& m, const char* name, Function function, MeshArgs... meshArgs) {
+    m.def(name, std::move(function), "See shapescale.transform for the settings.", meshArgs...,
+          py::kw_only(), py::arg("resolution") = py::none(), py::arg("start_radius") = py::none(),
+          py::arg("radius_step") = py::none(), py::arg("sigma") = py::none(), py::arg("radii") = 8,
+          py::arg("kernel") = 0, py::arg("tensors") = false, py::arg("both_sides") = false,
+          py::arg("open_mesh") = false, py::arg("seed") = py::none(),
+          py::arg("threads") = py::none(), py::arg("keep_apt") = false,
+          py::arg("progress") = py::none());
+}
 
-PYBIND11_MODULE(_core, m) {
-    m.doc() = "Compiled core of the shapescale package; use the shapescale package instead.";
+// A property showing one final volume of the run, a view kept alive by the run.
+template <auto VOLUME>
+py::array finalVolume(const py::object& self) {
+    const PyRun& r = self.cast<const PyRun&>();
+    return volumeView(r.result.*VOLUME, r.result.grid, self);
+}
 
-    m.def(
-        "read_mesh",
-        [](const std::string& path) {
-            const TriMesh mesh = readMeshFile(path);
-            std::vector<std::int64_t> faces;
-            for (const Triangle& f : mesh.faces) faces.insert(faces.end(), f.begin(), f.end());
-            return py::make_tuple(verticesArray({mesh.vertices.begin(), mesh.vertices.end()}),
-                                  matrix(faces, static_cast<py::ssize_t>(mesh.faces.size()), 3));
-        },
-        py::arg("path"));
+// Views of the non-empty volumes among `volumes`, kept alive by the run `self`.
+template <class Volumes>
+py::list volumeList(const Volumes& volumes, const py::object& self) {
+    const Grid& grid = self.cast<const PyRun&>().result.grid;
+    py::list out;
+    for (const auto& v : volumes)
+        if (!v.empty()) out.append(volumeView(v, grid, self));
+    return out;
+}
 
-    m.def(
-        "vertex_normals",
-        [](const py::array& vertices, const py::array& faces) {
-            return verticesArray(normalsOf(meshFromArrays(vertices, faces)));
-        },
-        py::arg("vertices"), py::arg("faces"));
+py::array histogramTable(const PyRun& r) {
+    std::vector<std::int64_t> flat;
+    for (const Histogram& h : r.result.histograms) flat.insert(flat.end(), h.begin(), h.end());
+    return matrix(flat, static_cast<py::ssize_t>(r.result.histograms.size()), HISTOGRAM_BINS);
+}
 
-    m.def(
-        "transform",
-        [](const py::array& vertices, const py::array& faces, std::optional<double> resolution,
-           std::optional<double> startRadius, std::optional<double> radiusStep,
-           std::optional<double> sigma, int radii, int kernel, bool tensors, bool bothSides,
-           bool openMesh, std::optional<std::int64_t> seed, std::optional<std::int64_t> threads,
-           bool keepApt, const py::object& progress) {
-            TriMesh mesh = meshFromArrays(vertices, faces);
-            return runOn(std::move(mesh),
-                         requestFrom(resolution, startRadius, radiusStep, sigma, radii, kernel,
-                                     tensors, bothSides, openMesh, seed, threads, keepApt),
-                         progress);
-        },
-        ARGS_DOC, py::arg("vertices"), py::arg("faces"), py::kw_only(),
-        py::arg("resolution") = py::none(), py::arg("start_radius") = py::none(),
-        py::arg("radius_step") = py::none(), py::arg("sigma") = py::none(), py::arg("radii") = 8,
-        py::arg("kernel") = 0, py::arg("tensors") = false, py::arg("both_sides") = false,
-        py::arg("open_mesh") = false, py::arg("seed") = py::none(), py::arg("threads") = py::none(),
-        py::arg("keep_apt") = false, py::arg("progress") = py::none());
+py::dict settingsDict(const PyRun& r) {
+    const RunSettings& s = r.settings;
+    py::dict d;
+    d["volume"] = s.volume;
+    d["base_scale"] = s.baseScale;
+    d["resolution"] = s.gridResolution;
+    d["start_radius"] = s.startRadius;
+    d["radius_step"] = s.radiusStep;
+    d["sigma"] = s.sigma;
+    d["radii"] = s.radiusCount;
+    return d;
+}
 
-    m.def(
-        "transform_file",
-        [](const std::string& path, std::optional<double> resolution,
-           std::optional<double> startRadius, std::optional<double> radiusStep,
-           std::optional<double> sigma, int radii, int kernel, bool tensors, bool bothSides,
-           bool openMesh, std::optional<std::int64_t> seed, std::optional<std::int64_t> threads,
-           bool keepApt, const py::object& progress) {
-            return runOn(readMeshFile(path),
-                         requestFrom(resolution, startRadius, radiusStep, sigma, radii, kernel,
-                                     tensors, bothSides, openMesh, seed, threads, keepApt),
-                         progress);
-        },
-        ARGS_DOC, py::arg("path"), py::kw_only(), py::arg("resolution") = py::none(),
-        py::arg("start_radius") = py::none(), py::arg("radius_step") = py::none(),
-        py::arg("sigma") = py::none(), py::arg("radii") = 8, py::arg("kernel") = 0,
-        py::arg("tensors") = false, py::arg("both_sides") = false, py::arg("open_mesh") = false,
-        py::arg("seed") = py::none(), py::arg("threads") = py::none(), py::arg("keep_apt") = false,
-        py::arg("progress") = py::none());
+py::tuple vertexScaleOf(const PyRun& r, const py::array& vertices, const py::array& normals) {
+    const std::vector<Vec3f> v = verticesFrom(vertices);
+    const std::vector<Vec3f> n = verticesFrom(normals, "normals");
+    if (n.size() != v.size())
+        raise(PyExc_ValueError, "normals must have one row per vertex (" +
+                                    std::to_string(v.size()) + "), not " +
+                                    std::to_string(n.size()));
+    const VertexScales s =
+        vertexScale(v, n, r.result.grid, r.result.jmapt, r.result.scale, maxReachVoxels(r.result));
+    py::array_t<float> scale(static_cast<py::ssize_t>(v.size()));
+    py::array_t<float> jmapt(static_cast<py::ssize_t>(v.size()));
+    std::copy(s.scale.begin(), s.scale.end(), scale.mutable_data());
+    std::copy(s.jmapt.begin(), s.jmapt.end(), jmapt.mutable_data());
+    return py::make_tuple(scale, jmapt);
+}
 
-    m.def(
-        "write_painted_ply",
-        [](const std::string& path, const py::array& vertices, const py::array& faces,
-           const py::array& scale, const py::array& jmapt, double low, double high, bool binary) {
-            const std::vector<Vec3f> v = verticesFrom(vertices);
-            const std::vector<std::array<int, 3>> f = facesFrom(faces, v.size());
-            const std::vector<float> s = floatsFrom(scale, v.size(), "scale");
-            const std::vector<float> j = floatsFrom(jmapt, v.size(), "jmapt");
-            PaintedMesh painted{&v, &f, &s, &j, static_cast<float>(low), static_cast<float>(high)};
-            try {
-                py::gil_scoped_release released;
-                writePaintedPly(path, painted,
-                                binary ? PlyEncoding::binaryLittleEndian : PlyEncoding::ascii);
-            } catch (const Error& e) {
-                raise(PyExc_OSError, e.what());
-            }
-        },
-        py::arg("path"), py::arg("vertices"), py::arg("faces"), py::arg("scale"), py::arg("jmapt"),
-        py::arg("low"), py::arg("high"), py::arg("binary") = true);
-
+void bindRun(py::module_& m) {
     py::class_<PyRun>(m, "Run", "A finished run; see shapescale.Result.")
-        .def_property_readonly("jmapt",
-                               [](py::object self) {
-                                   const PyRun& r = self.cast<const PyRun&>();
-                                   return volumeView(r.result.jmapt, r.result.grid, self);
-                               })
-        .def_property_readonly("scale_voxels",
-                               [](py::object self) {
-                                   const PyRun& r = self.cast<const PyRun&>();
-                                   return volumeView(r.result.scale, r.result.grid, self);
-                               })
-        .def_property_readonly("labels",
-                               [](py::object self) {
-                                   const PyRun& r = self.cast<const PyRun&>();
-                                   return volumeView(r.result.labels, r.result.grid, self);
-                               })
-        .def_property_readonly("apt",
-                               [](py::object self) {
-                                   const PyRun& r = self.cast<const PyRun&>();
-                                   py::list out;
-                                   for (const auto& v : r.apt)
-                                       out.append(volumeView(v, r.result.grid, self));
-                                   return out;
-                               })
+        .def_property_readonly("jmapt", &finalVolume<&TransformResult::jmapt>)
+        .def_property_readonly("scale_voxels", &finalVolume<&TransformResult::scale>)
+        .def_property_readonly("labels", &finalVolume<&TransformResult::labels>)
+        .def_property_readonly(
+            "apt",
+            [](const py::object& self) { return volumeList(self.cast<const PyRun&>().apt, self); })
         .def_property_readonly("tensors",
-                               [](py::object self) {
-                                   const PyRun& r = self.cast<const PyRun&>();
-                                   py::list out;
-                                   for (const auto& v : r.result.bestTensor)
-                                       if (!v.empty())
-                                           out.append(volumeView(v, r.result.grid, self));
-                                   return out;
+                               [](const py::object& self) {
+                                   return volumeList(self.cast<const PyRun&>().result.bestTensor,
+                                                     self);
                                })
-        .def_property_readonly("histogram",
-                               [](const PyRun& r) {
-                                   std::vector<std::int64_t> flat;
-                                   for (const Histogram& h : r.result.histograms)
-                                       flat.insert(flat.end(), h.begin(), h.end());
-                                   return matrix(
-                                       flat, static_cast<py::ssize_t>(r.result.histograms.size()),
-                                       HISTOGRAM_BINS);
-                               })
+        .def_property_readonly("histogram", &histogramTable)
         .def_property_readonly("radii_voxels", [](const PyRun& r) { return r.result.radii; })
         .def_property_readonly("dims",
                                [](const PyRun& r) {
@@ -478,42 +429,57 @@ PYBIND11_MODULE(_core, m) {
                                    return py::make_tuple(o[0], o[1], o[2]);
                                })
         .def_property_readonly("voxel_size", [](const PyRun& r) { return r.result.grid.h(); })
-        .def_property_readonly("start_radius_voxels",
-                               [](const PyRun& r) { return r.result.startRadius; })
-        .def_property_readonly("radius_step_voxels",
-                               [](const PyRun& r) { return r.result.radiusStep; })
-        .def_property_readonly("sigma_voxels", [](const PyRun& r) { return r.result.sigma; })
-        .def_property_readonly("max_reach_voxels",
-                               [](const PyRun& r) { return maxReachVoxels(r.result); })
-        .def_property_readonly("settings",
-                               [](const PyRun& r) {
-                                   const RunSettings& s = r.settings;
-                                   py::dict d;
-                                   d["volume"] = s.volume;
-                                   d["base_scale"] = s.baseScale;
-                                   d["resolution"] = s.gridResolution;
-                                   d["start_radius"] = s.startRadius;
-                                   d["radius_step"] = s.radiusStep;
-                                   d["sigma"] = s.sigma;
-                                   d["radii"] = s.radiusCount;
-                                   return d;
-                               })
-        .def(
-            "vertex_scale",
-            [](const PyRun& r, const py::array& vertices, const py::array& normals) {
-                const std::vector<Vec3f> v = verticesFrom(vertices);
-                const std::vector<Vec3f> n = verticesFrom(normals, "normals");
-                if (n.size() != v.size())
-                    raise(PyExc_ValueError, "normals must have one row per vertex (" +
-                                                std::to_string(v.size()) + "), not " +
-                                                std::to_string(n.size()));
-                const VertexScales s = vertexScale(v, n, r.result.grid, r.result.jmapt,
-                                                   r.result.scale, maxReachVoxels(r.result));
-                py::array_t<float> scale(static_cast<py::ssize_t>(v.size()));
-                py::array_t<float> jmapt(static_cast<py::ssize_t>(v.size()));
-                std::copy(s.scale.begin(), s.scale.end(), scale.mutable_data());
-                std::copy(s.jmapt.begin(), s.jmapt.end(), jmapt.mutable_data());
-                return py::make_tuple(scale, jmapt);
-            },
-            py::arg("vertices"), py::arg("normals"));
+        .def_property_readonly("settings", &settingsDict)
+        .def("vertex_scale", &vertexScaleOf, py::arg("vertices"), py::arg("normals"));
+}
+
+py::tuple readMeshArrays(const std::string& path) {
+    const TriMesh mesh = readMeshFile(path);
+    std::vector<std::int64_t> faces;
+    for (const Triangle& f : mesh.faces) faces.insert(faces.end(), f.begin(), f.end());
+    return py::make_tuple(verticesArray({mesh.vertices.begin(), mesh.vertices.end()}),
+                          matrix(faces, static_cast<py::ssize_t>(mesh.faces.size()), 3));
+}
+
+void writePaintedPlyFile(const std::string& path, const py::array& vertices, const py::array& faces,
+                         const py::array& scale, const py::array& jmapt, double low, double high,
+                         bool binary) {
+    const std::vector<Vec3f> v = verticesFrom(vertices);
+    const std::vector<std::array<int, 3>> f = facesFrom(faces, v.size());
+    const std::vector<float> s = floatsFrom(scale, v.size(), "scale");
+    const std::vector<float> j = floatsFrom(jmapt, v.size(), "jmapt");
+    PaintedMesh painted{&v, &f, &s, &j, static_cast<float>(low), static_cast<float>(high)};
+    try {
+        py::gil_scoped_release released;
+        writePaintedPly(path, painted,
+                        binary ? PlyEncoding::binaryLittleEndian : PlyEncoding::ascii);
+    } catch (const Error& e) {
+        raise(PyExc_OSError, e.what());
+    }
+}
+
+void bindMeshFunctions(py::module_& m) {
+    m.def("read_mesh", &readMeshArrays, py::arg("path"));
+    m.def(
+        "vertex_normals",
+        [](const py::array& vertices, const py::array& faces) {
+            return verticesArray(normalsOf(meshFromArrays(vertices, faces)));
+        },
+        py::arg("vertices"), py::arg("faces"));
+    m.def("write_painted_ply", &writePaintedPlyFile, py::arg("path"), py::arg("vertices"),
+          py::arg("faces"), py::arg("scale"), py::arg("jmapt"), py::arg("low"), py::arg("high"),
+          py::arg("binary") = true);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+    m.doc() = "Compiled core of the shapescale package; use the shapescale package instead.";
+    // Run first, so that the signatures of the functions that return one name it.
+    bindRun(m);
+    bindMeshFunctions(m);
+    defineTransform(m, "transform", runFrom<const py::array&, const py::array&>(&meshFromArrays),
+                    py::arg("vertices"), py::arg("faces"));
+    defineTransform(m, "transform_file", runFrom<const std::string&>(&readMeshFile),
+                    py::arg("path"));
 }

@@ -211,6 +211,15 @@ def raise_in_progress(*_):
     raise KeyError("stop here")
 
 
+def resolution_beyond_memory(v):
+    """A voxel edge whose grid needs twice this machine's memory with tensors
+    (73 bytes a voxel), or a skip where the output format cannot hold one."""
+    voxels = 2 * os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE") / 73
+    if voxels > 2**31 - 1:
+        pytest.skip("the largest grid the output format holds fits in this machine's memory")
+    return float(np.prod(np.ptp(v, axis=0)) / voxels) ** (1 / 3)
+
+
 BAD_CALLS = [
     ("vertices shape", lambda v, f: shapescale.transform(v[:, :2], f), ValueError, "(n, 3)"),
     ("vertices 1-d", lambda v, f: shapescale.transform(v.ravel(), f), ValueError, "(n, 3)"),
@@ -239,6 +248,8 @@ BAD_CALLS = [
     ("seed too large", lambda v, f: shapescale.transform(v, f, seed=2**32), ValueError, "seed"),
     ("threads", lambda v, f: shapescale.transform(v, f, threads=0), ValueError, "threads"),
     ("clockwise mesh", lambda v, f: shapescale.transform(v, f[:, ::-1]), ValueError, "clockwise"),
+    ("grid beyond memory", lambda v, f: shapescale.transform(
+        v, f, resolution=resolution_beyond_memory(v), tensors=True), MemoryError, "of memory"),
     ("progress raises", lambda v, f: shapescale.transform(v, f, progress=raise_in_progress),
      KeyError, "stop here"),
     ("normals shape", lambda v, f: shapescale.transform(v, f, radii=1).vertex_scale(v, v[:-1]),
