@@ -4,7 +4,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <memory>

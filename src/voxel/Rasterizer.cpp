@@ -1,12 +1,9 @@
 #include "voxel/Rasterizer.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
-#include <stdexcept>
 
 #include "core/Error.hpp"
 #include "core/Vec3.hpp"
@@ -25,6 +22,9 @@ constexpr unsigned char MARKED = 100;
 using LabelView = VolumeView<unsigned char>;
 
 using Voxel = std::array<int, 3>;
+
+// The six face neighbours (dx, dy, dz), through which the outside floods.
+constexpr Voxel nsix[6] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {-1, 0, 0}, {0, -1, 0}, {0, 0, -1}};
 
 // The voxel that holds grid coordinate g on an axis of n voxels: trunc(g),
 // toward zero, so coordinates down to -0.5 still land in voxel 0. Returns -1
