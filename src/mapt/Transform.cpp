@@ -432,6 +432,9 @@ TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& setti
         final.labels = run.labels.data();
         final.jmapt = run.jmapt.data();
         final.scale = run.scale.data();
+        if (run.tensorsOn)
+            for (std::size_t c = 0; c < TENSOR_NAMES.size(); ++c)
+                final.bestTensor[c] = run.bestTensor[c].data();
         watch.finalVolumes(final);
         watch.runFinished(writingSeconds);
     } catch (const Interrupted& e) {
