@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <optional>
 
 #include "core/Error.hpp"
 #include "core/Vec3.hpp"
@@ -16,6 +17,7 @@
 #include "driver/Preview.hpp"
 #include "driver/RunRecord.hpp"
 #include "driver/Summary.hpp"
+#include "driver/VtkImage.hpp"
 #include "mapt/Transform.hpp"
 #include "mapt/VertexScale.hpp"
 #include "mesh/MeshReader.hpp"
@@ -83,6 +85,15 @@ std::int64_t peakMemoryBytes() {
     return static_cast<std::int64_t>(usage.ru_maxrss) * 1024;  // kilobytes on Linux
 }
 
+// The painted mesh's format, by the extension of its file name; refused
+// before anything runs.
+PaintedFormat paintedFormatFor(const std::string& path) {
+    const std::optional<PaintedFormat> format = paintedFormatOf(path);
+    if (!format)
+        throw Error("--vertex-scale '" + path + "': expected a file name ending in .ply or .vtp");
+    return *format;
+}
+
 double secondsSince(WallClock::time_point start) {
     return std::chrono::duration<double>(WallClock::now() - start).count();
 }
@@ -118,6 +129,9 @@ int runCommandLine(int argc, char** argv) {
         case ParseOutcome::ok:
             break;
     }
+    const bool painted = !options.vertexScalePath.empty();
+    const PaintedFormat paintedFormat =
+        painted ? paintedFormatFor(options.vertexScalePath) : PaintedFormat::ply;
     if (options.threads > 0) omp_set_num_threads(options.threads);
     const bool terminal = isatty(STDERR_FILENO) != 0;
     const bool summary = !options.summaryPath.empty();
@@ -170,14 +184,16 @@ int runCommandLine(int argc, char** argv) {
     }
     PreviewWriter preview(options.outDir);
     if (options.preview) observers.add(preview);
+    VtkImageWriter vtkImage(options.outDir, record);
+    if (options.vtk) observers.add(vtkImage);
 
-    if (options.vertexScalePath.empty()) {
+    if (!painted) {
         runTransform(mesh, settings, &observers);
     } else {
         // The run smooths the shared vertices: the surface is kept as loaded.
         const SurfaceSnapshot surface = snapshotSurface(mesh);
         const TransformResult result = runTransformKeeping(mesh, settings, &observers);
-        writeVertexScale(options.vertexScalePath, surface, result);
+        writeVertexScale(options.vertexScalePath, surface, result, paintedFormat);
         observers.fileWritten(options.vertexScalePath);
     }
     progress.reset();

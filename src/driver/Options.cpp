@@ -60,6 +60,7 @@ enum LongOption : int {
     EXIT_ZERO,
     ORIENT,
     VERTEX_SCALE,
+    VTK,
 };
 
 const option LONG_OPTIONS[] = {
@@ -76,6 +77,7 @@ const option LONG_OPTIONS[] = {
     {"exit-zero", no_argument, nullptr, EXIT_ZERO},
     {"orient", no_argument, nullptr, ORIENT},
     {"vertex-scale", required_argument, nullptr, VERTEX_SCALE},
+    {"vtk", no_argument, nullptr, VTK},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -87,7 +89,7 @@ struct Flag {
 constexpr Flag FLAGS[] = {
     {NIFTI, &Options::nifti},   {NIFTI_GZ, &Options::niftiGz},  {PREVIEW, &Options::preview},
     {QUIET, &Options::quiet},   {WARNINGS, &Options::warnings}, {EXIT_ZERO, &Options::exitZero},
-    {ORIENT, &Options::orient},
+    {ORIENT, &Options::orient}, {VTK, &Options::vtk},
 };
 
 bool readLongOption(int option, Options& options) {
@@ -223,10 +225,14 @@ size of the mesh.
                 the histogram and the stage times, peak memory, files
   --preview     write preview_jmapt.png and preview_scale.png (mid-slices,
                 colour bar, mesh outline) into the output directory
-  --vertex-scale F.ply
-                write the mesh painted with its scale to F.ply: per vertex, the
+  --vtk         write the final volumes also as result.vti (VTK ImageData,
+                which ParaView opens as it is): jmapt, scale (world units),
+                labels and, with -t, the six tensor volumes
+  --vertex-scale F.ply | F.vtp
+                write the mesh painted with its scale to F: per vertex, the
                 radius (world units) and jmapt of the strongest maximum met
-                walking inward along its normal, and a colour
+                walking inward along its normal; .ply adds a colour, .vtp is
+                VTK PolyData
   --orient      flip every face of a closed mesh whose signed volume is
                 negative before anything else (one line on standard error)
   --warnings    print the mesh's warnings (open, non-manifold, inconsistently
