@@ -155,17 +155,17 @@ void writeVtkPolyData(const std::string& path, std::span<const Vec3f> points,
                        std::to_string(triangles.size()) + "\">\n";
     body += pointData(appended, path, arrays, points.size());
     body += "      <Points>\n";
-    body += appended.dataArray("type=\"Float32\" Name=\"Points\" NumberOfComponents=\"3\"",
-                               12 * points.size(), [points](OutputFile& f) {
-                                   writeLittleEndian(f, reinterpret_cast<const float*>(points.data()),
-                                                     3 * points.size());
-                               });
+    body += appended.dataArray(
+        "type=\"Float32\" Name=\"Points\" NumberOfComponents=\"3\"", 12 * points.size(),
+        [points](OutputFile& f) {
+            writeLittleEndian(f, reinterpret_cast<const float*>(points.data()), 3 * points.size());
+        });
     body += "      </Points>\n      <Polys>\n";
-    body += appended.dataArray("type=\"Int32\" Name=\"connectivity\"", 12 * triangles.size(),
-                               [triangles](OutputFile& f) {
-                                   writeLittleEndian(f, reinterpret_cast<const int*>(triangles.data()),
-                                                     3 * triangles.size());
-                               });
+    body += appended.dataArray(
+        "type=\"Int32\" Name=\"connectivity\"", 12 * triangles.size(), [triangles](OutputFile& f) {
+            writeLittleEndian(f, reinterpret_cast<const int*>(triangles.data()),
+                              3 * triangles.size());
+        });
     body += appended.dataArray(
         "type=\"Int64\" Name=\"offsets\"", 8 * triangles.size(),
         [triangles](OutputFile& f) { writeTriangleOffsets(f, triangles.size()); });

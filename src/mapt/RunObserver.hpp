@@ -17,7 +17,7 @@ using Histogram = std::array<std::int64_t, HISTOGRAM_BINS>;
 inline constexpr int TENSOR_COMPONENTS = 6;  ///< xx, xy, xz, yy, yz, zz
 /// The tensor components by name, as their volume files are named.
 inline constexpr std::array<const char*, TENSOR_COMPONENTS> TENSOR_NAMES = {"vxx", "vxy", "vxz",
-                                                                           "vyy", "vyz", "vzz"};
+                                                                            "vyy", "vyz", "vzz"};
 
 /// Wall-clock seconds of the stages of one radius.
 struct StageTimes {
