@@ -85,15 +85,6 @@ std::int64_t peakMemoryBytes() {
     return static_cast<std::int64_t>(usage.ru_maxrss) * 1024;  // kilobytes on Linux
 }
 
-// The painted mesh's format, by the extension of its file name; refused
-// before anything runs.
-PaintedFormat paintedFormatFor(const std::string& path) {
-    const std::optional<PaintedFormat> format = paintedFormatOf(path);
-    if (!format)
-        throw Error("--vertex-scale '" + path + "': expected a file name ending in .ply or .vtp");
-    return *format;
-}
-
 double secondsSince(WallClock::time_point start) {
     return std::chrono::duration<double>(WallClock::now() - start).count();
 }
@@ -130,8 +121,9 @@ int runCommandLine(int argc, char** argv) {
             break;
     }
     const bool painted = !options.vertexScalePath.empty();
+    // The options refused any other extension.
     const PaintedFormat paintedFormat =
-        painted ? paintedFormatFor(options.vertexScalePath) : PaintedFormat::ply;
+        paintedFormatOf(options.vertexScalePath).value_or(PaintedFormat::ply);
     if (options.threads > 0) omp_set_num_threads(options.threads);
     const bool terminal = isatty(STDERR_FILENO) != 0;
     const bool summary = !options.summaryPath.empty();

@@ -6,7 +6,9 @@
 
 namespace shapescale {
 
-/// The run settings, one per option, before any default is derived.
+/// The run settings, one per option, before any default is derived. An option
+/// is a field here and a row of the option table in Options.cpp, which makes
+/// the parser and the help.
 struct Options {
     std::string meshPath;         ///< -f
     std::string outDir = ".";     ///< -o
