@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <optional>
 
 #include "core/Error.hpp"
 #include "core/Stopwatch.hpp"
@@ -15,6 +16,7 @@
 #include "driver/Preview.hpp"
 #include "driver/RunRecord.hpp"
 #include "driver/Summary.hpp"
+#include "driver/VtkImage.hpp"
 #include "mapt/Transform.hpp"
 #include "mapt/VertexScale.hpp"
 #include "mesh/MeshReader.hpp"
@@ -107,6 +109,10 @@ int runCommandLine(int argc, char** argv) {
         case ParseOutcome::ok:
             break;
     }
+    const bool painted = !options.vertexScalePath.empty();
+    // The options refused any other extension.
+    const PaintedFormat paintedFormat =
+        paintedFormatOf(options.vertexScalePath).value_or(PaintedFormat::ply);
     if (options.threads > 0) omp_set_num_threads(options.threads);
     const bool terminal = isatty(STDERR_FILENO) != 0;
     const bool summary = !options.summaryPath.empty();
@@ -159,14 +165,16 @@ int runCommandLine(int argc, char** argv) {
     }
     PreviewWriter preview(options.outDir);
     if (options.preview) observers.add(preview);
+    VtkImageWriter vtkImage(options.outDir, record);
+    if (options.vtk) observers.add(vtkImage);
 
-    if (options.vertexScalePath.empty()) {
+    if (!painted) {
         runTransform(mesh, settings, &observers);
     } else {
         // The run smooths the shared vertices: the surface is kept as loaded.
         const SurfaceSnapshot surface = snapshotSurface(mesh);
         const TransformResult result = runTransformKeeping(mesh, settings, &observers);
-        writeVertexScale(options.vertexScalePath, surface, result);
+        writeVertexScale(options.vertexScalePath, surface, result, paintedFormat);
         observers.fileWritten(options.vertexScalePath);
     }
     progress.reset();

@@ -7,7 +7,6 @@
 
 #include "core/Error.hpp"
 #include "core/Grid.hpp"
-#include "core/Interrupt.hpp"
 #include "io/LittleEndian.hpp"
 #include "io/OutputFile.hpp"
 
@@ -34,17 +33,6 @@ void buildHeader(unsigned char* h, const double* voxelSize, const int* dims) {
     putInt16(h + 70, 16);                                     // datatype: float
     putInt16(h + 72, 32);                                     // bitpix
     for (int a = 0; a < 3; ++a) putFloat(h + 80 + 4 * a, static_cast<float>(voxelSize[a]));
-}
-
-// Blocks of 16 MiB, so that a signal stops even the largest volume quickly.
-void writeFloats(OutputFile& file, const float* data, std::size_t count) {
-    constexpr std::size_t BLOCK = std::size_t{1} << 24;
-    forEachLittleEndianBlock(data, count, [&](const unsigned char* bytes, std::size_t n) {
-        for (std::size_t start = 0; start < n; start += BLOCK) {
-            file.write(bytes + start, std::min(BLOCK, n - start));
-            checkInterrupt("while writing " + file.path());
-        }
-    });
 }
 
 }  // namespace
@@ -75,7 +63,7 @@ void saveAnalyze(const std::string& name, const float* data, const double* voxel
     headerFile.finish();
 
     OutputFile dataFile(name + ".img");
-    writeFloats(dataFile, data, voxelCount(dims));
+    writeLittleEndian(dataFile, data, voxelCount(dims));
     dataFile.finish();
     headerFile.publish();
     dataFile.publish();

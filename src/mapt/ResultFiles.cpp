@@ -13,8 +13,6 @@ namespace shapescale {
 
 namespace {
 
-const char* const TENSOR_NAMES[TENSOR_COMPONENTS] = {"vxx", "vxy", "vxz", "vyy", "vyz", "vzz"};
-
 void reportFile(const MaptRun& run, const std::string& path) {
     if (run.observer != nullptr) run.observer->fileWritten(path);
 }
@@ -69,8 +67,8 @@ void writeFinalResults(const MaptRun& run) {
     reportFile(run, info.path());
 
     if (run.tensorsOn)
-        for (int c = 0; c < TENSOR_COMPONENTS; ++c)
-            saveVolume(run, TENSOR_NAMES[c], run.bestTensor[static_cast<std::size_t>(c)]);
+        for (std::size_t c = 0; c < TENSOR_NAMES.size(); ++c)
+            saveVolume(run, TENSOR_NAMES[c], run.bestTensor[c]);
 }
 
 std::string interruptedText(int signal, int stage, int radiusCount) {

@@ -202,10 +202,14 @@ class TransformRun {
             writeFinalResults(run_);
         }
         const double writingSeconds = writing.seconds();
-        observer_.finalVolumes({.grid = &run_.grid,
-                                .labels = run_.labels.data(),
-                                .jmapt = run_.jmapt.data(),
-                                .scale = run_.scale.data()});
+        FinalVolumes final{.grid = &run_.grid,
+                           .labels = run_.labels.data(),
+                           .jmapt = run_.jmapt.data(),
+                           .scale = run_.scale.data()};
+        if (run_.tensorsOn)
+            for (std::size_t c = 0; c < TENSOR_COMPONENTS; ++c)
+                final.bestTensor[c] = run_.bestTensor[c].data();
+        observer_.finalVolumes(final);
         observer_.runFinished(writingSeconds);
     }
 
