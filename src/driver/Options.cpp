@@ -176,9 +176,9 @@ constexpr OptionRow ROWS[] = {
     {0, "version", nullptr, nullptr, "the version", ParseOutcome::version},
 };
 
-// The string of getopt's short options, as the tool has always been called:
-// it alone decides getopt's diagnostics for short options, which scripts match
-// together with the usage texts.
+// getopt's short options, the specified string: it alone decides getopt's
+// diagnostics for short options, which scripts match together with the usage
+// texts.
 constexpr const char* SHORT_OPTIONS = "o:f:n:r:s:k:g:e:p:abtc";
 
 // Every letter of SHORT_OPTIONS has its row, which takes a value exactly when
