@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "mesh/ReaderInput.hpp"
 #include "mesh/TriMesh.hpp"
 
 namespace shapescale::readers {
@@ -51,9 +52,9 @@ class MeshBuilder {
     Place place_;
     int firstNumber_;
     TriMesh mesh_;
-    std::vector<int> corners_;           // all polygons, one after the other
-    std::vector<std::size_t> ends_;      // end of each polygon in corners_
-    std::vector<std::uint64_t> places_;  // line or byte offset of each polygon
+    LargeVector<int> corners_;           // all polygons, one after the other
+    LargeVector<std::size_t> ends_;      // end of each polygon in corners_
+    LargeVector<std::uint64_t> places_;  // line or byte offset of each polygon
 };
 
 /// Appends the neighbour entries of a face whose first three vertices are

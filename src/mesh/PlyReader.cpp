@@ -410,6 +410,32 @@ class DataReader {
                  " values, the file ends before");
     }
 
+    /// Reads n vertex numbers of integer type t into `corners` (cleared
+    /// first), each checked against [lowest, INT_MAX] as it is read.
+    void readIndices(Type t, std::uint64_t n, long long lowest, const Item& what,
+                     std::vector<int>& corners) {
+        corners.clear();
+        const std::uint64_t bytes = n * sizeOf(t);
+        // Binary lists that lie in the input's block are decoded in place.
+        const bool inPlace = encoding_ != Encoding::ascii && bytes <= input_.blockBytes() &&
+                             input_.ensure(static_cast<std::size_t>(bytes)) >= bytes;
+        if (!inPlace) expectValues(t, n, what);
+        for (std::uint64_t c = 0; c < n; ++c) {
+            long long index = 0;
+            if (inPlace) {
+                index = decode(t, input_.data() + c * sizeOf(t), swap_).integer;
+                if (index < lowest || index > INT_MAX) input_.consume((c + 1) * sizeOf(t));
+            } else {
+                index = read(t, what).integer;
+            }
+            if (index < lowest || index > INT_MAX)
+                fail(what.text() + ": vertex number " + std::to_string(index) +
+                     " is outside the vertices");
+            corners.push_back(static_cast<int>(index));
+        }
+        if (inPlace) input_.consume(static_cast<std::size_t>(bytes));
+    }
+
     /// Reads past n values of type t.
     void skip(Type t, std::uint64_t n, const Item& what) {
         expectValues(t, n, what);
@@ -493,15 +519,7 @@ void readIndexList(DataReader& data, const Element& e, const Property& p, const 
     const long long lowest = e.role == Role::tristrips ? -1 : 0;
     if (e.role == Role::face && n < 3)
         data.fail(what.text() + " has " + std::to_string(n) + " vertices; a face needs at least 3");
-    data.expectValues(p.type, static_cast<std::uint64_t>(n), what);
-    corners.clear();
-    for (long long c = 0; c < n; ++c) {
-        const long long index = data.read(p.type, what).integer;
-        if (index < lowest || index > INT_MAX)
-            data.fail(what.text() + ": vertex number " + std::to_string(index) +
-                      " is outside the vertices");
-        corners.push_back(static_cast<int>(index));
-    }
+    data.readIndices(p.type, static_cast<std::uint64_t>(n), lowest, what, corners);
 }
 
 /// Each element value by value, in property order.

@@ -1,5 +1,6 @@
 #include "mesh/ReaderInput.hpp"
 
+#include <sys/mman.h>
 #include <sys/types.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "core/Error.hpp"
 #include "core/Interrupt.hpp"
@@ -44,6 +46,24 @@ constexpr std::array<bool, 256> BLANKS = [] {
 }();
 
 }  // namespace
+
+void* allocateLarge(std::size_t bytes) {
+    constexpr std::size_t HUGE_PAGE = 1 << 21;
+    void* p = nullptr;
+    if (bytes >= HUGE_PAGE) {
+        p = std::aligned_alloc(HUGE_PAGE, (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE);
+        // A hint: where huge pages are off, the array takes ordinary pages.
+        if (p != nullptr) madvise(p, bytes, MADV_HUGEPAGE);
+    } else {
+        p = std::malloc(bytes == 0 ? 1 : bytes);
+    }
+    if (p == nullptr) throw std::bad_alloc();
+    return p;
+}
+
+void freeLarge(void* p) noexcept {
+    std::free(p);
+}
 
 bool isBlank(char c) {
     return BLANKS[static_cast<unsigned char>(c)];

@@ -37,11 +37,7 @@ class VertexMerger {
     }
 
     int vertexAt(const Vec3f& p) {
-        Key key;
-        for (std::size_t a = 0; a < 3; ++a) {
-            const float value = p[a] == 0.0f ? 0.0f : p[a];
-            std::memcpy(&key[a], &value, sizeof value);
-        }
+        const Key key = keyOf(p);
         if (2 * static_cast<std::size_t>(count_ + 1) > slots_.size()) grow();
         Slot& slot = find(key);
         if (slot.number < 0) {
@@ -54,6 +50,16 @@ class VertexMerger {
 
   private:
     using Key = std::array<std::uint32_t, 3>;
+
+    static Key keyOf(const Vec3f& p) {
+        Key key;
+        for (std::size_t a = 0; a < 3; ++a) {
+            const float value = p[a] == 0.0f ? 0.0f : p[a];
+            std::memcpy(&key[a], &value, sizeof value);
+        }
+        return key;
+    }
+
     struct Slot {
         Key key{};
         int number = -1;  // -1: empty
@@ -71,19 +77,21 @@ class VertexMerger {
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = hash(key) & mask;; i = (i + 1) & mask) {
             Slot& slot = slots_[i];
-            if (slot.number < 0 || slot.key == key) return slot;
+            if (slot.number < 0 ||
+                (slot.key[0] == key[0] && slot.key[1] == key[1] && slot.key[2] == key[2]))
+                return slot;
         }
     }
 
     void grow() {
-        std::vector<Slot> old(2 * slots_.size());
+        readers::LargeVector<Slot> old(2 * slots_.size());
         old.swap(slots_);
         for (const Slot& slot : old)
             if (slot.number >= 0) find(slot.key) = slot;
     }
 
     MeshBuilder& builder_;
-    std::vector<Slot> slots_;
+    readers::LargeVector<Slot> slots_;
     int count_ = 0;
 };
 
@@ -101,19 +109,23 @@ std::uint32_t littleEndian32(const unsigned char* b) {
            static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
 }
 
+/// The corner c (0 to 2) of a 50-byte triangle record.
+Vec3f cornerOf(const unsigned char* record, std::size_t c) {
+    // The facet normal (12 bytes) comes first; it is not read.
+    const unsigned char* at = record + 12 + 12 * c;
+    return {littleEndianFloat(at), littleEndianFloat(at + 4), littleEndianFloat(at + 8)};
+}
+
 /// Adds one 50-byte triangle record that starts at byte `start`.
 void addTriangle(const unsigned char* record, std::uint64_t start, std::uint32_t t,
                  const ByteInput& input, VertexMerger& merger, MeshBuilder& builder) {
     int corners[3];
     for (std::size_t c = 0; c < 3; ++c) {
-        Vec3f p;
-        for (std::size_t a = 0; a < 3; ++a) {
-            // The facet normal (12 bytes) comes first; it is not read.
-            p[a] = littleEndianFloat(record + 12 + 12 * c + 4 * a);
+        const Vec3f p = cornerOf(record, c);
+        for (std::size_t a = 0; a < 3; ++a)
             if (!std::isfinite(p[a]))
                 input.failAtByte(start, "triangle " + std::to_string(t) +
                                             ": a coordinate is not a finite number");
-        }
         corners[c] = merger.vertexAt(p);
     }
     builder.addPolygon(corners, 3, start);
@@ -143,9 +155,10 @@ TriMesh readBinary(ByteInput& input, const std::string& name, ReadReport* report
         }
         const auto records = static_cast<std::uint32_t>(
             std::min<std::uint64_t>(count - t, input.available() / TRIANGLE_BYTES));
+        const unsigned char* block = input.data();
         for (std::uint32_t r = 0; r < records; ++r)
-            addTriangle(input.data() + r * TRIANGLE_BYTES, input.offset() + r * TRIANGLE_BYTES,
-                        t + r, input, merger, builder);
+            addTriangle(block + r * TRIANGLE_BYTES, input.offset() + r * TRIANGLE_BYTES, t + r,
+                        input, merger, builder);
         input.consume(records * TRIANGLE_BYTES);
         t += records;
     }
