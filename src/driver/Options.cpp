@@ -1,17 +1,28 @@
 #include "driver/Options.hpp"
 
 #include <getopt.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "core/Error.hpp"
+#include "mapt/VertexScale.hpp"
 
 namespace shapescale {
 
 namespace {
+
+// ---- value readers ---------------------------------------------------------
+// Each takes the option's long name (for messages) and its value (nullptr for
+// an option without one). The short options read numbers without an end check
+// ("abc" reads as 0), as scripts written for the tool expect; the long ones
+// check their values in full.
+
+using Reader = void (*)(Options& options, const char* name, const char* value);
 
 // strtod rounded to single precision; no end check, so "abc" reads as 0.
 float readFloat(const char* text) {
@@ -27,9 +38,8 @@ int readInt(const char* text) {
     return static_cast<int>(value);
 }
 
-// The long options check their values in full, unlike the short ones: a
-// whole decimal number within [low, high], nothing else on the argument.
-unsigned long long readChecked(const char* option, const char* text, unsigned long long low,
+// A whole decimal number within [low, high], nothing else on the argument.
+unsigned long long readChecked(const char* name, const char* text, unsigned long long low,
                                unsigned long long high) {
     const std::string value = text;
     bool digits = !value.empty() && value.size() <= 20;
@@ -37,84 +47,211 @@ unsigned long long readChecked(const char* option, const char* text, unsigned lo
     errno = 0;
     const unsigned long long n = digits ? std::strtoull(text, nullptr, 10) : 0;
     if (!digits || errno == ERANGE || n < low || n > high)
-        throw Error(std::string("--") + option + " '" + value + "': expected a whole number from " +
+        throw Error(std::string("--") + name + " '" + value + "': expected a whole number from " +
                     std::to_string(low) + " to " + std::to_string(high));
     return n;
 }
 
-constexpr unsigned long long MAX_SEED = 4294967295ULL;  // srand takes an unsigned int
-constexpr unsigned long long MAX_THREADS = 1024;
+template <std::string Options::*FIELD>
+void text(Options& options, const char*, const char* value) {
+    options.*FIELD = value;
+}
 
-// Values of getopt_long for the long options, beyond every character.
-enum LongOption : int {
-    HELP = 1000,
-    VERSION,
-    SEED,
-    THREADS,
-    NIFTI,
-    NIFTI_GZ,
-    SUMMARY,
-    PREVIEW,
-    QUIET,
-    WARNINGS,
-    EXIT_ZERO,
-    ORIENT,
-    VERTEX_SCALE,
+template <float Options::*FIELD>
+void length(Options& options, const char*, const char* value) {
+    options.*FIELD = readFloat(value);
+}
+
+template <int Options::*FIELD>
+void whole(Options& options, const char*, const char* value) {
+    options.*FIELD = readInt(value);
+}
+
+template <int Options::*FIELD, int VALUE>
+void setTo(Options& options, const char*, const char*) {
+    options.*FIELD = VALUE;
+}
+
+template <bool Options::*FIELD>
+void flag(Options& options, const char*, const char*) {
+    options.*FIELD = true;
+}
+
+template <int Options::*FIELD, int LOW, int HIGH>
+void checked(Options& options, const char* name, const char* value) {
+    options.*FIELD = static_cast<int>(readChecked(name, value, LOW, HIGH));
+}
+
+// A file name that the run writes: an empty one is refused.
+template <std::string Options::*FIELD>
+void path(Options& options, const char* name, const char* value) {
+    if (*value == '\0') throw Error(std::string("--") + name + ": the file name is empty");
+    options.*FIELD = value;
+}
+
+// Any 32-bit unsigned value: the generator takes the seed whole, and the
+// summary records it for a repeat run.
+void seed(Options& options, const char* name, const char* value) {
+    options.seeded = true;
+    options.seed = static_cast<std::uint32_t>(readChecked(name, value, 0, UINT32_MAX));
+}
+
+// The painted mesh's file: its extension chooses the format.
+void paintedMesh(Options& options, const char* name, const char* value) {
+    path<&Options::vertexScalePath>(options, name, value);
+    if (!paintedFormatOf(value))
+        throw Error(std::string("--") + name + " '" + value +
+                    "': expected a file name ending in .ply or .vtp");
+}
+
+void ignored(Options&, const char*, const char*) {}
+
+// ---- the table ---------------------------------------------------------------
+
+/// One command-line option: its letter or long name, how its value is read,
+/// and its lines of the help. In the order of the help.
+struct OptionRow {
+    char letter;           ///< short option, or 0 for a long one
+    const char* name;      ///< long option without "--", or nullptr for a short one
+    const char* argument;  ///< the value's name in the help; nullptr: the option takes none
+    Reader read;           ///< stores the value; nullptr for the rows that end the parsing
+    const char* help;      ///< the help text; '\n' starts an indented continuation line
+    ParseOutcome ends = ParseOutcome::ok;  ///< the outcome of the rows that end the parsing
 };
 
-const option LONG_OPTIONS[] = {
-    {"help", no_argument, nullptr, HELP},
-    {"version", no_argument, nullptr, VERSION},
-    {"seed", required_argument, nullptr, SEED},
-    {"threads", required_argument, nullptr, THREADS},
-    {"nifti", no_argument, nullptr, NIFTI},
-    {"nifti-gz", no_argument, nullptr, NIFTI_GZ},
-    {"summary", required_argument, nullptr, SUMMARY},
-    {"preview", no_argument, nullptr, PREVIEW},
-    {"quiet", no_argument, nullptr, QUIET},
-    {"warnings", no_argument, nullptr, WARNINGS},
-    {"exit-zero", no_argument, nullptr, EXIT_ZERO},
-    {"orient", no_argument, nullptr, ORIENT},
-    {"vertex-scale", required_argument, nullptr, VERTEX_SCALE},
-    {nullptr, 0, nullptr, 0},
+constexpr OptionRow ROWS[] = {
+    {'f', nullptr, "MESH", text<&Options::meshPath>,
+     "mesh file: OFF, or PLY, STL, OBJ by its extension"},
+    {'o', nullptr, "DIR", text<&Options::outDir>,
+     "output directory, created if missing (default .)"},
+    {'r', nullptr, "H", length<&Options::gridResolution>, "grid resolution: the voxel edge length"},
+    {'s', nullptr, "R", length<&Options::startRadius>, "first radius"},
+    {'p', nullptr, "STEP", length<&Options::radiusStep>, "step between radii"},
+    {'n', nullptr, "COUNT", whole<&Options::radiusCount>, "number of radii (default 8)"},
+    {'g', nullptr, "SIGMA", length<&Options::sigma>, "filter width at the first radius"},
+    {'k', nullptr, "CHOICE", whole<&Options::kernelChoice>,
+     "filter: 0 ball sum (default), 2 ball sum then Gaussian,\nanything else the raw Gaussian"},
+    {'t', nullptr, nullptr, setTo<&Options::tensorsOn, 1>,
+     "also accumulate and write the six normal-tensor volumes"},
+    {'b', nullptr, nullptr, setTo<&Options::bothSides, 1>,
+     "vote on the outer side of the surface too"},
+    {'c', nullptr, nullptr, setTo<&Options::closedMesh, 0>,
+     "the mesh is not closed: label the voxels by their nearest vertex"},
+    {'a', nullptr, nullptr, ignored, "accepted and ignored"},
+    {'e', nullptr, "VALUE", nullptr, "stops as an unknown option does", ParseOutcome::badOption},
+
+    {0, "seed", "N", seed,
+     "seed the surface sampling with N (0..4294967295) instead of\nthe clock: the same input and "
+     "seed give identical files"},
+    {0, "threads", "N", checked<&Options::threads, 1, 1024>,
+     "worker threads (1..1024); default: OpenMP's default, all\ncores unless OMP_NUM_THREADS "
+     "says otherwise"},
+    {0, "nifti", nullptr, flag<&Options::nifti>,
+     "write every volume also as NIfTI-1, <name>.nii, placed in\nthe mesh's coordinates"},
+    {0, "nifti-gz", nullptr, flag<&Options::niftiGz>, "the same, gzip-compressed, <name>.nii.gz"},
+    {0, "summary", "F", path<&Options::summaryPath>,
+     "write a JSON record of the run to F: version, arguments,\nmesh statistics and warnings, "
+     "seed, grid, radii, per radius\nthe histogram and the stage times, peak memory, files"},
+    {0, "preview", nullptr, flag<&Options::preview>,
+     "write preview_jmapt.png and preview_scale.png (mid-slices,\ncolour bar, mesh outline) into "
+     "the output directory"},
+    {0, "vtk", nullptr, flag<&Options::vtk>,
+     "write the final volumes also as result.vti (VTK ImageData,\nwhich ParaView opens as it "
+     "is): jmapt, scale (world units),\nlabels and, with -t, the six tensor volumes"},
+    {0, "vertex-scale", "F.ply | F.vtp", paintedMesh,
+     "write the mesh painted with its scale to F: per vertex, the\nradius (world units) and "
+     "jmapt of the strongest maximum met\nwalking inward along its normal; .ply adds a colour, "
+     ".vtp is\nVTK PolyData"},
+    {0, "orient", nullptr, flag<&Options::orient>,
+     "flip every face of a closed mesh whose signed volume is\nnegative before anything else "
+     "(one line on standard error)"},
+    {0, "warnings", nullptr, flag<&Options::warnings>,
+     "print the mesh's warnings (open, non-manifold, inconsistently\noriented) on standard error "
+     "even when it is not a terminal"},
+    {0, "quiet", nullptr, flag<&Options::quiet>,
+     "no progress line and no mesh warnings on a terminal"},
+    {0, "exit-zero", nullptr, flag<&Options::exitZero>,
+     "a completed run ends with status 0 instead of 1"},
+    {0, "help", nullptr, nullptr, "this text", ParseOutcome::help},
+    {0, "version", nullptr, nullptr, "the version", ParseOutcome::version},
 };
 
-// The long options without a value, each setting one flag.
-struct Flag {
-    int option;
-    bool Options::*field;
-};
-constexpr Flag FLAGS[] = {
-    {NIFTI, &Options::nifti},   {NIFTI_GZ, &Options::niftiGz},  {PREVIEW, &Options::preview},
-    {QUIET, &Options::quiet},   {WARNINGS, &Options::warnings}, {EXIT_ZERO, &Options::exitZero},
-    {ORIENT, &Options::orient},
-};
+// The string of getopt's short options, as the tool has always been called:
+// it alone decides getopt's diagnostics for short options, which scripts match
+// together with the usage texts.
+constexpr const char* SHORT_OPTIONS = "o:f:n:r:s:k:g:e:p:abtc";
 
-bool readLongOption(int option, Options& options) {
-    for (const Flag& flag : FLAGS)
-        if (flag.option == option) {
-            options.*flag.field = true;
-            return true;
-        }
-    switch (option) {
-        case SEED:
-            options.seeded = true;
-            options.seed = static_cast<std::uint32_t>(readChecked("seed", optarg, 0, MAX_SEED));
-            return true;
-        case THREADS:
-            options.threads = static_cast<int>(readChecked("threads", optarg, 1, MAX_THREADS));
-            return true;
-        case SUMMARY:
-            if (*optarg == '\0') throw Error("--summary: the file name is empty");
-            options.summaryPath = optarg;
-            return true;
-        case VERTEX_SCALE:
-            if (*optarg == '\0') throw Error("--vertex-scale: the file name is empty");
-            options.vertexScalePath = optarg;
-            return true;
-        default:
-            return false;
+// Every letter of SHORT_OPTIONS has its row, which takes a value exactly when
+// a ':' follows the letter, and no other row has a letter.
+constexpr bool shortOptionsMatchRows() {
+    int letters = 0;
+    for (const char* c = SHORT_OPTIONS; *c != '\0'; ++c) {
+        if (*c == ':') continue;
+        ++letters;
+        int matching = 0;
+        for (const OptionRow& row : ROWS)
+            matching += row.letter == *c && (row.argument != nullptr) == (c[1] == ':');
+        if (matching != 1) return false;
     }
+    for (const OptionRow& row : ROWS) letters -= row.letter != 0;
+    return letters == 0;
+}
+static_assert(shortOptionsMatchRows(), "SHORT_OPTIONS and the rows with a letter disagree");
+
+// getopt_long's value for the long option of row i.
+constexpr int LONG_BASE = 1000;
+
+// getopt_long's table of the rows with a long name. Sorted by name: getopt
+// lists the candidates of an ambiguous abbreviation in table order.
+const option* longOptions() {
+    static const std::vector<option> table = [] {
+        std::vector<option> list;
+        for (std::size_t i = 0; i < std::size(ROWS); ++i)
+            if (ROWS[i].name != nullptr)
+                list.push_back({ROWS[i].name, ROWS[i].argument ? required_argument : no_argument,
+                                nullptr, LONG_BASE + static_cast<int>(i)});
+        std::sort(list.begin(), list.end(),
+                  [](const option& a, const option& b) { return std::strcmp(a.name, b.name) < 0; });
+        list.push_back({nullptr, 0, nullptr, 0});
+        return list;
+    }();
+    return table.data();
+}
+
+// The row of getopt_long's return value; nullptr for '?', after getopt's own
+// diagnostic.
+const OptionRow* rowOf(int value) {
+    if (value >= LONG_BASE) return &ROWS[value - LONG_BASE];
+    for (const OptionRow& row : ROWS)
+        if (row.letter != 0 && row.letter == value) return &row;
+    return nullptr;
+}
+
+// "  -k CHOICE     filter: ...": the label, then the text from column 16, on
+// the next line when the label reaches it; continuation lines indented alike.
+std::string helpLines(const OptionRow& row) {
+    constexpr std::size_t COLUMN = 16;
+    std::string label =
+        row.letter != 0 ? std::string("-") + row.letter : std::string("--") + row.name;
+    if (row.argument != nullptr) label += std::string(" ") + row.argument;
+    std::string lines = "  " + label;
+    lines += lines.size() < COLUMN ? std::string(COLUMN - lines.size(), ' ')
+                                   : "\n" + std::string(COLUMN, ' ');
+    for (const char* c = row.help; *c != '\0'; ++c) {
+        lines += *c;
+        if (*c == '\n') lines += std::string(COLUMN, ' ');
+    }
+    return lines + "\n";
+}
+
+// Every row's help, a blank line between the short and the long options.
+std::string optionHelp() {
+    std::string text;
+    for (std::size_t i = 0; i < std::size(ROWS); ++i) {
+        if (i > 0 && (ROWS[i].letter != 0) != (ROWS[i - 1].letter != 0)) text += "\n";
+        text += helpLines(ROWS[i]);
+    }
+    return text;
 }
 
 }  // namespace
@@ -122,55 +259,12 @@ bool readLongOption(int option, Options& options) {
 ParseOutcome parseOptions(int argc, char** argv, Options& options) {
     optind = 0;  // full reinitialisation, so a process may parse more than once
     opterr = 1;
-    int option = 0;
-    // The short string alone decides getopt's diagnostics for short options,
-    // which scripts match together with the usage texts: long options add to
-    // it and change none of them.
-    while ((option = getopt_long(argc, argv, "o:f:n:r:s:k:g:e:p:abtc", LONG_OPTIONS, nullptr)) !=
-           -1) {
-        switch (option) {
-            case 'o':
-                options.outDir = optarg;
-                break;
-            case 'f':
-                options.meshPath = optarg;
-                break;
-            case 'n':
-                options.radiusCount = readInt(optarg);
-                break;
-            case 'r':
-                options.gridResolution = readFloat(optarg);
-                break;
-            case 's':
-                options.startRadius = readFloat(optarg);
-                break;
-            case 'k':
-                options.kernelChoice = readInt(optarg);
-                break;
-            case 'g':
-                options.sigma = readFloat(optarg);
-                break;
-            case 'p':
-                options.radiusStep = readFloat(optarg);
-                break;
-            case 'a':
-                break;  // accepted and ignored
-            case 't':
-                options.tensorsOn = 1;
-                break;
-            case 'c':
-                options.closedMesh = 0;
-                break;
-            case 'b':
-                options.bothSides = 1;
-                break;
-            case HELP:
-                return ParseOutcome::help;
-            case VERSION:
-                return ParseOutcome::version;
-            default:
-                if (!readLongOption(option, options)) return ParseOutcome::badOption;  // '?' and -e
-        }
+    int value = 0;
+    while ((value = getopt_long(argc, argv, SHORT_OPTIONS, longOptions(), nullptr)) != -1) {
+        const OptionRow* row = rowOf(value);
+        if (row == nullptr) return ParseOutcome::badOption;
+        if (row->ends != ParseOutcome::ok) return row->ends;
+        row->read(options, row->name, optarg);
     }
     return options.meshPath.empty() ? ParseOutcome::noMesh : ParseOutcome::ok;
 }
@@ -196,46 +290,8 @@ of growing radii, written as Analyze 7.5 volumes into the output directory.
 Lengths are in the mesh's units; a length left out (or 0) is derived from the
 size of the mesh.
 
-  -f MESH       mesh file: OFF, or PLY, STL, OBJ by its extension
-  -o DIR        output directory, created if missing (default .)
-  -r H          grid resolution: the voxel edge length
-  -s R          first radius
-  -p STEP       step between radii
-  -n COUNT      number of radii (default 8)
-  -g SIGMA      filter width at the first radius
-  -k CHOICE     filter: 0 ball sum (default), 2 ball sum then Gaussian,
-                anything else the raw Gaussian
-  -t            also accumulate and write the six normal-tensor volumes
-  -b            vote on the outer side of the surface too
-  -c            the mesh is not closed: label the voxels by their nearest vertex
-  -a            accepted and ignored
-  -e VALUE      stops as an unknown option does
-
-  --seed N      seed the surface sampling with N (0..4294967295) instead of
-                the clock: the same input and seed give identical files
-  --threads N   worker threads (1..1024); default: OpenMP's default, all
-                cores unless OMP_NUM_THREADS says otherwise
-  --nifti       write every volume also as NIfTI-1, <name>.nii, placed in
-                the mesh's coordinates
-  --nifti-gz    the same, gzip-compressed, <name>.nii.gz
-  --summary F   write a JSON record of the run to F: version, arguments,
-                mesh statistics and warnings, seed, grid, radii, per radius
-                the histogram and the stage times, peak memory, files
-  --preview     write preview_jmapt.png and preview_scale.png (mid-slices,
-                colour bar, mesh outline) into the output directory
-  --vertex-scale F.ply
-                write the mesh painted with its scale to F.ply: per vertex, the
-                radius (world units) and jmapt of the strongest maximum met
-                walking inward along its normal, and a colour
-  --orient      flip every face of a closed mesh whose signed volume is
-                negative before anything else (one line on standard error)
-  --warnings    print the mesh's warnings (open, non-manifold, inconsistently
-                oriented) on standard error even when it is not a terminal
-  --quiet       no progress line and no mesh warnings on a terminal
-  --exit-zero   a completed run ends with status 0 instead of 1
-  --help        this text
-  --version     the version
-
+)" + optionHelp() +
+           R"(
 On a terminal, standard error shows a progress line per radius; nothing is
 added to the output when it is not a terminal.
 
