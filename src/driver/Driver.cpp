@@ -26,9 +26,9 @@ namespace shapescale {
 
 namespace {
 
-TriMesh loadMeshFile(const std::string& path) {
+TriMesh loadMeshFile(const std::string& path, std::vector<std::string>& warnings) {
     try {
-        return readMesh(path);
+        return readMesh(path, &warnings);
     } catch (const MeshFileNotFound&) {
         // The specified line on standard output, before the error line.
         std::printf("file not found\n");
@@ -119,7 +119,8 @@ int runCommandLine(int argc, char** argv) {
 
     const Stopwatch wall;
     const std::clock_t start = std::clock();
-    TriMesh mesh = loadMeshFile(options.meshPath);
+    std::vector<std::string> warnings;  // the reader's first, then the mesh's
+    TriMesh mesh = loadMeshFile(options.meshPath, warnings);
 
     // Edge statistics only for the options and the terminal that show them.
     const bool showWarnings = options.warnings || (terminal && !options.quiet);
@@ -137,7 +138,8 @@ int runCommandLine(int argc, char** argv) {
                 static_cast<double>(s.radiusStep), static_cast<double>(s.sigma), options.tensorsOn);
     std::fflush(stdout);
 
-    const std::vector<std::string> warnings = meshWarnings(topology, options.closedMesh != 0);
+    for (std::string& w : meshWarnings(topology, options.closedMesh != 0))
+        warnings.push_back(std::move(w));
     if (showWarnings) {
         for (const std::string& w : warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
         std::fflush(stderr);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "mesh/ReaderInput.hpp"
 #include "mesh/TriMesh.hpp"
 
 namespace shapescale::readers {
@@ -27,8 +28,16 @@ class MeshBuilder {
     void addVertex(const Vec3f& v);
     /// Appends a polygon of at least three vertex numbers (from 0, checked
     /// later by build()); `where` is its line or byte offset for messages.
-    void addPolygon(const std::vector<int>& corners, std::uint64_t where);
+    void addPolygon(const int* corners, std::size_t n, std::uint64_t where);
+    void addPolygon(const std::vector<int>& corners, std::uint64_t where) {
+        addPolygon(corners.data(), corners.size(), where);
+    }
+    /// Room for the polygons a file announces, so that the lists of a large
+    /// file grow once. A hint: a reader passes counts that the file's size
+    /// can hold, and adding more is still allowed.
+    void reservePolygons(std::size_t polygons, std::size_t corners);
     std::size_t vertexCount() const { return mesh_.vertices.size(); }
+    std::size_t polygonCount() const { return ends_.size(); }
 
     /// The mesh: vertices in the order added, each polygon (w0 .. wn-1) split
     /// into the fan (w0, wk, wk+1), neighbour entries w0 -> w1, w1 -> w2 and
@@ -43,9 +52,9 @@ class MeshBuilder {
     Place place_;
     int firstNumber_;
     TriMesh mesh_;
-    std::vector<int> corners_;           // all polygons, one after the other
-    std::vector<std::size_t> ends_;      // end of each polygon in corners_
-    std::vector<std::uint64_t> places_;  // line or byte offset of each polygon
+    LargeVector<int> corners_;           // all polygons, one after the other
+    LargeVector<std::size_t> ends_;      // end of each polygon in corners_
+    LargeVector<std::uint64_t> places_;  // line or byte offset of each polygon
 };
 
 /// Appends the neighbour entries of a face whose first three vertices are
