@@ -7,12 +7,6 @@
 
 namespace shapescale::readers {
 
-void appendNeighbours(TriMesh& mesh, int a, int b, int c) {
-    mesh.vertexNeighbours[static_cast<std::size_t>(a)].push_back(b);
-    mesh.vertexNeighbours[static_cast<std::size_t>(b)].push_back(c);
-    mesh.vertexNeighbours[static_cast<std::size_t>(c)].push_back(a);
-}
-
 void MeshBuilder::addVertex(const Vec3f& v) {
     if (mesh_.vertices.size() >= static_cast<std::size_t>(INT_MAX))
         throw Error(fileName_ + ": more than " + std::to_string(INT_MAX) + " vertices");
@@ -43,10 +37,11 @@ TriMesh MeshBuilder::build() {
         }
         const int* w = corners_.data() + begin;
         const std::size_t n = ends_[j] - begin;
-        appendNeighbours(mesh_, w[0], w[1], w[2]);
         for (std::size_t k = 1; k + 1 < n; ++k) mesh_.faces.push_back({w[0], w[k], w[k + 1]});
         begin = ends_[j];
     }
+    places_ = {};  // needed for messages only: freed before the lists are made
+    mesh_.vertexNeighbours = NeighbourLists::ofPolygons(mesh_.vertices.size(), corners_, ends_);
     mesh_.nVertices = static_cast<int>(count);
     mesh_.nFaces = static_cast<int>(ends_.size());
     return std::move(mesh_);

@@ -48,8 +48,4 @@ class MeshBuilder {
     std::vector<std::uint64_t> places_;  // line or byte offset of each polygon
 };
 
-/// Appends the neighbour entries of a face whose first three vertices are
-/// a, b, c: b to the list of a, c to the list of b, a to the list of c.
-void appendNeighbours(TriMesh& mesh, int a, int b, int c);
-
 }  // namespace shapescale::readers

@@ -243,6 +243,7 @@ void readVerticesAsLines(LineReader& lines, TriMesh& mesh, int nVertices) {
 void readFaces(LineReader& lines, TriMesh& mesh, int nFaces) {
     std::string_view line;
     std::vector<int> w;
+    std::vector<Triangle> firstCorners;  // of each polygon, for the neighbour lists
     for (int j = 0; j < nFaces; ++j) {
         if (!lines.nextContent(line))
             lines.failAtEnd("face " + std::to_string(j) + " of " + std::to_string(nFaces) +
@@ -275,13 +276,12 @@ void readFaces(LineReader& lines, TriMesh& mesh, int nFaces) {
         if (static_cast<int>(w.size()) < n)
             lines.fail("face " + std::to_string(j) + ": " + std::to_string(n) +
                        " vertices announced, " + std::to_string(w.size()) + " on the line");
-        mesh.vertexNeighbours[static_cast<std::size_t>(w[0])].push_back(w[1]);
-        mesh.vertexNeighbours[static_cast<std::size_t>(w[1])].push_back(w[2]);
-        mesh.vertexNeighbours[static_cast<std::size_t>(w[2])].push_back(w[0]);
+        firstCorners.push_back({w[0], w[1], w[2]});
         for (int k = 1; k + 1 < n; ++k)
             mesh.faces.push_back(
                 {w[0], w[static_cast<std::size_t>(k)], w[static_cast<std::size_t>(k) + 1]});
     }
+    mesh.vertexNeighbours = NeighbourLists::ofTriangles(mesh.vertices.size(), firstCorners);
 }
 
 }  // namespace
