@@ -39,13 +39,23 @@ class MeshBuilder {
     TriMesh build();
 
   private:
+    // A polygon with a vertex number outside the vertices read so far: checked
+    // by build(), when every vertex is known.
+    struct Pending {
+        std::size_t polygon;
+        std::uint64_t where;
+        std::vector<int> corners;
+    };
+
     const std::string& fileName_;
     Place place_;
     int firstNumber_;
-    TriMesh mesh_;
-    std::vector<int> corners_;           // all polygons, one after the other
-    std::vector<std::size_t> ends_;      // end of each polygon in corners_
-    std::vector<std::uint64_t> places_;  // line or byte offset of each polygon
+    TriMesh mesh_;  // the fan triangles are made as the polygons come
+    std::size_t polygons_ = 0;
+    // The first triangle of each polygon, kept from the first polygon of more
+    // than three corners on; while empty, polygon j is triangle j.
+    std::vector<std::size_t> firstTriangles_;
+    std::vector<Pending> pending_;
 };
 
 }  // namespace shapescale::readers

@@ -243,7 +243,7 @@ void readVerticesAsLines(LineReader& lines, TriMesh& mesh, int nVertices) {
 void readFaces(LineReader& lines, TriMesh& mesh, int nFaces) {
     std::string_view line;
     std::vector<int> w;
-    std::vector<Triangle> firstCorners;  // of each polygon, for the neighbour lists
+    std::vector<std::size_t> firstTriangles;  // of each polygon, for the neighbour lists
     for (int j = 0; j < nFaces; ++j) {
         if (!lines.nextContent(line))
             lines.failAtEnd("face " + std::to_string(j) + " of " + std::to_string(nFaces) +
@@ -276,12 +276,13 @@ void readFaces(LineReader& lines, TriMesh& mesh, int nFaces) {
         if (static_cast<int>(w.size()) < n)
             lines.fail("face " + std::to_string(j) + ": " + std::to_string(n) +
                        " vertices announced, " + std::to_string(w.size()) + " on the line");
-        firstCorners.push_back({w[0], w[1], w[2]});
+        firstTriangles.push_back(mesh.faces.size());
         for (int k = 1; k + 1 < n; ++k)
             mesh.faces.push_back(
                 {w[0], w[static_cast<std::size_t>(k)], w[static_cast<std::size_t>(k) + 1]});
     }
-    mesh.vertexNeighbours = NeighbourLists::ofTriangles(mesh.vertices.size(), firstCorners);
+    mesh.vertexNeighbours = NeighbourLists::ofFans(
+        mesh.vertices.size(), {mesh.faces.data(), mesh.faces.size()}, firstTriangles);
 }
 
 }  // namespace

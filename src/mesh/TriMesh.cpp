@@ -13,9 +13,10 @@ namespace shapescale {
 
 namespace {
 
-// Triangles per block of the normal and measure passes: their per-triangle
-// terms (24 bytes each) stay in the cache between the two loops of a block.
-constexpr std::size_t BLOCK = std::size_t(1) << 16;
+// Triangles per block of the measures: the terms of a block (16 bytes each)
+// are made in parallel, then summed in order. Large blocks keep the waits
+// between the two few; 16 MiB of terms at most.
+constexpr std::size_t BLOCK = std::size_t(1) << 20;
 
 // The vertex numbers lo .. hi - 1 of part p of `parts`.
 struct VertexRange {
@@ -42,49 +43,44 @@ std::array<double, 3> faceProduct(const Vec3f* vertices, const Triangle& t) {
     return c;
 }
 
-// Adds, per triangle, the face product to its three vertices: components
-// widened to double, summed, stored as float. Then divides each normal by its
-// length; the squares are summed in single precision, the root taken in
-// double and rounded to float for the division.
+// Sets every normal from the current positions: adds, per triangle, the face
+// product to its three vertices (components widened to double, summed, stored
+// as float), then divides each normal by its length; the squares are summed
+// in single precision, the root taken in double and rounded to float for the
+// division.
 //
-// The products of a block are made in parallel; then each thread adds them,
-// in triangle order, to the vertices of its own range only, so that every
-// vertex's sum is formed in the same order on any number of threads.
+// Each thread owns a range of vertices and goes through every triangle in
+// order, adding only to its own vertices: every vertex's sum is formed in the
+// same order on any number of threads, and no thread waits for another. A
+// triangle with corners in two ranges has its product made by both threads.
 void accumulateAndNormalise(TriMesh& mesh) {
     const std::size_t nFaces = mesh.faces.size();
     const std::size_t nVertices = mesh.vertexNormals.size();
     const Triangle* faces = mesh.faces.data();
     const Vec3f* vertices = mesh.vertices.data();
     Vec3f* normals = mesh.vertexNormals.data();
-    std::vector<std::array<double, 3>> products(std::min(nFaces, BLOCK));
     const int parts = omp_get_max_threads();
-    for (std::size_t begin = 0; begin < nFaces; begin += BLOCK) {
-        const std::ptrdiff_t count = std::ptrdiff_t(std::min(BLOCK, nFaces - begin));
-        const Triangle* block = faces + begin;
 #pragma omp parallel for schedule(static)
-        for (std::ptrdiff_t j = 0; j < count; ++j)
-            products[std::size_t(j)] = faceProduct(vertices, block[j]);
-#pragma omp parallel for schedule(static)
-        for (int p = 0; p < parts; ++p) {
-            const VertexRange range(nVertices, p, parts);
-            for (std::ptrdiff_t j = 0; j < count; ++j) {
-                const Triangle& t = block[j];
-                const std::array<double, 3>& c = products[std::size_t(j)];
-                for (int k = 0; k < 3; ++k) {
-                    if (!range.holds(t[k])) continue;
-                    Vec3f& n = normals[static_cast<std::size_t>(t[k])];
-                    for (int a = 0; a < 3; ++a)
-                        n[a] = static_cast<float>(static_cast<double>(n[a]) + c[a]);
-                }
+    for (int p = 0; p < parts; ++p) {
+        const VertexRange range(nVertices, p, parts);
+        std::fill(normals + range.lo, normals + range.hi, Vec3f{0.0f, 0.0f, 0.0f});
+        for (std::size_t j = 0; j < nFaces; ++j) {
+            const Triangle& t = faces[j];
+            if (!range.holds(t[0]) && !range.holds(t[1]) && !range.holds(t[2])) continue;
+            const std::array<double, 3> c = faceProduct(vertices, t);
+            for (int k = 0; k < 3; ++k) {
+                if (!range.holds(t[k])) continue;
+                Vec3f& n = normals[static_cast<std::size_t>(t[k])];
+                for (int a = 0; a < 3; ++a)
+                    n[a] = static_cast<float>(static_cast<double>(n[a]) + c[a]);
             }
         }
-    }
-#pragma omp parallel for schedule(static)
-    for (std::ptrdiff_t i = 0; i < std::ptrdiff_t(nVertices); ++i) {
-        Vec3f& n = normals[i];
-        const float squares = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
-        const double length = std::sqrt(static_cast<double>(squares));
-        sdiv(n.data(), static_cast<float>(length), n.data());
+        for (std::size_t i = range.lo; i < range.hi; ++i) {
+            Vec3f& n = normals[i];
+            const float squares = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
+            const double length = std::sqrt(static_cast<double>(squares));
+            sdiv(n.data(), static_cast<float>(length), n.data());
+        }
     }
 }
 
@@ -118,6 +114,77 @@ FaceMeasures faceMeasures(const Vec3f* vertices, const Triangle& t) {
 
 }  // namespace
 
+// Two passes over the polygons (counting, then filling in polygon order).
+// Each thread owns a range of vertices and scans every polygon for entries of
+// its own, so a list is filled in the same order on any number of threads.
+template <class FirstCorners>
+NeighbourLists NeighbourLists::build(std::size_t vertexCount, std::size_t polygonCount,
+                                     FirstCorners firstCorners) {
+    auto arrays = std::make_shared<Arrays>();
+    std::vector<std::size_t>& offsets = arrays->offsets;
+    offsets.assign(vertexCount + 1, 0);
+    const int parts = omp_get_max_threads();
+    // offsets[v + 1]: the length of the list of v.
+#pragma omp parallel for schedule(static)
+    for (int p = 0; p < parts; ++p) {
+        const VertexRange range(vertexCount, p, parts);
+        for (std::size_t j = 0; j < polygonCount; ++j) {
+            const Triangle w = firstCorners(j);
+            for (int k = 0; k < 3; ++k)
+                if (range.holds(w[k])) ++offsets[std::size_t(w[k]) + 1];
+        }
+    }
+    // offsets[v]: where the list of v ends once filled; shifted by one after.
+    for (std::size_t v = 1; v <= vertexCount; ++v) offsets[v] += offsets[v - 1];
+    arrays->entries.resize(offsets[vertexCount]);
+    int* entries = arrays->entries.data();
+#pragma omp parallel for schedule(static)
+    for (int p = 0; p < parts; ++p) {
+        const VertexRange range(vertexCount, p, parts);
+        for (std::size_t j = 0; j < polygonCount; ++j) {
+            const Triangle w = firstCorners(j);
+            for (int k = 0; k < 3; ++k)
+                if (range.holds(w[k])) entries[offsets[std::size_t(w[k])]++] = w[(k + 1) % 3];
+        }
+    }
+    std::copy_backward(offsets.begin(), offsets.end() - 1, offsets.end());
+    offsets[0] = 0;
+    return NeighbourLists(std::move(arrays));
+}
+
+NeighbourLists NeighbourLists::ofTriangles(std::size_t vertexCount,
+                                           std::span<const Triangle> triangles) {
+    return build(vertexCount, triangles.size(), [&](std::size_t j) { return triangles[j]; });
+}
+
+NeighbourLists NeighbourLists::ofFans(std::size_t vertexCount, std::span<const Triangle> triangles,
+                                      std::span<const std::size_t> firstTriangles) {
+    return build(vertexCount, firstTriangles.size(),
+                 [&](std::size_t j) { return triangles[firstTriangles[j]]; });
+}
+
+std::span<const std::size_t> NeighbourLists::offsets() const {
+    if (!arrays_) return {};
+    return arrays_->offsets;
+}
+
+std::span<const int> NeighbourLists::entries() const {
+    if (!arrays_) return {};
+    return arrays_->entries;
+}
+
+std::size_t NeighbourLists::bytes() const {
+    if (!arrays_) return 0;
+    return sizeof(Arrays) + arrays_->offsets.capacity() * sizeof(std::size_t) +
+           arrays_->entries.capacity() * sizeof(int);
+}
+
+bool NeighbourLists::operator==(const NeighbourLists& other) const {
+    if (size() != other.size()) return false;
+    if (size() == 0) return true;
+    return arrays_->offsets == other.arrays_->offsets && arrays_->entries == other.arrays_->entries;
+}
+
 void appendVertex(TriMesh& mesh, const Vec3f& v) {
     if (mesh.vertices.empty()) {
         for (int a = 0; a < 3; ++a) mesh.bboxMin[a] = mesh.bboxMax[a] = v[a];
@@ -136,7 +203,6 @@ void computeVertexNormals(TriMesh& mesh) {
 }
 
 void refreshVertexNormals(TriMesh& mesh) {
-    for (Vec3f& n : mesh.vertexNormals) n = {0.0f, 0.0f, 0.0f};
     accumulateAndNormalise(mesh);
 }
 

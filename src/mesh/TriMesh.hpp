@@ -56,11 +56,12 @@ class NeighbourLists {
     /// @param[in] triangles    vertex numbers from 0, checked by the caller
     static NeighbourLists ofTriangles(std::size_t vertexCount, std::span<const Triangle> triangles);
 
-    /// The lists of polygons of at least three corners each, stored one after
-    /// the other: polygon j holds corners[ends[j - 1] .. ends[j]) (from 0 for
-    /// j = 0). Vertex numbers from 0, below vertexCount, checked by the caller.
-    static NeighbourLists ofPolygons(std::size_t vertexCount, std::span<const int> corners,
-                                     std::span<const std::size_t> ends);
+    /// The lists of polygons split into fans (w0, wk, wk+1): the first
+    /// triangle of polygon j, triangles[firstTriangles[j]], holds its first
+    /// three corners.
+    /// @param[in] firstTriangles  one per polygon, in polygon order
+    static NeighbourLists ofFans(std::size_t vertexCount, std::span<const Triangle> triangles,
+                                 std::span<const std::size_t> firstTriangles);
 
     /// The list of `vertex`, in polygon order; valid while a copy of these lists lives.
     std::span<const int> operator[](std::size_t vertex) const {
