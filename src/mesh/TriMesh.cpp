@@ -124,29 +124,26 @@ NeighbourLists NeighbourLists::build(std::size_t vertexCount, std::size_t polygo
     std::vector<std::size_t>& offsets = arrays->offsets;
     offsets.assign(vertexCount + 1, 0);
     const int parts = omp_get_max_threads();
-    // offsets[v + 1]: the length of the list of v.
-#pragma omp parallel for schedule(static)
-    for (int p = 0; p < parts; ++p) {
+    // Calls visit(v, entry) for every entry of the lists of part p's vertices,
+    // in polygon order.
+    auto eachEntry = [&](int p, auto visit) {
         const VertexRange range(vertexCount, p, parts);
         for (std::size_t j = 0; j < polygonCount; ++j) {
             const Triangle w = firstCorners(j);
             for (int k = 0; k < 3; ++k)
-                if (range.holds(w[k])) ++offsets[std::size_t(w[k]) + 1];
+                if (range.holds(w[k])) visit(std::size_t(w[k]), w[(k + 1) % 3]);
         }
-    }
+    };
+    // offsets[v + 1]: the length of the list of v.
+#pragma omp parallel for schedule(static)
+    for (int p = 0; p < parts; ++p) eachEntry(p, [&](std::size_t v, int) { ++offsets[v + 1]; });
     // offsets[v]: where the list of v ends once filled; shifted by one after.
     for (std::size_t v = 1; v <= vertexCount; ++v) offsets[v] += offsets[v - 1];
     arrays->entries.resize(offsets[vertexCount]);
     int* entries = arrays->entries.data();
 #pragma omp parallel for schedule(static)
-    for (int p = 0; p < parts; ++p) {
-        const VertexRange range(vertexCount, p, parts);
-        for (std::size_t j = 0; j < polygonCount; ++j) {
-            const Triangle w = firstCorners(j);
-            for (int k = 0; k < 3; ++k)
-                if (range.holds(w[k])) entries[offsets[std::size_t(w[k])]++] = w[(k + 1) % 3];
-        }
-    }
+    for (int p = 0; p < parts; ++p)
+        eachEntry(p, [&](std::size_t v, int entry) { entries[offsets[v]++] = entry; });
     std::copy_backward(offsets.begin(), offsets.end() - 1, offsets.end());
     offsets[0] = 0;
     return NeighbourLists(std::move(arrays));
