@@ -64,9 +64,10 @@ TEST(OffLoader, PolygonsBecomeFansAndShortFacesAreReportedAndSkipped) {
     EXPECT_EQ(triangles(mesh), expected);
     EXPECT_EQ(mesh.nFaces, 6);
     // Only the first three corners of a face enter the neighbour lists.
-    EXPECT_EQ(mesh.vertexNeighbours[0], (std::vector<int>{1, 1, 1}));
-    EXPECT_EQ(mesh.vertexNeighbours[2], (std::vector<int>{0, 0, 0}));
-    EXPECT_TRUE(mesh.vertexNeighbours[3].empty() && mesh.vertexNeighbours[7].empty());
+    const std::vector<std::vector<int>> lists = test::neighbourLists(mesh);
+    EXPECT_EQ(lists[0], (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(lists[2], (std::vector<int>{0, 0, 0}));
+    EXPECT_TRUE(lists[3].empty() && lists[7].empty());
     EXPECT_EQ(shapes::loadMesh(shapes::quadCube()).faces.size(), 12u);
 }
 
@@ -77,7 +78,7 @@ TEST(OffLoader, ClosedMeshListsEachAdjacentVertexOnce) {
         for (int k = 0; k < 3; ++k)
             adjacent[static_cast<std::size_t>(t[k])].push_back(t[(k + 1) % 3]);
     for (std::size_t i = 0; i < adjacent.size(); ++i) {
-        std::vector<int> listed = mesh.vertexNeighbours[i];
+        std::vector<int> listed(mesh.vertexNeighbours[i].begin(), mesh.vertexNeighbours[i].end());
         std::sort(listed.begin(), listed.end());
         std::sort(adjacent[i].begin(), adjacent[i].end());
         EXPECT_EQ(listed, adjacent[i]);

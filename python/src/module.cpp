@@ -119,14 +119,9 @@ TriMesh meshFrom(const std::vector<Vec3f>& vertices, const std::vector<std::arra
             if (i == 0 || p[a] > mesh.bboxMax[a]) mesh.bboxMax[a] = p[a];
         }
         mesh.vertices.push_back(p);
-        mesh.vertexNeighbours.emplace_back();
     }
-    for (const auto& f : faces) {
-        mesh.vertexNeighbours[static_cast<std::size_t>(f[0])].push_back(f[1]);
-        mesh.vertexNeighbours[static_cast<std::size_t>(f[1])].push_back(f[2]);
-        mesh.vertexNeighbours[static_cast<std::size_t>(f[2])].push_back(f[0]);
-        mesh.faces.push_back(f);
-    }
+    for (const auto& f : faces) mesh.faces.push_back(f);
+    mesh.vertexNeighbours = NeighbourLists::ofTriangles(vertices.size(), faces);
     return mesh;
 }
 

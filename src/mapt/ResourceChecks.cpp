@@ -41,15 +41,15 @@ struct MemoryEstimate {
     double labels = 0;       ///< one byte per voxel
     double volumes = 0;      ///< votes, apt, jmapt, scale (+ 12 tensor volumes)
     double temporaries = 0;  ///< two float volumes inside every filter call
-    double mesh = 0;         ///< the caller's mesh and the copies that hold neighbour lists
+    double mesh = 0;         ///< the mesh's arrays, shared by every copy
     int floatVolumes = 0;
     double total() const { return labels + volumes + temporaries + mesh; }
 };
 
-// The neighbour lists are duplicated by every copy of the mesh: the driver's,
-// the transform's and the voxeliser's live together while voxelising. The
-// nearest-vertex voxeliser's k-d tree holds about 200 bytes per vertex
-// (point copies, three rank lists, heaps), counted with the mesh.
+// Every copy of the mesh shares its arrays: vertices, normals, the smoothing's
+// displacements (one triple each per vertex), faces and the neighbour lists
+// count once. The nearest-vertex voxeliser's k-d tree holds about 200 bytes
+// per vertex (point copies, three rank lists, heaps), counted with the mesh.
 MemoryEstimate estimateMemory(const TriMesh& mesh, const int* dims, bool tensorsOn,
                               Voxeliser voxeliser) {
     const double n = static_cast<double>(voxelCount(dims));
@@ -58,12 +58,10 @@ MemoryEstimate estimateMemory(const TriMesh& mesh, const int* dims, bool tensors
     m.labels = n;
     m.volumes = 4.0 * n * m.floatVolumes;
     m.temporaries = 4.0 * n * 2;
-    double neighbours = 0;
-    for (const auto& list : mesh.vertexNeighbours)
-        neighbours += static_cast<double>(sizeof list + list.capacity() * sizeof(int));
     const double vertices = static_cast<double>(mesh.vertices.size());
-    m.mesh = vertices * 2 * sizeof(Vec3f) +
-             static_cast<double>(mesh.faces.size()) * sizeof(Triangle) + 3 * neighbours +
+    m.mesh = vertices * 3 * sizeof(Vec3f) +
+             static_cast<double>(mesh.faces.size()) * sizeof(Triangle) +
+             static_cast<double>(mesh.vertexNeighbours.bytes()) +
              (voxeliser == Voxeliser::nearestVertex ? 200.0 * vertices : 0.0);
     return m;
 }

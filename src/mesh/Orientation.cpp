@@ -1,6 +1,5 @@
 #include "mesh/Orientation.hpp"
 
-#include "mesh/MeshBuilder.hpp"
 #include "mesh/MeshStats.hpp"
 
 namespace shapescale {
@@ -11,11 +10,9 @@ bool orientOutward(TriMesh& mesh) {
     // faces agree with each other.
     if (!stats.isClosed() || !stats.consistentlyOriented()) return false;
     if (!(measureMesh(mesh).volume < 0.0f)) return false;
-    for (std::vector<int>& list : mesh.vertexNeighbours) list.clear();
-    for (Triangle& t : mesh.faces) {
-        t = {t[2], t[1], t[0]};
-        readers::appendNeighbours(mesh, t[0], t[1], t[2]);
-    }
+    for (Triangle& t : mesh.faces) t = {t[2], t[1], t[0]};
+    mesh.vertexNeighbours =
+        NeighbourLists::ofTriangles(mesh.vertices.size(), {mesh.faces.data(), mesh.faces.size()});
     if (!mesh.vertexNormals.empty()) refreshVertexNormals(mesh);
     return true;
 }

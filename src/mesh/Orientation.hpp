@@ -24,7 +24,8 @@ namespace shapescale {
 /// kept. Vertex normals, when already computed, are computed again.
 ///
 /// @param[in,out] mesh  the faces are shared with every copy (SharedList), so
-///                      copies see the new order; its neighbour lists are its own
+///                      copies see the new order; the new neighbour lists are
+///                      this mesh's, its copies keep the lists they had
 /// @return true when the faces were reversed
 bool orientOutward(TriMesh& mesh);
 
