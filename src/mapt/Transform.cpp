@@ -408,6 +408,7 @@ TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& setti
             t = Clock::now();
             result.radii.push_back(run.radius);
             result.histograms.push_back(run.histogram);
+            result.atLeastOne.push_back(run.atLeastOne);
             if (writes) writeHistogramLine(run);
             run.radius += run.radiusStep;
             if (writes) writeRadiusVolumes(run);
