@@ -16,6 +16,7 @@
 #include "driver/Preview.hpp"
 #include "driver/RunRecord.hpp"
 #include "driver/Summary.hpp"
+#include "io/OutputFile.hpp"
 #include "mapt/Transform.hpp"
 #include "mapt/VertexScale.hpp"
 #include "mesh/MeshReader.hpp"
@@ -162,6 +163,8 @@ int runCommandLine(int argc, char** argv) {
 
     ObserverList observers;
     RunRecord record;
+    record.findsCentres = summary || !options.centresPath.empty();
+    record.centreThreshold = options.centreThreshold;
     observers.add(record);
     std::unique_ptr<ProgressLine> progress;
     if (terminal && !options.quiet) {
@@ -181,6 +184,10 @@ int runCommandLine(int argc, char** argv) {
         observers.fileWritten(options.vertexScalePath);
     }
     progress.reset();
+    if (!options.centresPath.empty()) {
+        writeWholeFile(options.centresPath, centresCsv(record.centres));
+        observers.fileWritten(options.centresPath);
+    }
 
     const double seconds = static_cast<double>(std::clock() - start) / 1000000.0;
     std::fprintf(stderr, "Time elapsed: %g sec.\n", seconds);

@@ -119,4 +119,10 @@ void OutputFile::close() {
     publish();
 }
 
+void writeWholeFile(const std::string& path, const std::string& text) {
+    OutputFile out(path);
+    out.write(text.data(), text.size());
+    out.close();
+}
+
 }  // namespace shapescale

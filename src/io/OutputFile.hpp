@@ -60,4 +60,8 @@ class OutputFile {
     bool published_ = false;
 };
 
+/// Writes `text` to `path`, whole or absent (OutputFile::Incomplete::remove).
+/// @throw Error as OutputFile
+void writeWholeFile(const std::string& path, const std::string& text);
+
 }  // namespace shapescale
