@@ -52,6 +52,7 @@ TransformSettings transformSettings(const Options& options, const RunSettings& s
     t.seed = options.seed;
     t.formats.nifti = options.nifti;
     t.formats.niftiGz = options.niftiGz;
+    t.evenSampling = options.evenSampling;
     return t;
 }
 

@@ -166,6 +166,9 @@ constexpr OptionRow ROWS[] = {
      "at or above the threshold,\nstrongest first, with their radius; see the README"},
     {0, "centre-threshold", "T", positive<&Options::centreThreshold>,
      "smallest jmapt of a centre (default 0.5), for --centres and\nthe summary"},
+    {0, "even-sampling", nullptr, flag<&Options::evenSampling>,
+     "spread the samples of every triangle evenly over its area,\nin proportion to it: votes that "
+     "do not depend on the\ntessellation"},
     {0, "orient", nullptr, flag<&Options::orient>,
      "flip every face of a closed mesh whose signed volume is\nnegative before anything else "
      "(one line on standard error)"},

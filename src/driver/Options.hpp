@@ -40,6 +40,7 @@ struct Options {
     bool orient = false;          ///< --orient: flip a closed clockwise mesh before anything else
     std::string centresPath;  ///< --centres FILE.csv: the centres of the round parts; empty = none
     float centreThreshold = DEFAULT_CENTRE_THRESHOLD;  ///< --centre-threshold T
+    bool evenSampling = false;  ///< --even-sampling: samples spread evenly over each triangle
 };
 
 enum class ParseOutcome {

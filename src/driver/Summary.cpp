@@ -53,6 +53,7 @@ json settingsPart(const SummaryInput& in) {
         {"bothSides", o.bothSides != 0},
         {"outDir", o.outDir},
         {"threads", in.threads},
+        {"evenSampling", o.evenSampling},
         {"centreThreshold", static_cast<double>(o.centreThreshold)},
     };
 }
