@@ -169,18 +169,19 @@ TEST(CentresRun, ThreeSpheresMovedAndTurned) {
     shapes::PolyMesh moved = spheres;
     for (auto& p : moved.vertices) p = turned(p);
 
-    test::TempDir a, b;
+    test::TempDir plain, turnedDir;
     const std::vector<std::string> settings = {"-r",  "0.05", "-s", "0.2", "-p",
                                                "0.1", "-n",   "10", "-g",  "0.08"};
-    shapes::writeOff(spheres, a.file("m.off"));
-    shapes::writeOff(moved, b.file("m.off"));
-    runWithCentres(a, "m.off", settings);
-    runWithCentres(b, "m.off", settings);
-    const auto rows = readCentres(a.file("c.csv")), rowsMoved = readCentres(b.file("c.csv"));
-    const nlohmann::json summary = nlohmann::json::parse(test::readText(a.file("s.json")));
+    shapes::writeOff(spheres, plain.file("m.off"));
+    shapes::writeOff(moved, turnedDir.file("m.off"));
+    runWithCentres(plain, "m.off", settings);
+    runWithCentres(turnedDir, "m.off", settings);
+    const auto rows = readCentres(plain.file("c.csv")),
+               rowsMoved = readCentres(turnedDir.file("c.csv"));
+    const nlohmann::json summary = nlohmann::json::parse(test::readText(plain.file("s.json")));
     const double h = summary["grid"]["h"];
-    const std::vector<float> scale = test::readFloats(a.file("out/scale.img"));
-    const auto dims = test::analyzeDims(a.file("out/scale.hdr"));
+    const std::vector<float> scale = test::readFloats(plain.file("out/scale.img"));
+    const auto dims = test::analyzeDims(plain.file("out/scale.hdr"));
     ASSERT_EQ(rows.size(), 3u);
     ASSERT_EQ(rowsMoved.size(), 3u);
     ASSERT_EQ(summary["centres"].size(), 3u);

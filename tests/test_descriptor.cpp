@@ -27,15 +27,9 @@ using shapes::PolyMesh;
 // The descriptor of a run with the derived lengths, in memory.
 std::vector<double> descriptorOf(const PolyMesh& poly, int radii, bool even, std::uint32_t seed) {
     TriMesh mesh = test::withNormals(poly);
-    RequestedLengths requested;
-    requested.radiusCount = radii;
-    const RunSettings derived = deriveRunSettings(requested, measureMesh(mesh), true);
-    TransformSettings settings;
-    applyLengths(derived, settings);
-    settings.inMemory = true;
-    settings.seeded = true;
-    settings.seed = seed;
-    settings.evenSampling = even;
+    const RunSettings derived = deriveRunSettings({.radiusCount = radii}, measureMesh(mesh), true);
+    const TransformSettings settings = withLengths(
+        {.evenSampling = even, .seeded = true, .seed = seed, .inMemory = true}, derived);
     const TransformResult r = runTransformKeeping(mesh, settings);
     return shapeDescriptor(r.histograms, r.atLeastOne, r.radii, r.grid.h(), derived.baseScale,
                            countNotOutside(r.labels.data(), r.labels.size()))
@@ -115,7 +109,8 @@ TEST(DescriptorBatch, CopiesFindTheirOriginals) {
     const std::string source = SHAPESCALE_SOURCE_DIR;
     const std::string command =
         "cd " + dir.path() + " && SHAPESCALE=" + SHAPESCALE_BINARY + " " + source +
-        "/scripts/parallel-example.sh -j 2 results meshes/*.off -- --seed 1 -n 4 > log.txt 2>&1 && " +
+        "/scripts/parallel-example.sh -j 2 results meshes/*.off -- --seed 1 -n 4 > log.txt 2>&1 "
+        "&& " +
         "python3 " + source + "/scripts/gather-descriptors results >> log.txt 2>&1 && python3 " +
         source + "/examples/retrieval.py -k 1 results/descriptors.csv > retrieval.txt";
     ASSERT_EQ(shell(command), 0) << test::readText(dir.file("log.txt"));
@@ -145,9 +140,10 @@ TEST(DescriptorBatch, CopiesFindTheirOriginals) {
         EXPECT_NE(retrieval.find(copy + ": " + original + " "), std::string::npos) << retrieval;
     }
     // With numpy the values also go to a .npy file, one row per mesh.
-    if (test::fileExists(dir.file("results/descriptors.npy")))
+    if (test::fileExists(dir.file("results/descriptors.npy"))) {
         EXPECT_NE(test::readText(dir.file("results/descriptors.npy")).find("'shape': (9, 52)"),
                   std::string::npos);
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/Error.hpp"
+#include "mapt/VertexScale.hpp"
 
 namespace shapescale {
 
@@ -107,6 +108,14 @@ void positive(Options& options, const char* name, const char* value) {
     options.*FIELD = static_cast<float>(number);
 }
 
+// The painted mesh's file: its extension chooses the format.
+void paintedMesh(Options& options, const char* name, const char* value) {
+    path<&Options::vertexScalePath>(options, name, value);
+    if (!paintedFormatOf(value))
+        throw Error(std::string("--") + name + " '" + value +
+                    "': expected a file name ending in .ply or .vtp");
+}
+
 void ignored(Options&, const char*, const char*) {}
 
 // ---- the table ---------------------------------------------------------------
@@ -158,9 +167,13 @@ constexpr OptionRow ROWS[] = {
     {0, "preview", nullptr, flag<&Options::preview>,
      "write preview_jmapt.png and preview_scale.png (mid-slices,\ncolour bar, mesh outline) into "
      "the output directory"},
-    {0, "vertex-scale", "F.ply", path<&Options::vertexScalePath>,
-     "write the mesh painted with its scale to F.ply: per vertex, the\nradius (world units) and "
-     "jmapt of the strongest maximum met\nwalking inward along its normal, and a colour"},
+    {0, "vtk", nullptr, flag<&Options::vtk>,
+     "write the final volumes also as result.vti (VTK ImageData,\nwhich ParaView opens as it "
+     "is): jmapt, scale (world units),\nlabels and, with -t, the six tensor volumes"},
+    {0, "vertex-scale", "F.ply | F.vtp", paintedMesh,
+     "write the mesh painted with its scale to F: per vertex, the\nradius (world units) and "
+     "jmapt of the strongest maximum met\nwalking inward along its normal; .ply adds a colour, "
+     ".vtp is\nVTK PolyData"},
     {0, "centres", "F.csv", path<&Options::centresPath>,
      "write the centres of the round parts to F.csv: the local\nmaxima of jmapt (one per plateau) "
      "at or above the threshold,\nstrongest first, with their radius; see the README"},

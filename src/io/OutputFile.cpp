@@ -119,6 +119,12 @@ void OutputFile::close() {
     publish();
 }
 
+void createOutputDirectory(const std::string& path) {
+    errno = 0;
+    if (mkdir(path.c_str(), 0775) != 0 && errno != EEXIST)
+        throw Error("cannot create output directory " + path + ": " + systemReason(errno));
+}
+
 void writeWholeFile(const std::string& path, const std::string& text) {
     OutputFile out(path);
     out.write(text.data(), text.size());

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <functional>
 
 #include "core/Grid.hpp"
 #include "core/Vec3.hpp"
@@ -55,83 +53,6 @@ bool prepareTriangle(const MaptRun& run, const TriMesh& mesh, const Triangle& t,
     s.sampleCount = sampleCountOf(s.area, h, s.even);
     return s.sampleCount > 0;
 }
-
-}  // namespace
-
-void voteSurfaceReference(MaptRun& run, const TriMesh& mesh, double r,
-                          const std::function<int(std::size_t)>& draw) {
-    const int* dims = run.grid.dims;
-    const double nx = dims[0], ny = dims[1], nz = dims[2];
-    TriangleSamples s;
-    for (std::size_t triangle = 0; triangle < mesh.faces.size(); ++triangle) {
-        if (!prepareTriangle(run, mesh, mesh.faces[triangle], s)) continue;
-        const float countF = static_cast<float>(s.sampleCount);
-        const float share = s.area / countF;
-        double nn[TENSOR_COMPONENTS];
-        for (int c = 0; c < TENSOR_COMPONENTS; ++c) nn[c] = s.n[TENSOR_A[c]] * s.n[TENSOR_B[c]];
-
-        double inner[3], outer[3];
-        for (int a = 0; a < 3; ++a) {
-            inner[a] = -r * s.n[a];
-            outer[a] = r * s.n[a];
-        }
-        const auto next = [&] { return draw(triangle); };
-        float w0, w1, w2;
-        firstWeights(s.even, next, w0, w1, w2);
-        for (std::int64_t j = 0; j < s.sampleCount; ++j) {
-            const double d0 = w0, d1 = w1, d2 = w2;
-            double point[3];
-            for (int a = 0; a < 3; ++a)
-                point[a] = (d0 * s.p[0][a] + d1 * s.p[1][a]) + d2 * s.p[2][a];
-            if (run.blendNormals) {
-                // The blended normal is not re-normalised.
-                for (int a = 0; a < 3; ++a) {
-                    const double b =
-                        (d0 * s.normal[0][a] + d1 * s.normal[1][a]) + d2 * s.normal[2][a];
-                    inner[a] = -r * b;
-                    outer[a] = r * b;
-                }
-            }
-            const double q[3] = {point[0] + inner[0], point[1] + inner[1], point[2] + inner[2]};
-            if (q[0] > 0.0 && q[0] < nx && q[1] > 0.0 && q[1] < ny && q[2] > 0.0 && q[2] < nz) {
-                const std::size_t i =
-                    voxelIndex(dims, static_cast<std::size_t>(q[0]), static_cast<std::size_t>(q[1]),
-                               static_cast<std::size_t>(q[2]));
-                run.votes[i] += share;
-                if (run.tensorsOn) {
-                    for (int c = 0; c < TENSOR_COMPONENTS; ++c) {
-                        float& value = run.tensor[static_cast<std::size_t>(c)][i];
-                        value = static_cast<float>(static_cast<double>(value) +
-                                                   nn[c] * static_cast<double>(s.area) / countF);
-                    }
-                }
-            }
-            if (run.bothSides) {
-                const double o[3] = {point[0] + outer[0], point[1] + outer[1], point[2] + outer[2]};
-                // x and y may be 0 on this side, z may not: the specified bounds, which
-                // decide the outer votes of the lowest layers.
-                if (o[0] >= 0.0 && o[0] < nx && o[1] >= 0.0 && o[1] < ny && o[2] > 0.0 &&
-                    o[2] < nz) {
-                    const std::size_t i =
-                        voxelIndex(dims, static_cast<std::size_t>(o[0]),
-                                   static_cast<std::size_t>(o[1]), static_cast<std::size_t>(o[2]));
-                    run.votes[i] += share;
-                    if (run.tensorsOn) {
-                        // Without the area factor, unlike the inner vote.
-                        for (int c = 0; c < TENSOR_COMPONENTS; ++c) {
-                            float& value = run.tensor[static_cast<std::size_t>(c)][i];
-                            value = static_cast<float>(static_cast<double>(value) + nn[c] / countF);
-                        }
-                    }
-                }
-            }
-            if (j + 1 == s.sampleCount) break;
-            nextWeights(s.even, next, w0, w1, w2);
-        }
-    }
-}
-
-namespace {
 
 // Samples per batch: the voxels of a batch's samples are found in parallel,
 // then added in triangle and sample order. A triangle with more samples than
