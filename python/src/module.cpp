@@ -22,7 +22,9 @@
 
 #include "core/Error.hpp"
 #include "io/PlyWriter.hpp"
+#include "mapt/Centres.hpp"
 #include "mapt/Defaults.hpp"
+#include "mapt/Descriptor.hpp"
 #include "mapt/Transform.hpp"
 #include "mapt/VertexScale.hpp"
 #include "mesh/MeshReader.hpp"
@@ -141,6 +143,13 @@ TriMesh meshFromArrays(const py::array& vertices, const py::array& faces) {
 // ---- output arrays --------------------------------------------------------
 
 template <class T>
+py::array column(const std::vector<T>& values) {
+    py::array_t<T> out(static_cast<py::ssize_t>(values.size()));
+    std::copy(values.begin(), values.end(), out.mutable_data());
+    return out;
+}
+
+template <class T>
 py::array matrix(const std::vector<T>& values, py::ssize_t rows, py::ssize_t columns) {
     py::array_t<T> out({rows, columns});
     std::copy(values.begin(), values.end(), out.mutable_data());
@@ -218,6 +227,7 @@ struct RunRequest {
     int radii = 8;
     int kernel = 0;
     bool tensors = false, bothSides = false, openMesh = false, keepApt = false;
+    bool evenSampling = false;
     std::optional<std::int64_t> seed, threads;
 };
 
@@ -257,6 +267,7 @@ TransformSettings settingsFor(const RunRequest& q, const TriMesh& mesh, RunSetti
                         .voxeliser = q.openMesh ? Voxeliser::nearestVertex : Voxeliser::closedMesh,
                         .tensorsOn = q.tensors,
                         .bothSides = q.bothSides,
+                        .evenSampling = q.evenSampling,
                         .seeded = q.seed.has_value(),
                         .seed = q.seed ? static_cast<std::uint32_t>(*q.seed) : 0,
                         .inMemory = true},
@@ -299,7 +310,7 @@ RunRequest requestFrom(std::optional<double> resolution, std::optional<double> s
                        std::optional<double> radiusStep, std::optional<double> sigma, int radii,
                        int kernel, bool tensors, bool bothSides, bool openMesh,
                        std::optional<std::int64_t> seed, std::optional<std::int64_t> threads,
-                       bool keepApt) {
+                       bool keepApt, bool evenSampling) {
     RunRequest q;
     q.resolution = resolution;
     q.startRadius = startRadius;
@@ -313,6 +324,7 @@ RunRequest requestFrom(std::optional<double> resolution, std::optional<double> s
     q.seed = seed;
     q.threads = threads;
     q.keepApt = keepApt;
+    q.evenSampling = evenSampling;
     return q;
 }
 
@@ -342,10 +354,47 @@ std::vector<float> floatsFrom(const py::array& input, std::size_t n, const char*
 
 const char* const ARGS_DOC = "See shapescale.transform for the settings.";
 
+// The centres as columns: positions (n, 3), radii, jmapt, voxels (n, 3) and
+// plateau sizes, the rows of the command line's --centres file.
+py::tuple centresOf(const PyRun& r, double threshold) {
+    const float t = static_cast<float>(threshold);  // as the command line reads it
+    try {
+        checkCentreThreshold(t, "threshold");
+    } catch (const Error& e) {
+        raise(PyExc_ValueError, e.what());
+    }
+    const TransformResult& x = r.result;
+    const std::vector<Centre> centres =
+        findCentres(x.grid, x.labels.data(), x.jmapt.data(), x.scale.data(), t);
+    std::vector<double> position, radius;
+    std::vector<float> jmapt;
+    std::vector<std::int64_t> voxel, voxels;
+    for (const Centre& c : centres) {
+        position.insert(position.end(), c.position, c.position + 3);
+        radius.push_back(c.radius);
+        jmapt.push_back(c.jmapt);
+        voxel.insert(voxel.end(), c.voxel, c.voxel + 3);
+        voxels.push_back(c.voxels);
+    }
+    const auto n = static_cast<py::ssize_t>(centres.size());
+    return py::make_tuple(matrix(position, n, 3), column(radius), column(jmapt),
+                          matrix(voxel, n, 3), column(voxels));
+}
+
+// (values, radii in base scales, voxels not outside), as the summary's descriptor.
+py::tuple descriptorOf(const PyRun& r) {
+    const TransformResult& x = r.result;
+    const Descriptor d = shapeDescriptor(x.histograms, x.atLeastOne, x.radii, x.grid.h(),
+                                         static_cast<double>(r.settings.baseScale),
+                                         countNotOutside(x.labels.data(), x.labels.size()));
+    return py::make_tuple(column(d.values), column(d.radii), d.voxelsNotOutside);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_core, m) {
     m.doc() = "Compiled core of the shapescale package; use the shapescale package instead.";
+    m.attr("DEFAULT_CENTRE_THRESHOLD") = static_cast<double>(DEFAULT_CENTRE_THRESHOLD);
 
     m.def(
         "read_mesh",
@@ -371,19 +420,21 @@ PYBIND11_MODULE(_core, m) {
            std::optional<double> startRadius, std::optional<double> radiusStep,
            std::optional<double> sigma, int radii, int kernel, bool tensors, bool bothSides,
            bool openMesh, std::optional<std::int64_t> seed, std::optional<std::int64_t> threads,
-           bool keepApt, const py::object& progress) {
+           bool keepApt, bool evenSampling, const py::object& progress) {
             TriMesh mesh = meshFromArrays(vertices, faces);
-            return runOn(std::move(mesh),
-                         requestFrom(resolution, startRadius, radiusStep, sigma, radii, kernel,
-                                     tensors, bothSides, openMesh, seed, threads, keepApt),
-                         progress);
+            return runOn(
+                std::move(mesh),
+                requestFrom(resolution, startRadius, radiusStep, sigma, radii, kernel, tensors,
+                            bothSides, openMesh, seed, threads, keepApt, evenSampling),
+                progress);
         },
         ARGS_DOC, py::arg("vertices"), py::arg("faces"), py::kw_only(),
         py::arg("resolution") = py::none(), py::arg("start_radius") = py::none(),
         py::arg("radius_step") = py::none(), py::arg("sigma") = py::none(), py::arg("radii") = 8,
         py::arg("kernel") = 0, py::arg("tensors") = false, py::arg("both_sides") = false,
         py::arg("open_mesh") = false, py::arg("seed") = py::none(), py::arg("threads") = py::none(),
-        py::arg("keep_apt") = false, py::arg("progress") = py::none());
+        py::arg("keep_apt") = false, py::arg("even_sampling") = false,
+        py::arg("progress") = py::none());
 
     m.def(
         "transform_file",
@@ -391,18 +442,19 @@ PYBIND11_MODULE(_core, m) {
            std::optional<double> startRadius, std::optional<double> radiusStep,
            std::optional<double> sigma, int radii, int kernel, bool tensors, bool bothSides,
            bool openMesh, std::optional<std::int64_t> seed, std::optional<std::int64_t> threads,
-           bool keepApt, const py::object& progress) {
-            return runOn(readMeshFile(path),
-                         requestFrom(resolution, startRadius, radiusStep, sigma, radii, kernel,
-                                     tensors, bothSides, openMesh, seed, threads, keepApt),
-                         progress);
+           bool keepApt, bool evenSampling, const py::object& progress) {
+            return runOn(
+                readMeshFile(path),
+                requestFrom(resolution, startRadius, radiusStep, sigma, radii, kernel, tensors,
+                            bothSides, openMesh, seed, threads, keepApt, evenSampling),
+                progress);
         },
         ARGS_DOC, py::arg("path"), py::kw_only(), py::arg("resolution") = py::none(),
         py::arg("start_radius") = py::none(), py::arg("radius_step") = py::none(),
         py::arg("sigma") = py::none(), py::arg("radii") = 8, py::arg("kernel") = 0,
         py::arg("tensors") = false, py::arg("both_sides") = false, py::arg("open_mesh") = false,
         py::arg("seed") = py::none(), py::arg("threads") = py::none(), py::arg("keep_apt") = false,
-        py::arg("progress") = py::none());
+        py::arg("even_sampling") = false, py::arg("progress") = py::none());
 
     m.def(
         "write_painted_ply",
@@ -498,6 +550,8 @@ PYBIND11_MODULE(_core, m) {
                                    d["radii"] = s.radiusCount;
                                    return d;
                                })
+        .def("centres", &centresOf, py::arg("threshold"))
+        .def_property_readonly("descriptor", &descriptorOf)
         .def(
             "vertex_scale",
             [](const PyRun& r, const py::array& vertices, const py::array& normals) {
