@@ -160,7 +160,7 @@ int runCommandLine(int argc, char** argv) {
 
     ObserverList observers;
     RunRecord record;
-    record.findsCentres = summary || !options.centresPath.empty();
+    record.readsFinalVolumes = summary || !options.centresPath.empty();
     record.centreThreshold = options.centreThreshold;
     observers.add(record);
     std::unique_ptr<ProgressLine> progress;

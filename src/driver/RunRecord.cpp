@@ -28,10 +28,10 @@ void RunRecord::radiusDone(const RadiusDone& done) {
 }
 
 void RunRecord::finalVolumes(const FinalVolumes& volumes) {
+    if (!readsFinalVolumes) return;
     voxelsNotOutside = countNotOutside(volumes.labels, volumes.grid->voxels());
-    if (findsCentres)
-        centres = findCentres(*volumes.grid, volumes.labels, volumes.jmapt, volumes.scale,
-                              centreThreshold);
+    centres =
+        findCentres(*volumes.grid, volumes.labels, volumes.jmapt, volumes.scale, centreThreshold);
 }
 
 namespace {

@@ -32,8 +32,9 @@ class RunRecord : public RunObserver {
     void finalVolumes(const FinalVolumes& volumes) override;
     void runFinished(double writingSeconds) override { finalWritingSeconds = writingSeconds; }
 
-    /// Set before the run: find the centres at this threshold at its end.
-    bool findsCentres = false;
+    /// Set before the run: count the voxels not outside and find the centres
+    /// at this threshold at its end (for the summary and --centres).
+    bool readsFinalVolumes = false;
     float centreThreshold = DEFAULT_CENTRE_THRESHOLD;
 
     bool started = false;
@@ -47,7 +48,7 @@ class RunRecord : public RunObserver {
     std::vector<Radius> radii;
     std::vector<std::string> files;  ///< in the order written
     std::int64_t voxelsNotOutside = 0;
-    std::vector<Centre> centres;  ///< with findsCentres, strongest first
+    std::vector<Centre> centres;  ///< with readsFinalVolumes, strongest first
 };
 
 /// One updating line per radius on a terminal: "radius k of n", the radius in

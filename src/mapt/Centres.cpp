@@ -142,18 +142,20 @@ double squaredDistance(const Centre& a, const Centre& b) {
 // Strongest first, dropping every centre closer to a kept one than the larger
 // of their radii. The kept centres sit in cells as wide as the largest
 // radius, so each centre is compared with those of the 27 cells around it.
-std::vector<Centre> suppressWeaker(const std::vector<Centre>& sorted) {
+std::vector<Centre> suppressWeaker(const Grid& grid, const std::vector<Centre>& sorted) {
     double cell = 0;
     for (const Centre& c : sorted) cell = std::max(cell, c.radius);
-    if (!(cell > 0)) cell = 1;
+    if (!(cell > 0)) cell = grid.h();
     auto cellOf = [&](const Centre& c, int a) {
-        return static_cast<std::int64_t>(std::floor(c.position[a] / cell));
+        return static_cast<std::int64_t>(
+            std::floor((c.position[a] - static_cast<double>(grid.origin[a])) / cell));
     };
-    // 21 bits per axis: a grid's cells never reach 2^20 along one axis.
+    // 21 bits per axis; cells beyond share keys, which only adds comparisons.
     auto key = [](std::int64_t x, std::int64_t y, std::int64_t z) {
-        const std::int64_t bias = std::int64_t{1} << 20;
-        return static_cast<std::uint64_t>(x + bias) << 42 |
-               static_cast<std::uint64_t>(y + bias) << 21 | static_cast<std::uint64_t>(z + bias);
+        const auto bits = [](std::int64_t v) {
+            return static_cast<std::uint64_t>(v + 1) & 0x1fffff;
+        };
+        return bits(x) << 42 | bits(y) << 21 | bits(z);
     };
     std::unordered_map<std::uint64_t, std::vector<std::size_t>> cells;
     std::vector<Centre> kept;
@@ -216,7 +218,7 @@ std::vector<Centre> findCentres(const Grid& grid, const unsigned char* labels, c
         if (a.jmapt != b.jmapt) return a.jmapt > b.jmapt;
         return indexOf(a) < indexOf(b);
     });
-    return suppressWeaker(centres);
+    return suppressWeaker(grid, centres);
 }
 
 std::string centresCsv(const std::vector<Centre>& centres) {
