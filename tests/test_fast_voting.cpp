@@ -43,7 +43,7 @@ TEST(SampleRandom, CoversZeroTo2Pow31AndRepeatsPerSeed) {
 }
 
 // The fast loop against the reference fed the same draws, for every flag
-// combination and two radii, with one and two threads: votes and tensors bit
+// combination, even sampling and two radii, with one and two threads: votes and tensors bit
 // for bit. A torus in a box at h 0.03: about 3 million samples, so that the
 // fast loop works in several batches, and box triangles of some 360,000
 // samples each, which it votes one by one.
@@ -59,11 +59,12 @@ TEST(FastVoting, EqualsTheReferenceForTheSameDraws) {
         run.blendNormals = flags & 1;
         run.tensorsOn = flags & 2;
         run.bothSides = flags & 4;
+        run.evenSampling = flags & 8;
         run.allocateVolumes();
         run.random.reseed(11);
         return run;
     };
-    for (int flags = 0; flags < 8; ++flags) {
+    for (int flags = 0; flags <= 8; ++flags) {  // 8: even sampling
         for (double r : {flags % 3 == 0 ? 6.0 : 1.5}) {
             SCOPED_TRACE("flags " + std::to_string(flags) + ", r " + std::to_string(r));
             MaptRun fast = freshRun(flags), reference = freshRun(flags), serial = freshRun(flags);

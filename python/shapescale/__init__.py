@@ -14,6 +14,8 @@ prints nothing.
 
 from __future__ import annotations
 
+from typing import NamedTuple
+
 import numpy as np
 
 from . import _core
@@ -25,9 +27,31 @@ __all__ = [
     "transform_file",
     "write_painted_ply",
     "Result",
+    "Centres",
+    "CENTRE_THRESHOLD",
 ]
 
 TENSOR_NAMES = ("xx", "xy", "xz", "yy", "yz", "zz")
+
+#: The default threshold of :meth:`Result.centres`, as --centre-threshold's.
+CENTRE_THRESHOLD = _core.DEFAULT_CENTRE_THRESHOLD
+
+
+class Centres(NamedTuple):
+    """The centres of a run's round parts, strongest first: one row per
+    centre, as the lines of the command line's --centres file."""
+
+    #: float64 ``(n, 3)``: world position, the centroid of the plateau's voxel
+    #: centres (the columns x, y, z)
+    position: np.ndarray
+    #: float64 ``(n,)``: radius in world units, the scale at ``voxel``
+    radius: np.ndarray
+    #: float32 ``(n,)``: the plateau's jmapt value
+    jmapt: np.ndarray
+    #: int64 ``(n, 3)``: the plateau's voxel nearest its centroid (i, j, k)
+    voxel: np.ndarray
+    #: int64 ``(n,)``: voxels of the plateau
+    voxels: np.ndarray
 
 
 def read_mesh(path):
@@ -56,7 +80,7 @@ def vertex_normals(vertices, faces):
 def transform(vertices, faces, *, resolution=None, start_radius=None,
               radius_step=None, sigma=None, radii=8, kernel=0, tensors=False,
               both_sides=False, open_mesh=False, seed=None, threads=None,
-              keep_apt=False, progress=None):
+              keep_apt=False, even_sampling=False, progress=None):
     """Runs the multi-scale APT transform of a triangle mesh.
 
     vertices:  ``(n, 3)`` real coordinates, world units (held in single
@@ -78,6 +102,9 @@ def transform(vertices, faces, *, resolution=None, start_radius=None,
     seed:      0 to 2**32 - 1 for a reproducible sampling; None seeds from the clock
     threads:   OpenMP threads for this run (results do not depend on it)
     keep_apt:  keep the APT volume of every radius in ``result.apt``
+    even_sampling: spread each triangle's samples evenly over its area, in
+               proportion to it (--even-sampling): votes that do not depend on
+               the tessellation
     progress:  called as ``progress(done, total, radius)`` after each radius,
                radius in world units; an exception raised there stops the run
 
@@ -90,7 +117,8 @@ def transform(vertices, faces, *, resolution=None, start_radius=None,
         vertices, faces, resolution=resolution, start_radius=start_radius,
         radius_step=radius_step, sigma=sigma, radii=radii, kernel=kernel,
         tensors=tensors, both_sides=both_sides, open_mesh=open_mesh,
-        seed=seed, threads=threads, keep_apt=keep_apt, progress=progress)
+        seed=seed, threads=threads, keep_apt=keep_apt, even_sampling=even_sampling,
+        progress=progress)
     return Result(run)
 
 
@@ -172,6 +200,30 @@ class Result:
         a = np.diag([h, h, h, 1.0])
         a[:3, 3] = self.origin + h / 2
         return a
+
+    def centres(self, threshold=CENTRE_THRESHOLD):
+        """The centres of the round parts: the local maxima of jmapt among the
+        voxels not outside, at or above `threshold`, one per plateau of equal
+        values, strongest first; a centre closer to a stronger one than the
+        larger of their radii is left out. The rows of --centres (and the same
+        numbers for the same seed). Returns :class:`Centres`; ValueError unless
+        the threshold is above 0."""
+        return Centres(*(_read_only(a) for a in self._run.centres(float(threshold))))
+
+    @property
+    def descriptor(self):
+        """The shape descriptor, float64 ``(13 * radii,)``: per radius the
+        twelve histogram counts and the count at or above 1, each divided by the
+        voxels not outside (the summary's ``descriptor.values``). Compare
+        descriptors of the same radii in base scales
+        (:attr:`descriptor_radii`), e.g. by their L1 distance."""
+        return _read_only(self._run.descriptor[0])
+
+    @property
+    def descriptor_radii(self):
+        """The radii as multiples of the base scale, float64: the same for
+        every mesh run with the derived lengths."""
+        return _read_only(self._run.descriptor[1])
 
     def tensor(self, name):
         """The tensor volume named "xx", "xy", "xz", "yy", "yz" or "zz"."""

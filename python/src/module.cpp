@@ -22,7 +22,9 @@
 
 #include "core/Error.hpp"
 #include "io/PlyWriter.hpp"
+#include "mapt/Centres.hpp"
 #include "mapt/Defaults.hpp"
+#include "mapt/Descriptor.hpp"
 #include "mapt/Transform.hpp"
 #include "mapt/VertexScale.hpp"
 #include "mesh/MeshReader.hpp"
@@ -136,6 +138,13 @@ TriMesh meshFromArrays(const py::array& vertices, const py::array& faces) {
 // ---- output arrays --------------------------------------------------------
 
 template <class T>
+py::array column(const std::vector<T>& values) {
+    py::array_t<T> out(static_cast<py::ssize_t>(values.size()));
+    std::copy(values.begin(), values.end(), out.mutable_data());
+    return out;
+}
+
+template <class T>
 py::array matrix(const std::vector<T>& values, py::ssize_t rows, py::ssize_t columns) {
     py::array_t<T> out({rows, columns});
     std::copy(values.begin(), values.end(), out.mutable_data());
@@ -217,6 +226,7 @@ struct RunRequest {
     bool tensors = false, bothSides = false, openMesh = false;
     std::optional<std::int64_t> seed, threads;
     bool keepApt = false;
+    bool evenSampling = false;
 };
 
 // A length as the command line reads it: rounded to single precision; None
@@ -256,6 +266,7 @@ TransformSettings settingsFor(const RunRequest& q, const TriMesh& mesh, RunSetti
                         .voxeliser = q.openMesh ? Voxeliser::nearestVertex : Voxeliser::closedMesh,
                         .tensorsOn = q.tensors,
                         .bothSides = q.bothSides,
+                        .evenSampling = q.evenSampling,
                         .seeded = q.seed.has_value(),
                         .seed = q.seed ? static_cast<std::uint32_t>(*q.seed) : 0,
                         .inMemory = true},
@@ -326,9 +337,11 @@ auto runFrom(Load load) {
                   std::optional<double> startRadius, std::optional<double> radiusStep,
                   std::optional<double> sigma, int radii, int kernel, bool tensors, bool bothSides,
                   bool openMesh, std::optional<std::int64_t> seed,
-                  std::optional<std::int64_t> threads, bool keepApt, const py::object& progress) {
-        const RunRequest request{resolution, startRadius, radiusStep, sigma, radii,   kernel,
-                                 tensors,    bothSides,   openMesh,   seed,  threads, keepApt};
+                  std::optional<std::int64_t> threads, bool keepApt, bool evenSampling,
+                  const py::object& progress) {
+        const RunRequest request{resolution, startRadius, radiusStep, sigma,   radii,
+                                 kernel,     tensors,     bothSides,  openMesh, seed,
+                                 threads,    keepApt,     evenSampling};
         return runOn(load(mesh...), request, progress);
     };
 }
@@ -343,7 +356,7 @@ void defineTransform(py::module_& m, const char* name, Function function, MeshAr
           py::arg("kernel") = 0, py::arg("tensors") = false, py::arg("both_sides") = false,
           py::arg("open_mesh") = false, py::arg("seed") = py::none(),
           py::arg("threads") = py::none(), py::arg("keep_apt") = false,
-          py::arg("progress") = py::none());
+          py::arg("even_sampling") = false, py::arg("progress") = py::none());
 }
 
 // A property showing one final volume of the run, a view kept alive by the run.
@@ -352,6 +365,43 @@ py::array finalVolume(const py::object& self) {
     const PyRun& r = self.cast<const PyRun&>();
     return volumeView(r.result.*VOLUME, r.result.grid, self);
 }
+
+// The centres as columns: positions (n, 3), radii, jmapt, voxels (n, 3) and
+// plateau sizes, the rows of the command line's --centres file.
+py::tuple centresOf(const PyRun& r, double threshold) {
+    const float t = static_cast<float>(threshold);  // as the command line reads it
+    try {
+        checkCentreThreshold(t, "threshold");
+    } catch (const Error& e) {
+        raise(PyExc_ValueError, e.what());
+    }
+    const TransformResult& x = r.result;
+    const std::vector<Centre> centres =
+        findCentres(x.grid, x.labels.data(), x.jmapt.data(), x.scale.data(), t);
+    std::vector<double> position, radius;
+    std::vector<float> jmapt;
+    std::vector<std::int64_t> voxel, voxels;
+    for (const Centre& c : centres) {
+        position.insert(position.end(), c.position, c.position + 3);
+        radius.push_back(c.radius);
+        jmapt.push_back(c.jmapt);
+        voxel.insert(voxel.end(), c.voxel, c.voxel + 3);
+        voxels.push_back(c.voxels);
+    }
+    const auto n = static_cast<py::ssize_t>(centres.size());
+    return py::make_tuple(matrix(position, n, 3), column(radius), column(jmapt),
+                          matrix(voxel, n, 3), column(voxels));
+}
+
+// (values, radii in base scales, voxels not outside), as the summary's descriptor.
+py::tuple descriptorOf(const PyRun& r) {
+    const TransformResult& x = r.result;
+    const Descriptor d = shapeDescriptor(x.histograms, x.atLeastOne, x.radii, x.grid.h(),
+                                         static_cast<double>(r.settings.baseScale),
+                                         countNotOutside(x.labels.data(), x.labels.size()));
+    return py::make_tuple(column(d.values), column(d.radii), d.voxelsNotOutside);
+}
+
 
 // Views of the non-empty volumes among `volumes`, kept alive by the run `self`.
 template <class Volumes>
@@ -425,6 +475,8 @@ void bindRun(py::module_& m) {
                                })
         .def_property_readonly("voxel_size", [](const PyRun& r) { return r.result.grid.h(); })
         .def_property_readonly("settings", &settingsDict)
+        .def("centres", &centresOf, py::arg("threshold"))
+        .def_property_readonly("descriptor", &descriptorOf)
         .def("vertex_scale", &vertexScaleOf, py::arg("vertices"), py::arg("normals"));
 }
 
@@ -470,6 +522,7 @@ void bindMeshFunctions(py::module_& m) {
 
 PYBIND11_MODULE(_core, m) {
     m.doc() = "Compiled core of the shapescale package; use the shapescale package instead.";
+    m.attr("DEFAULT_CENTRE_THRESHOLD") = static_cast<double>(DEFAULT_CENTRE_THRESHOLD);
     // Run first, so that the signatures of the functions that return one name it.
     bindRun(m);
     bindMeshFunctions(m);

@@ -4,6 +4,7 @@ Run with PYTHONPATH=<build>/python (``make python-test``); the binary is
 $SHAPESCALE_BINARY or <repo>/build/shapescale.
 """
 
+import json
 import os
 import pathlib
 import subprocess
@@ -108,6 +109,32 @@ def test_defaults_are_the_command_lines(tmp_path, flags):
         assert seeded.returncode == 1
         assert np.array_equal(read_volume(tmp_path / "seeded", "jmapt", result.dims),
                               result.jmapt)
+
+
+@needs_binary
+def test_centres_and_descriptor_are_the_command_lines(tmp_path):
+    # Even sampling too, so that the keyword reaches the voting.
+    lengths = ["-s", "0.15", "-p", "0.15", "-g", "0.05", "-n", "6"]
+    run_binary(["-f", str(DUMBBELL), "-o", "out", "--seed", "4", "--even-sampling",
+                "--centres", "c.csv", "--centre-threshold", "0.3", "--summary", "s.json",
+                *lengths], tmp_path)
+    result = shapescale.transform_file(DUMBBELL, start_radius=0.15, radius_step=0.15,
+                                       sigma=0.05, radii=6, seed=4, even_sampling=True)
+    rows = np.loadtxt(tmp_path / "c.csv", delimiter=",", skiprows=1, ndmin=2)
+    centres = result.centres(threshold=0.3)
+    assert len(rows) >= 2 and centres.radius.shape == (len(rows),)
+    assert np.array_equal(centres.position, rows[:, :3])
+    assert np.array_equal(centres.radius, rows[:, 3])
+    assert np.array_equal(centres.jmapt, rows[:, 4].astype(np.float32))
+    assert np.array_equal(centres.voxel, rows[:, 5:8]) and np.array_equal(centres.voxels, rows[:, 8])
+    descriptor = json.loads((tmp_path / "s.json").read_text())["descriptor"]
+    assert np.array_equal(result.descriptor, descriptor["values"])
+    assert np.array_equal(result.descriptor_radii, descriptor["radiiInBaseScales"])
+    # Every voxel not outside is in one bin or at or above 1.
+    assert np.allclose(result.descriptor.reshape(6, 13).sum(axis=1), 1, rtol=0, atol=1e-12)
+    assert len(result.centres().radius) <= len(rows)  # the default threshold, 0.5, is higher
+    with pytest.raises(ValueError, match="above 0"):
+        result.centres(threshold=0)
 
 
 def test_volumes_are_views_with_world_geometry(tmp_path, monkeypatch):

@@ -17,6 +17,7 @@
 #include "driver/RunRecord.hpp"
 #include "driver/Summary.hpp"
 #include "driver/VtkImage.hpp"
+#include "io/OutputFile.hpp"
 #include "mapt/Transform.hpp"
 #include "mapt/VertexScale.hpp"
 #include "mesh/MeshReader.hpp"
@@ -43,6 +44,7 @@ TransformSettings transformSettings(const Options& options, const RunSettings& s
          .voxeliser = options.closedMesh != 0 ? Voxeliser::closedMesh : Voxeliser::nearestVertex,
          .tensorsOn = options.tensorsOn != 0,
          .bothSides = options.bothSides != 0,
+         .evenSampling = options.evenSampling,
          .outDir = options.outDir,
          .seeded = options.seeded,
          .seed = options.seed,
@@ -159,6 +161,8 @@ int runCommandLine(int argc, char** argv) {
 
     ObserverList observers;
     RunRecord record;
+    record.readsFinalVolumes = summary || !options.centresPath.empty();
+    record.centreThreshold = options.centreThreshold;
     observers.add(record);
     std::unique_ptr<ProgressLine> progress;
     if (terminal && !options.quiet) {
@@ -180,6 +184,10 @@ int runCommandLine(int argc, char** argv) {
         observers.fileWritten(options.vertexScalePath);
     }
     progress.reset();
+    if (!options.centresPath.empty()) {
+        writeWholeFile(options.centresPath, centresCsv(record.centres));
+        observers.fileWritten(options.centresPath);
+    }
 
     const double seconds = static_cast<double>(std::clock() - start) / 1000000.0;
     std::fprintf(stderr, "Time elapsed: %g sec.\n", seconds);

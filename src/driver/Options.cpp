@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -96,6 +97,17 @@ void seed(Options& options, const char* name, const char* value) {
     options.seed = static_cast<std::uint32_t>(readChecked(name, value, 0, UINT32_MAX));
 }
 
+// A number above 0, nothing else on the argument.
+template <float Options::*FIELD>
+void positive(Options& options, const char* name, const char* value) {
+    char* end = nullptr;
+    const double number = std::strtod(value, &end);
+    if (end == value || *end != '\0' || !(number > 0.0) ||
+        !std::isfinite(static_cast<float>(number)))
+        throw Error(std::string("--") + name + " '" + value + "': expected a number above 0");
+    options.*FIELD = static_cast<float>(number);
+}
+
 // The painted mesh's file: its extension chooses the format.
 void paintedMesh(Options& options, const char* name, const char* value) {
     path<&Options::vertexScalePath>(options, name, value);
@@ -162,6 +174,14 @@ constexpr OptionRow ROWS[] = {
      "write the mesh painted with its scale to F: per vertex, the\nradius (world units) and "
      "jmapt of the strongest maximum met\nwalking inward along its normal; .ply adds a colour, "
      ".vtp is\nVTK PolyData"},
+    {0, "centres", "F.csv", path<&Options::centresPath>,
+     "write the centres of the round parts to F.csv: the local\nmaxima of jmapt (one per plateau) "
+     "at or above the threshold,\nstrongest first, with their radius; see the README"},
+    {0, "centre-threshold", "T", positive<&Options::centreThreshold>,
+     "smallest jmapt of a centre (default 0.5), for --centres and\nthe summary"},
+    {0, "even-sampling", nullptr, flag<&Options::evenSampling>,
+     "spread the samples of every triangle evenly over its area,\nin proportion to it: votes that "
+     "do not depend on the\ntessellation"},
     {0, "orient", nullptr, flag<&Options::orient>,
      "flip every face of a closed mesh whose signed volume is\nnegative before anything else "
      "(one line on standard error)"},

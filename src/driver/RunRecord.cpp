@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "mapt/Descriptor.hpp"
+
 namespace shapescale {
 
 void RunRecord::runStarted(const RunStart& start) {
@@ -23,6 +25,13 @@ void RunRecord::radiusDone(const RadiusDone& done) {
     r.atLeastOne = done.atLeastOne;
     r.times = done.times;
     radii.push_back(r);
+}
+
+void RunRecord::finalVolumes(const FinalVolumes& volumes) {
+    if (!readsFinalVolumes) return;
+    voxelsNotOutside = countNotOutside(volumes.labels, volumes.grid->voxels());
+    centres =
+        findCentres(*volumes.grid, volumes.labels, volumes.jmapt, volumes.scale, centreThreshold);
 }
 
 namespace {

@@ -124,4 +124,10 @@ void createOutputDirectory(const std::string& path) {
         throw Error("cannot create output directory " + path + ": " + systemReason(errno));
 }
 
+void writeWholeFile(const std::string& path, const std::string& text) {
+    OutputFile out(path);
+    out.write(text.data(), text.size());
+    out.close();
+}
+
 }  // namespace shapescale

@@ -65,4 +65,8 @@ class OutputFile {
 /// @throw Error "cannot create output directory <path>: <reason>"
 void createOutputDirectory(const std::string& path);
 
+/// Writes `text` to `path`, whole or absent (OutputFile::Incomplete::remove).
+/// @throw Error as OutputFile
+void writeWholeFile(const std::string& path, const std::string& text);
+
 }  // namespace shapescale

@@ -30,6 +30,7 @@ struct MaptRun {
     bool tensorsOn = false;
     bool bothSides = false;
     bool blendNormals = true;
+    bool evenSampling = false;  ///< sampleCountOf and the weights of SampleWeights.hpp
     std::string outDir;
     VolumeFormats formats;            ///< extra files next to each Analyze pair
     RunObserver* observer = nullptr;  ///< told of every file written; may be null

@@ -81,6 +81,7 @@ void resolveSettings(MaptRun& run, const TriMesh& mesh, const TransformSettings&
     run.tensorsOn = settings.tensorsOn;
     run.bothSides = settings.bothSides;
     run.blendNormals = settings.blendNormals;
+    run.evenSampling = settings.evenSampling;
     run.outDir = settings.outDir;
     run.formats = settings.formats;
 }

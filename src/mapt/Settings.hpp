@@ -41,6 +41,7 @@ struct TransformSettings {
     bool tensorsOn = false;                    ///< accumulate and write the normal tensors
     bool bothSides = false;                    ///< vote on the outer side of the surface too
     bool blendNormals = true;                  ///< offsets follow the blended vertex normals
+    bool evenSampling = false;                 ///< samples spread evenly, in proportion to the area
     std::string outDir = ".";                  ///< created if missing
     std::string occupancyPath = "volume.vol";  ///< the closed-mesh voxeliser's side file
     bool seeded = false;     ///< seed the sampling with `seed` instead of the clock

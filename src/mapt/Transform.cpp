@@ -186,6 +186,7 @@ class TransformRun {
     void writeRadius() {
         result_.radii.push_back(run_.radius);
         result_.histograms.push_back(run_.histogram);
+        result_.atLeastOne.push_back(run_.atLeastOne);
         if (writes_) {
             writeHistogramLine(run_);
             writeRadiusVolumes(run_);

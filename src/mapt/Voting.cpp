@@ -8,13 +8,11 @@
 
 #include "core/Grid.hpp"
 #include "core/Vec3.hpp"
+#include "mapt/SampleWeights.hpp"
 
 namespace shapescale {
 
 namespace {
-
-// 2^-31: rand() covers 0 .. 2^31 - 1.
-constexpr float RAND_SCALE = 0x1p-31f;
 
 // Tensor pairs in storage order: xx, xy, xz, yy, yz, zz.
 constexpr int TENSOR_A[TENSOR_COMPONENTS] = {0, 0, 0, 1, 1, 2};
@@ -26,10 +24,11 @@ struct TriangleSamples {
     double n[3];          // unit face normal, or 0
     float area;           // world units
     std::int64_t sampleCount;
+    bool even;  // samples spread evenly (SampleWeights.hpp)
 };
 
 // Corners in voxel units (difference in float, division in double), area in
-// world units rounded to float, about 50 samples per square voxel plus one.
+// world units rounded to float, the count of sampleCountOf.
 bool prepareTriangle(const MaptRun& run, const TriMesh& mesh, const Triangle& t,
                      TriangleSamples& s) {
     const double h = run.grid.h();
@@ -50,10 +49,9 @@ bool prepareTriangle(const MaptRun& run, const TriMesh& mesh, const Triangle& t,
     s.area = static_cast<float>(length * h * h * 0.5);
     s.n[0] = s.n[1] = s.n[2] = 0.0;
     sdiv(c, length, s.n);
-    const double samples = static_cast<double>(s.area * 50.0f) / (h * h) + 1.0;
-    if (!(samples >= 1.0)) return false;
-    s.sampleCount = static_cast<std::int64_t>(samples);
-    return true;
+    s.even = run.evenSampling;
+    s.sampleCount = sampleCountOf(s.area, h, s.even);
+    return s.sampleCount > 0;
 }
 
 // Samples per batch: the voxels of a batch's samples are found in parallel,
@@ -104,7 +102,9 @@ void sampleVoxels(const TriangleSamples& s, double r, const int* dims, SampleRan
                        static_cast<std::size_t>(static_cast<std::int64_t>(y)),
                        static_cast<std::size_t>(static_cast<std::int64_t>(z))));
     };
-    float w0 = 1.0f / 3.0f, w1 = 1.0f / 3.0f, w2 = 1.0f / 3.0f;  // the centroid first
+    const auto next = [&] { return random.next(); };
+    float w0, w1, w2;
+    firstWeights(s.even, next, w0, w1, w2);
     for (std::int64_t j = 0;; ++j) {
         const double d0 = w0, d1 = w1, d2 = w2;
         double point[3];
@@ -129,11 +129,7 @@ void sampleVoxels(const TriangleSamples& s, double r, const int* dims, SampleRan
         }
         put(in, out);
         if (j + 1 == s.sampleCount) break;
-        const float u1 = static_cast<float>(random.next()) * RAND_SCALE;
-        w0 = u1;
-        const float rest = 1.0f - u1;
-        w1 = static_cast<float>(random.next()) * rest * RAND_SCALE;
-        w2 = rest - w1;
+        nextWeights(s.even, next, w0, w1, w2);
     }
 }
 

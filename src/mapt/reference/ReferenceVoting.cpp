@@ -5,13 +5,11 @@
 
 #include "core/Grid.hpp"
 #include "core/Vec3.hpp"
+#include "mapt/SampleWeights.hpp"
 
 namespace shapescale::reference {
 
 namespace {
-
-// 2^-31: the draws cover 0 .. 2^31 - 1.
-constexpr float DRAW_SCALE = 0x1p-31f;
 
 // Tensor pairs in storage order: xx, xy, xz, yy, yz, zz.
 constexpr int TENSOR_A[TENSOR_COMPONENTS] = {0, 0, 0, 1, 1, 2};
@@ -53,13 +51,12 @@ void voteSurface(MaptRun& run, const TriMesh& mesh, double r,
         vprod(e1, e2, cross);
         const double length =
             std::sqrt(cross[0] * cross[0] + cross[1] * cross[1] + cross[2] * cross[2]);
-        // Area in world units rounded to float; about 50 samples per square voxel plus one.
+        // Area in world units rounded to float; the count of sampleCountOf.
         const float area = static_cast<float>(length * h * h * 0.5);
         double n[3] = {0.0, 0.0, 0.0};
         sdiv(cross, length, n);
-        const double samples = static_cast<double>(area * 50.0f) / (h * h) + 1.0;
-        if (!(samples >= 1.0)) continue;
-        const auto sampleCount = static_cast<std::int64_t>(samples);
+        const std::int64_t sampleCount = sampleCountOf(area, h, run.evenSampling);
+        if (sampleCount <= 0) continue;
 
         const float countF = static_cast<float>(sampleCount);
         const float share = area / countF;
@@ -75,7 +72,9 @@ void voteSurface(MaptRun& run, const TriMesh& mesh, double r,
             inner[a] = -r * n[a];
             outer[a] = r * n[a];
         }
-        float w0 = 1.0f / 3.0f, w1 = 1.0f / 3.0f, w2 = 1.0f / 3.0f;  // the centroid first
+        const auto next = [&] { return draw(triangle); };
+        float w0, w1, w2;
+        firstWeights(run.evenSampling, next, w0, w1, w2);
         for (std::int64_t j = 0; j < sampleCount; ++j) {
             const double d0 = w0, d1 = w1, d2 = w2;
             double point[3];
@@ -99,11 +98,7 @@ void voteSurface(MaptRun& run, const TriMesh& mesh, double r,
                     addVote(run, o, share, outerTensor);
             }
             if (j + 1 == sampleCount) break;
-            const float u1 = static_cast<float>(draw(triangle)) * DRAW_SCALE;
-            w0 = u1;
-            const float rest = 1.0f - u1;
-            w1 = static_cast<float>(draw(triangle)) * rest * DRAW_SCALE;
-            w2 = rest - w1;
+            nextWeights(run.evenSampling, next, w0, w1, w2);
         }
     }
 }
