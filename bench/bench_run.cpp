@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,25 +20,22 @@
 #include <string>
 #include <vector>
 
+#include "core/Stopwatch.hpp"
 #include "filters/reference/ReferenceFilters.hpp"
 #include "kdtree/KDTree.hpp"
 #include "mapt/Defaults.hpp"
+#include "mapt/Filtering.hpp"
 #include "mapt/MaptRun.hpp"
 #include "mapt/RunObserver.hpp"
 #include "mapt/Settings.hpp"
 #include "mapt/Transform.hpp"
-#include "mapt/Voting.hpp"
+#include "mapt/reference/ReferenceVoting.hpp"
 #include "mesh/MeshReader.hpp"
 #include "shapes/Shapes.hpp"
 
 namespace {
 
 using namespace shapescale;
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 enum Stage { LOADING, VOXELISING, SMOOTHING, VOTING, FILTERING, MAXIMA, WRITING, STAGES };
 const char* const STAGE_NAMES[STAGES] = {
@@ -105,8 +101,7 @@ std::vector<float> centralBlock(const std::vector<float>& in, const int* dims, i
     for (int z = 0; z < blockDims[2]; ++z)
         for (int y = 0; y < blockDims[1]; ++y)
             for (int x = 0; x < blockDims[0]; ++x)
-                block[k++] = in[voxelIndex(dims, std::size_t(lo[0] + x), std::size_t(lo[1] + y),
-                                           std::size_t(lo[2] + z))];
+                block[k++] = in[voxelIndex(dims, lo[0] + x, lo[1] + y, lo[2] + z)];
     return block;
 }
 
@@ -125,25 +120,19 @@ double timeScaled(const std::vector<float>& in, const int* dims, double workPerV
     int blockDims[3];
     const std::vector<float> block = centralBlock(in, dims, side, blockDims);
     std::vector<float> out(block.size());
-    const Clock::time_point t = Clock::now();
+    const Stopwatch watch;
     filter(block.data(), out.data(), blockDims);
-    const double seconds = secondsSince(t);
+    const double seconds = watch.seconds();
     const double blockVoxels = static_cast<double>(voxelCount(blockDims));
     if (blockVoxels < voxels) extrapolated = true;
     return seconds * voxels / blockVoxels;
-}
-
-int kernelSize(float width, const int* dims) {
-    const int cap = std::max({dims[0], dims[1], dims[2]});
-    if (!(width < static_cast<float>(cap))) return width >= 0.0f ? cap : 0;
-    return static_cast<int>(width);
 }
 
 // The reference filtering of one radius, as the run's filtering stage calls
 // the library's filters, timed (or extrapolated).
 double referenceFiltering(const MaptRun& run, double r, bool& extrapolated) {
     const int* dims = run.grid.dims;
-    const float width = static_cast<float>((r / run.startRadius) * run.sigma);
+    const float width = static_cast<float>(filterWidth(r, run.startRadius, run.sigma));
     const double ball = std::pow(2.0 * std::floor(width) + 1.0, 3.0);
     double seconds = 0.0;
     auto gaussianWork = [&](float w) { return 3.0 * (2.0 * kernelSize(w, dims) + 1.0); };
@@ -187,17 +176,16 @@ double referenceFiltering(const MaptRun& run, double r, bool& extrapolated) {
 
 // The tree's own query for every voxel centre of a sample of z planes, scaled.
 double referenceNearestVertex(const TriMesh& mesh, const Grid& grid, bool& extrapolated) {
-    const Clock::time_point t = Clock::now();
+    Stopwatch watch;
     std::vector<std::vector<double> > points;
     for (const Vec3f& v : mesh.vertices) points.push_back({v[0], v[1], v[2]});
     const KDTree tree(points);
-    const double build = secondsSince(t);
+    const double build = watch.restart();
     const float h = static_cast<float>(grid.h());
     const int nz = grid.dims[2];
     const int every = std::max(1, nz / 6);
     int planes = 0;
     long checksum = 0;
-    const Clock::time_point q = Clock::now();
     for (int z = every / 2; z < nz; z += every, ++planes) {
         for (int y = 0; y < grid.dims[1]; ++y)
             for (int x = 0; x < grid.dims[0]; ++x) {
@@ -212,7 +200,7 @@ double referenceNearestVertex(const TriMesh& mesh, const Grid& grid, bool& extra
     }
     if (checksum < 0) std::puts("");  // keeps the queries
     extrapolated = planes < nz;
-    return build + secondsSince(q) * nz / planes;
+    return build + watch.seconds() * nz / planes;
 }
 
 RowResult runRow(const Row& row, int radiusCount) {
@@ -223,11 +211,11 @@ RowResult runRow(const Row& row, int radiusCount) {
     std::filesystem::create_directories(dir);
     // The mesh goes through the OFF reader as the command line reads it.
     shapes::writeOff(shapes::lumpySphere(150, 250), dir + "/mesh.off");
-    const Clock::time_point loading = Clock::now();
+    const Stopwatch loading;
     TriMesh mesh = readMesh(dir + "/mesh.off");
     const MeshMeasures measures = measureMesh(mesh);
     computeVertexNormals(mesh);
-    result.fast[LOADING] = secondsSince(loading);
+    result.fast[LOADING] = loading.seconds();
 
     // The command line's settings: every length derived from the mesh, as
     // without options, except the fine grid's resolution and its 16 radii.
@@ -240,21 +228,20 @@ RowResult runRow(const Row& row, int radiusCount) {
     }
     const RunSettings derived =
         deriveRunSettings(requested, measures, row.voxeliser == Voxeliser::closedMesh);
-    TransformSettings settings;
-    applyLengths(derived, settings);
-    settings.kernel = row.kernel;
-    settings.tensorsOn = row.tensors;
-    settings.voxeliser = row.voxeliser;
-    settings.seeded = true;
-    settings.seed = 1;
+    TransformSettings settings = withLengths({.kernel = row.kernel,
+                                              .voxeliser = row.voxeliser,
+                                              .tensorsOn = row.tensors,
+                                              .outDir = dir,
+                                              .occupancyPath = dir + "/volume.vol",
+                                              .seeded = true,
+                                              .seed = 1},
+                                             derived);
     if (radiusCount > 0) settings.radiusCount = radiusCount;
-    settings.outDir = dir;
-    settings.occupancyPath = dir + "/volume.vol";
 
     Recorder recorder;
-    const Clock::time_point t = Clock::now();
+    const Stopwatch running;
     runTransform(mesh, settings, &recorder);
-    result.total = result.fast[LOADING] + secondsSince(t);  // the loader included
+    result.total = result.fast[LOADING] + running.seconds();  // the loader included
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     result.peakKiB = usage.ru_maxrss;
@@ -274,20 +261,19 @@ RowResult runRow(const Row& row, int radiusCount) {
     run.kernel = row.kernel;
     run.tensorsOn = row.tensors;
     run.allocateVolumes();
-    std::srand(1);
+    run.random.reseed(1);
     for (double& r : result.reference) r = -1.0;
     result.reference[SMOOTHING] = result.reference[VOTING] = result.reference[FILTERING] = 0.0;
     for (std::size_t k = 0; k < recorder.radii.size(); ++k) {
         // The run's smoothing stage also clears the votes and the APT volume.
-        Clock::time_point s = Clock::now();
+        Stopwatch stage;
         std::fill(run.votes.begin(), run.votes.end(), 0.0f);
         std::fill(run.apt.begin(), run.apt.end(), 0.0f);
         if (k > 0) smoothVertices(fresh);  // allocates its displacements every pass
         refreshVertexNormals(fresh);
-        result.reference[SMOOTHING] += secondsSince(s);
-        s = Clock::now();
-        voteSurfaceReference(run, fresh, recorder.radii[k]);
-        result.reference[VOTING] += secondsSince(s);
+        result.reference[SMOOTHING] += stage.restart();
+        reference::voteSurface(run, fresh, recorder.radii[k]);
+        result.reference[VOTING] += stage.seconds();
         result.reference[FILTERING] +=
             referenceFiltering(run, recorder.radii[k], result.extrapolated[FILTERING]);
     }
@@ -323,11 +309,9 @@ bool runInChild(const Row& row, int radiusCount, RowResult& result) {
 }
 
 void printRow(const Row& row, const RowResult& r) {
-    std::printf(
-        "\n%s: grid %d x %d x %d, %d radii, %.2f s in all (loading included), peak memory %.0f "
-        "MiB\n",
-        row.name, r.dims[0], r.dims[1], r.dims[2], r.radii, r.total,
-        static_cast<double>(r.peakKiB) / 1024.0);
+    std::printf("\n%s: grid %s, %d radii, %.2f s in all (loading included), peak memory %.0f MiB\n",
+                row.name, gridText(r.dims).c_str(), r.radii, r.total,
+                static_cast<double>(r.peakKiB) / 1024.0);
     for (int s = 0; s < STAGES; ++s) {
         if (r.reference[s] < 0.0) {
             std::printf("  %-18s %26s %10.3f s %8s\n", STAGE_NAMES[s], "(same code)", r.fast[s],

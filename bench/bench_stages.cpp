@@ -1,11 +1,10 @@
 // The per-radius stages on the benchmark mesh (lumpy sphere, 37,252 vertices,
 // 74,500 triangles) at about 64, 128 and 256 voxels along the longest side:
-// smoothing and normals, voting (fast against the std::rand reference, side
+// smoothing and normals, voting (fast against the straightforward reference, side
 // by side), maxima and the writing of one volume.
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "mapt/MaptRun.hpp"
 #include "mapt/Maxima.hpp"
 #include "mapt/Voting.hpp"
+#include "mapt/reference/ReferenceVoting.hpp"
 #include "shapes/Shapes.hpp"
 #include "voxel/GridSetup.hpp"
 
@@ -76,8 +76,8 @@ void BM_VotingFast(benchmark::State& state) {
 }
 void BM_VotingReference(benchmark::State& state) {
     MaptRun run = runOnGrid(sharedMesh(), static_cast<int>(state.range(0)), state.range(1) != 0);
-    std::srand(1);
-    for (auto _ : state) shapescale::voteSurfaceReference(run, sharedMesh(), 3.0);
+    run.random.reseed(1);
+    for (auto _ : state) shapescale::reference::voteSurface(run, sharedMesh(), 3.0);
     voxelCounters(state, run);
 }
 BENCHMARK(BM_VotingFast)->ArgsProduct({{64, 128, 256}, {0, 1}})->Unit(benchmark::kMillisecond);

@@ -9,6 +9,7 @@
 #include "mapt/SampleRandom.hpp"
 #include "mapt/Transform.hpp"
 #include "mapt/Voting.hpp"
+#include "mapt/reference/ReferenceVoting.hpp"
 #include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 #include "voxel/GridSetup.hpp"
@@ -87,7 +88,7 @@ TEST(FastVoting, EqualsTheReferenceForTheSameDraws) {
             const std::uint64_t key = SampleRandom(11).nextKey();
             std::size_t current = SIZE_MAX;
             SampleRandom stream;
-            voteSurfaceReference(reference, mesh, r, [&](std::size_t triangle) {
+            reference::voteSurface(reference, mesh, r, [&](std::size_t triangle) {
                 if (triangle != current) stream = SampleRandom::forItem(key, triangle);
                 current = triangle;
                 return int(stream.next());
@@ -111,15 +112,14 @@ TEST(FastVoting, SeededRunsRepeatWhateverTheThreadCount) {
     auto run = [&](int threads, std::uint32_t seed, const test::TempDir& dir) {
         TriMesh mesh = shapes::loadMesh(shapes::dumbbell(16, 20));  // smoothed by the run
         computeVertexNormals(mesh);
-        TransformSettings settings;
-        settings.gridResolution = 0.15;  // about 17 x 17 x 32 voxels
-        settings.radiusCount = 2;
-        settings.tensorsOn = true;
-        settings.bothSides = true;
-        settings.seeded = true;
-        settings.seed = seed;
-        settings.outDir = dir.path();
-        settings.occupancyPath = dir.file("volume.vol");
+        const TransformSettings settings{.gridResolution = 0.15,  // about 17 x 17 x 32 voxels
+                                         .radiusCount = 2,
+                                         .tensorsOn = true,
+                                         .bothSides = true,
+                                         .outDir = dir.path(),
+                                         .occupancyPath = dir.file("volume.vol"),
+                                         .seeded = true,
+                                         .seed = seed};
         return test::withThreads(threads, [&] { return runTransform(mesh, settings, nullptr); });
     };
     test::TempDir one, two, other;

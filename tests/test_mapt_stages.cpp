@@ -1,7 +1,7 @@
 #include <cstdlib>
 #include <numeric>
 
-#include "filters/BoxSphere.hpp"
+#include "filters/BallSum.hpp"
 #include "filters/Gaussian.hpp"
 #include "mapt/Filtering.hpp"
 #include "mapt/Maxima.hpp"

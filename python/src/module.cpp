@@ -39,14 +39,6 @@ namespace {
     throw py::error_already_set();
 }
 
-// The transform's own refusals are about the settings or the mesh; the one
-// about memory names the grid's size.
-[[noreturn]] void raiseRunError(const Error& e) {
-    const std::string message = e.what();
-    if (message.find("of memory") != std::string::npos) raise(PyExc_MemoryError, message);
-    raise(PyExc_ValueError, message);
-}
-
 // ---- input arrays ---------------------------------------------------------
 
 std::string shapeText(const py::array& a) {
@@ -261,17 +253,14 @@ TransformSettings settingsFor(const RunRequest& q, const TriMesh& mesh, RunSetti
               "threads must be from 1 to 4096, not " + std::to_string(*q.threads));
 
     derived = deriveRunSettings(requested, measureMesh(mesh), !q.openMesh);
-    TransformSettings t;
-    applyLengths(derived, t);
-    t.kernel = kernelChoiceFrom(static_cast<float>(q.kernel));
-    t.voxeliser = q.openMesh ? Voxeliser::nearestVertex : Voxeliser::closedMesh;
-    t.tensorsOn = q.tensors;
-    t.bothSides = q.bothSides;
-    t.blendNormals = true;
-    t.seeded = q.seed.has_value();
-    t.seed = q.seed ? static_cast<std::uint32_t>(*q.seed) : 0;
-    t.inMemory = true;
-    return t;
+    return withLengths({.kernel = kernelChoiceFrom(static_cast<float>(q.kernel)),
+                        .voxeliser = q.openMesh ? Voxeliser::nearestVertex : Voxeliser::closedMesh,
+                        .tensorsOn = q.tensors,
+                        .bothSides = q.bothSides,
+                        .seeded = q.seed.has_value(),
+                        .seed = q.seed ? static_cast<std::uint32_t>(*q.seed) : 0,
+                        .inMemory = true},
+                       derived);
 }
 
 std::unique_ptr<PyRun> runOn(TriMesh mesh, const RunRequest& request, const py::object& progress) {
@@ -281,6 +270,9 @@ std::unique_ptr<PyRun> runOn(TriMesh mesh, const RunRequest& request, const py::
     PythonObserver observer(*run, request.keepApt, progress);
     bool stopped = false;
     std::optional<std::string> failure;
+    // The transform's own refusals are about the settings or the mesh, or
+    // about a grid too large for the memory.
+    PyObject* failureType = PyExc_ValueError;
     {
         py::gil_scoped_release released;
         std::lock_guard<std::mutex> lock(runLock());
@@ -290,13 +282,16 @@ std::unique_ptr<PyRun> runOn(TriMesh mesh, const RunRequest& request, const py::
             run->result = runTransformKeeping(std::move(mesh), settings, &observer);
         } catch (const PythonObserver::Stopped&) {
             stopped = true;
+        } catch (const OutOfMemory& e) {
+            failure = e.what();
+            failureType = PyExc_MemoryError;
         } catch (const Error& e) {
             failure = e.what();
         }
         omp_set_num_threads(threadsBefore);
     }
     if (stopped) throw std::move(*observer.pending);
-    if (failure) raiseRunError(Error(*failure));
+    if (failure) raise(failureType, *failure);
     return run;
 }
 

@@ -4,18 +4,20 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <optional>
 
 #include "core/Error.hpp"
+#include "core/Stopwatch.hpp"
 #include "core/Vec3.hpp"
 #include "driver/MeshCheck.hpp"
 #include "driver/Preview.hpp"
 #include "driver/RunRecord.hpp"
 #include "driver/Summary.hpp"
+#include "driver/VtkImage.hpp"
 #include "mapt/Transform.hpp"
 #include "mapt/VertexScale.hpp"
 #include "mesh/MeshReader.hpp"
@@ -24,8 +26,6 @@
 namespace shapescale {
 
 namespace {
-
-using WallClock = std::chrono::steady_clock;
 
 TriMesh loadMeshFile(const std::string& path) {
     try {
@@ -39,19 +39,16 @@ TriMesh loadMeshFile(const std::string& path) {
 }
 
 TransformSettings transformSettings(const Options& options, const RunSettings& s) {
-    TransformSettings t;
-    applyLengths(s, t);
-    t.kernel = kernelChoiceFrom(static_cast<float>(options.kernelChoice));
-    t.voxeliser = options.closedMesh != 0 ? Voxeliser::closedMesh : Voxeliser::nearestVertex;
-    t.tensorsOn = options.tensorsOn != 0;
-    t.bothSides = options.bothSides != 0;
-    t.blendNormals = true;
-    t.outDir = options.outDir;
-    t.seeded = options.seeded;
-    t.seed = options.seed;
-    t.formats.nifti = options.nifti;
-    t.formats.niftiGz = options.niftiGz;
-    return t;
+    return withLengths(
+        {.kernel = kernelChoiceFrom(static_cast<float>(options.kernelChoice)),
+         .voxeliser = options.closedMesh != 0 ? Voxeliser::closedMesh : Voxeliser::nearestVertex,
+         .tensorsOn = options.tensorsOn != 0,
+         .bothSides = options.bothSides != 0,
+         .outDir = options.outDir,
+         .seeded = options.seeded,
+         .seed = options.seed,
+         .formats = {.nifti = options.nifti, .niftiGz = options.niftiGz}},
+        s);
 }
 
 // --orient: a closed mesh with a negative signed volume has its faces ordered
@@ -83,19 +80,14 @@ std::int64_t peakMemoryBytes() {
     return static_cast<std::int64_t>(usage.ru_maxrss) * 1024;  // kilobytes on Linux
 }
 
-double secondsSince(WallClock::time_point start) {
-    return std::chrono::duration<double>(WallClock::now() - start).count();
-}
-
 }  // namespace
 
 RunSettings deriveSettings(const Options& options, const MeshMeasures& measures) {
-    RequestedLengths requested;
-    requested.gridResolution = options.gridResolution;
-    requested.startRadius = options.startRadius;
-    requested.radiusStep = options.radiusStep;
-    requested.sigma = options.sigma;
-    requested.radiusCount = options.radiusCount;
+    const RequestedLengths requested{.gridResolution = options.gridResolution,
+                                     .startRadius = options.startRadius,
+                                     .radiusStep = options.radiusStep,
+                                     .sigma = options.sigma,
+                                     .radiusCount = options.radiusCount};
     return deriveRunSettings(requested, measures, options.closedMesh != 0);
 }
 
@@ -118,11 +110,15 @@ int runCommandLine(int argc, char** argv) {
         case ParseOutcome::ok:
             break;
     }
+    const bool painted = !options.vertexScalePath.empty();
+    // The options refused any other extension.
+    const PaintedFormat paintedFormat =
+        paintedFormatOf(options.vertexScalePath).value_or(PaintedFormat::ply);
     if (options.threads > 0) omp_set_num_threads(options.threads);
     const bool terminal = isatty(STDERR_FILENO) != 0;
     const bool summary = !options.summaryPath.empty();
 
-    const WallClock::time_point wallStart = WallClock::now();
+    const Stopwatch wall;
     const std::clock_t start = std::clock();
     TriMesh mesh = loadMeshFile(options.meshPath);
 
@@ -158,7 +154,7 @@ int runCommandLine(int argc, char** argv) {
         settings.seeded = true;
         settings.seed = static_cast<std::uint32_t>(std::time(nullptr));
     }
-    const double loadingSeconds = secondsSince(wallStart);
+    const double loadingSeconds = wall.seconds();
 
     ObserverList observers;
     RunRecord record;
@@ -170,14 +166,16 @@ int runCommandLine(int argc, char** argv) {
     }
     PreviewWriter preview(options.outDir);
     if (options.preview) observers.add(preview);
+    VtkImageWriter vtkImage(options.outDir, record);
+    if (options.vtk) observers.add(vtkImage);
 
-    if (options.vertexScalePath.empty()) {
+    if (!painted) {
         runTransform(mesh, settings, &observers);
     } else {
         // The run smooths the shared vertices: the surface is kept as loaded.
         const SurfaceSnapshot surface = snapshotSurface(mesh);
         const TransformResult result = runTransformKeeping(mesh, settings, &observers);
-        writeVertexScale(options.vertexScalePath, surface, result);
+        writeVertexScale(options.vertexScalePath, surface, result, paintedFormat);
         observers.fileWritten(options.vertexScalePath);
     }
     progress.reset();
@@ -201,7 +199,7 @@ int runCommandLine(int argc, char** argv) {
         in.threads = omp_get_max_threads();
         in.loadingSeconds = loadingSeconds;
         in.processorSeconds = seconds;
-        in.wallSeconds = secondsSince(wallStart);
+        in.wallSeconds = wall.seconds();
         in.peakMemoryBytes = peakMemoryBytes();
         in.extraFiles = preview.files();
         writeSummary(options.summaryPath, in, record);

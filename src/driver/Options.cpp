@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/Error.hpp"
+#include "mapt/VertexScale.hpp"
 
 namespace shapescale {
 
@@ -95,6 +96,14 @@ void seed(Options& options, const char* name, const char* value) {
     options.seed = static_cast<std::uint32_t>(readChecked(name, value, 0, UINT32_MAX));
 }
 
+// The painted mesh's file: its extension chooses the format.
+void paintedMesh(Options& options, const char* name, const char* value) {
+    path<&Options::vertexScalePath>(options, name, value);
+    if (!paintedFormatOf(value))
+        throw Error(std::string("--") + name + " '" + value +
+                    "': expected a file name ending in .ply or .vtp");
+}
+
 void ignored(Options&, const char*, const char*) {}
 
 // ---- the table ---------------------------------------------------------------
@@ -146,9 +155,13 @@ constexpr OptionRow ROWS[] = {
     {0, "preview", nullptr, flag<&Options::preview>,
      "write preview_jmapt.png and preview_scale.png (mid-slices,\ncolour bar, mesh outline) into "
      "the output directory"},
-    {0, "vertex-scale", "F.ply", path<&Options::vertexScalePath>,
-     "write the mesh painted with its scale to F.ply: per vertex, the\nradius (world units) and "
-     "jmapt of the strongest maximum met\nwalking inward along its normal, and a colour"},
+    {0, "vtk", nullptr, flag<&Options::vtk>,
+     "write the final volumes also as result.vti (VTK ImageData,\nwhich ParaView opens as it "
+     "is): jmapt, scale (world units),\nlabels and, with -t, the six tensor volumes"},
+    {0, "vertex-scale", "F.ply | F.vtp", paintedMesh,
+     "write the mesh painted with its scale to F: per vertex, the\nradius (world units) and "
+     "jmapt of the strongest maximum met\nwalking inward along its normal; .ply adds a colour, "
+     ".vtp is\nVTK PolyData"},
     {0, "orient", nullptr, flag<&Options::orient>,
      "flip every face of a closed mesh whose signed volume is\nnegative before anything else "
      "(one line on standard error)"},

@@ -30,7 +30,8 @@ struct Options {
     bool nifti = false;           ///< --nifti: every volume also as <name>.nii
     bool niftiGz = false;         ///< --nifti-gz: every volume also as <name>.nii.gz
     std::string summaryPath;      ///< --summary FILE: JSON record of the run; empty = none
-    std::string vertexScalePath;  ///< --vertex-scale FILE.ply: the painted mesh; empty = none
+    std::string vertexScalePath;  ///< --vertex-scale FILE.ply|.vtp: the painted mesh; empty = none
+    bool vtk = false;             ///< --vtk: the final volumes also as result.vti
     bool preview = false;         ///< --preview: PNG mid-slices of jmapt and scale
     bool quiet = false;           ///< --quiet: no progress line, no mesh warnings on a terminal
     bool warnings = false;        ///< --warnings: mesh warnings on standard error in any case

@@ -41,7 +41,7 @@ std::string clockText(double seconds) {
 }  // namespace
 
 void ProgressLine::runStarted(const RunStart& start) {
-    begin_ = lastDone_ = Clock::now();
+    sinceStart_ = sinceLastDone_ = Stopwatch();
     h_ = start.grid->h();
     startRadius_ = start.startRadius;
     radiusStep_ = start.radiusStep;
@@ -54,9 +54,7 @@ void ProgressLine::radiusWriting(int) {
 }
 
 void ProgressLine::radiusDone(const RadiusDone& done) {
-    const Clock::time_point now = Clock::now();
-    lastRadiusSeconds_ = std::chrono::duration<double>(now - lastDone_).count();
-    lastDone_ = now;
+    lastRadiusSeconds_ = sinceLastDone_.restart();
     if (done.index + 1 < count_) draw(done.index + 1);
 }
 
@@ -65,7 +63,7 @@ void ProgressLine::runFinished(double) {
 }
 
 void ProgressLine::draw(int index) {
-    const double elapsed = std::chrono::duration<double>(Clock::now() - begin_).count();
+    const double elapsed = sinceStart_.seconds();
     // The radius in world units as the transform forms it: start + k * step voxels.
     const double radiusWorld = (startRadius_ + index * radiusStep_) * h_;
     std::string left = "estimating";

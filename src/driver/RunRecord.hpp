@@ -3,12 +3,12 @@
 // for the JSON summary, the progress line on a terminal, and a fan-out to
 // several observers.
 
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "core/Grid.hpp"
+#include "core/Stopwatch.hpp"
 #include "mapt/RunObserver.hpp"
 
 namespace shapescale {
@@ -62,10 +62,9 @@ class ProgressLine : public RunObserver {
     void draw(int index);
     void erase();
 
-    using Clock = std::chrono::steady_clock;
     std::FILE* out_;
-    Clock::time_point begin_;
-    Clock::time_point lastDone_;    ///< the end of the last radius
+    Stopwatch sinceStart_;
+    Stopwatch sinceLastDone_;       ///< since the end of the last radius
     double lastRadiusSeconds_ = 0;  ///< how long the last radius took
     double h_ = 0;
     double startRadius_ = 0;

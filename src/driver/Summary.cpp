@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "io/OutputFile.hpp"
+#include "mapt/Filtering.hpp"
 
 namespace shapescale {
 
@@ -70,8 +71,7 @@ json radiiPart(const RunRecord& r) {
             {"index", k.index},
             {"radiusVoxels", k.radiusVox},
             {"radiusWorld", k.radiusVox * h},
-            // The filter width grows in proportion to the radius.
-            {"sigmaVoxels", (k.radiusVox / r.startRadiusVox) * r.sigmaVox},
+            {"sigmaVoxels", filterWidth(k.radiusVox, r.startRadiusVox, r.sigmaVox)},
             {"histogram", k.histogram},
             {"atLeastOne", k.atLeastOne},
             {"seconds",

@@ -119,4 +119,10 @@ void OutputFile::close() {
     publish();
 }
 
+void createOutputDirectory(const std::string& path) {
+    errno = 0;
+    if (mkdir(path.c_str(), 0775) != 0 && errno != EEXIST)
+        throw Error("cannot create output directory " + path + ": " + systemReason(errno));
+}
+
 }  // namespace shapescale

@@ -60,4 +60,9 @@ class OutputFile {
     bool published_ = false;
 };
 
+/// Creates the directory `path` (mode 0775 before the umask) unless it exists;
+/// its parent must exist.
+/// @throw Error "cannot create output directory <path>: <reason>"
+void createOutputDirectory(const std::string& path);
+
 }  // namespace shapescale

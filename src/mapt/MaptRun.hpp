@@ -18,8 +18,6 @@
 
 namespace shapescale {
 
-inline constexpr int TENSOR_COMPONENTS = 6;  ///< xx, xy, xz, yy, yz, zz
-
 struct MaptRun {
     Grid grid;               ///< set by the voxeliser; voxel size h on every axis
     double startRadius = 0;  ///< voxel units

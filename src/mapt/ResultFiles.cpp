@@ -1,17 +1,17 @@
 #include "mapt/ResultFiles.hpp"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <string>
 
+#include "core/Interrupt.hpp"
 #include "io/Analyze.hpp"
 #include "io/NIfTI.hpp"
 
 namespace shapescale {
 
 namespace {
-
-const char* const TENSOR_NAMES[TENSOR_COMPONENTS] = {"vxx", "vxy", "vxz", "vyy", "vyz", "vzz"};
 
 void reportFile(const MaptRun& run, const std::string& path) {
     if (run.observer != nullptr) run.observer->fileWritten(path);
@@ -67,8 +67,22 @@ void writeFinalResults(const MaptRun& run) {
     reportFile(run, info.path());
 
     if (run.tensorsOn)
-        for (int c = 0; c < TENSOR_COMPONENTS; ++c)
-            saveVolume(run, TENSOR_NAMES[c], run.bestTensor[static_cast<std::size_t>(c)]);
+        for (std::size_t c = 0; c < TENSOR_NAMES.size(); ++c)
+            saveVolume(run, TENSOR_NAMES[c], run.bestTensor[c]);
+}
+
+std::string interruptedText(int signal, int stage, int radiusCount) {
+    std::string text = "interrupted by " + signalName(signal);
+    if (stage < 0)
+        text += " before radius 0 of " + std::to_string(radiusCount);
+    else if (stage < radiusCount)
+        text += " at radius " + std::to_string(stage) + " of " + std::to_string(radiusCount);
+    else
+        text += " while writing the final results";
+    const int complete = std::max(stage, 0);
+    if (complete == 0) return text + "; no radius is complete";
+    if (complete == 1) return text + "; the files of radius 0 are complete";
+    return text + "; the files of radii 0.." + std::to_string(complete - 1) + " are complete";
 }
 
 }  // namespace shapescale

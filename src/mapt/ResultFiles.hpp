@@ -12,4 +12,12 @@ void writeRadiusVolumes(const MaptRun& run);
 /// "jmapt", "scale", "info.txt" and, with tensors, the six best-tensor volumes.
 void writeFinalResults(const MaptRun& run);
 
+/// The message of a run stopped by `signal`: where it stood and which radii
+/// have all their files, as in "interrupted by SIGTERM at radius 3 of 8; the
+/// files of radii 0..2 are complete".
+/// @param stage        -1 before radius 0; k from the start of radius k until its
+///                     files are written; radiusCount after the last radius
+/// @param radiusCount  radii of the run, 0 or more
+std::string interruptedText(int signal, int stage, int radiusCount);
+
 }  // namespace shapescale

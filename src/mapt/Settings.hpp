@@ -49,7 +49,7 @@ struct TransformSettings {
     /// no output directory, no result or occupancy file, nothing on the
     /// standard streams. outDir and occupancyPath are then unused.
     bool inMemory = false;
-    VolumeFormats formats;  ///< extra files next to each Analyze pair
+    VolumeFormats formats{};  ///< extra files next to each Analyze pair
 };
 
 /// The kernel choice of the command line's float: exactly 0 is the ball sum,

@@ -6,8 +6,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <functional>
 #include <numeric>
 
 #include "core/Grid.hpp"
@@ -55,86 +53,6 @@ std::int64_t prepareTriangle(const MaptRun& run, const TriMesh& mesh, const Tria
     s.share = s.area / static_cast<float>(count);
     return count;
 }
-
-}  // namespace
-
-void voteSurfaceReference(MaptRun& run, const TriMesh& mesh, double r,
-                          const std::function<int(std::size_t)>& draw) {
-    const int* dims = run.grid.dims;
-    const double nx = dims[0], ny = dims[1], nz = dims[2];
-    PreparedTriangle s;
-    for (std::size_t triangle = 0; triangle < mesh.faces.size(); ++triangle) {
-        const std::int64_t sampleCount = prepareTriangle(run, mesh, mesh.faces[triangle], s);
-        if (sampleCount == 0) continue;
-        const float countF = static_cast<float>(sampleCount);
-        const float share = s.share;
-        double nn[TENSOR_COMPONENTS];
-        for (int c = 0; c < TENSOR_COMPONENTS; ++c) nn[c] = s.n[TENSOR_A[c]] * s.n[TENSOR_B[c]];
-
-        double inner[3], outer[3];
-        for (int a = 0; a < 3; ++a) {
-            inner[a] = -r * s.n[a];
-            outer[a] = r * s.n[a];
-        }
-        float w0 = 1.0f / 3.0f, w1 = 1.0f / 3.0f, w2 = 1.0f / 3.0f;  // the centroid first
-        for (std::int64_t j = 0; j < sampleCount; ++j) {
-            const double d0 = w0, d1 = w1, d2 = w2;
-            double point[3];
-            for (int a = 0; a < 3; ++a)
-                point[a] = (d0 * s.p[0][a] + d1 * s.p[1][a]) + d2 * s.p[2][a];
-            if (run.blendNormals) {
-                // The blended normal is not re-normalised.
-                for (int a = 0; a < 3; ++a) {
-                    const double b =
-                        (d0 * s.normal[0][a] + d1 * s.normal[1][a]) + d2 * s.normal[2][a];
-                    inner[a] = -r * b;
-                    outer[a] = r * b;
-                }
-            }
-            const double q[3] = {point[0] + inner[0], point[1] + inner[1], point[2] + inner[2]};
-            if (q[0] > 0.0 && q[0] < nx && q[1] > 0.0 && q[1] < ny && q[2] > 0.0 && q[2] < nz) {
-                const std::size_t i =
-                    voxelIndex(dims, static_cast<std::size_t>(q[0]), static_cast<std::size_t>(q[1]),
-                               static_cast<std::size_t>(q[2]));
-                run.votes[i] += share;
-                if (run.tensorsOn) {
-                    for (int c = 0; c < TENSOR_COMPONENTS; ++c) {
-                        float& value = run.tensor[static_cast<std::size_t>(c)][i];
-                        value = static_cast<float>(static_cast<double>(value) +
-                                                   nn[c] * static_cast<double>(s.area) / countF);
-                    }
-                }
-            }
-            if (run.bothSides) {
-                const double o[3] = {point[0] + outer[0], point[1] + outer[1], point[2] + outer[2]};
-                // x and y may be 0 on this side, z may not: the specified bounds, which
-                // decide the outer votes of the lowest layers.
-                if (o[0] >= 0.0 && o[0] < nx && o[1] >= 0.0 && o[1] < ny && o[2] > 0.0 &&
-                    o[2] < nz) {
-                    const std::size_t i =
-                        voxelIndex(dims, static_cast<std::size_t>(o[0]),
-                                   static_cast<std::size_t>(o[1]), static_cast<std::size_t>(o[2]));
-                    run.votes[i] += share;
-                    if (run.tensorsOn) {
-                        // Without the area factor, unlike the inner vote.
-                        for (int c = 0; c < TENSOR_COMPONENTS; ++c) {
-                            float& value = run.tensor[static_cast<std::size_t>(c)][i];
-                            value = static_cast<float>(static_cast<double>(value) + nn[c] / countF);
-                        }
-                    }
-                }
-            }
-            if (j + 1 == sampleCount) break;
-            const float u1 = static_cast<float>(draw(triangle)) * RAND_SCALE;
-            w0 = u1;
-            const float rest = 1.0f - u1;
-            w1 = static_cast<float>(draw(triangle)) * rest * RAND_SCALE;
-            w2 = rest - w1;
-        }
-    }
-}
-
-namespace {
 
 constexpr std::int64_t NO_VOXEL = -1;
 

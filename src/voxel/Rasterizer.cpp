@@ -45,8 +45,7 @@ inline int voxelOnAxis(float g, int n) {
 
 inline void mark(const LabelView& grid, int x, int y, int z) {
     if ((x | y | z) < 0) return;
-    grid.data[static_cast<std::size_t>(x) + grid.grid->nx() * static_cast<std::size_t>(y) +
-              grid.grid->sliceVoxels() * static_cast<std::size_t>(z)] = MARKED;
+    grid.data[grid.grid->index(x, y, z)] = MARKED;
 }
 
 // Marks the seven voxels of one walk step whose coordinates all lie in the
@@ -54,9 +53,7 @@ inline void mark(const LabelView& grid, int x, int y, int z) {
 // next step's first). They are the first voxel plus any sum of at most two
 // of the three axis steps.
 inline void markStepInGrid(const LabelView& grid, const int* at, const int* next) {
-    unsigned char* first = grid.data + static_cast<std::size_t>(at[0]) +
-                           grid.grid->nx() * static_cast<std::size_t>(at[1]) +
-                           grid.grid->sliceVoxels() * static_cast<std::size_t>(at[2]);
+    unsigned char* first = grid.data + grid.grid->index(at[0], at[1], at[2]);
     const std::ptrdiff_t dx = next[0] - at[0];
     const std::ptrdiff_t dy = (next[1] - at[1]) * static_cast<std::ptrdiff_t>(grid.grid->nx());
     const std::ptrdiff_t dz =
@@ -245,8 +242,7 @@ void sweepFromAllFaces(const LabelView& grid) {
 #pragma omp for schedule(static)
         for (int z = 0; z < nz; ++z) {
             if (interruptRequested()) continue;
-            unsigned char* slice =
-                grid.data + grid.grid->sliceVoxels() * static_cast<std::size_t>(z);
+            unsigned char* slice = grid.data + grid.grid->index(0, 0, z);
             sweepColumns(slice, grid.grid->nx(), ny, nx, true, blocked.data());
             sweepRows(slice, ny, grid.grid->nx(), true);
             sweepColumns(slice, grid.grid->nx(), ny, nx, false, blocked.data());
@@ -255,7 +251,7 @@ void sweepFromAllFaces(const LabelView& grid) {
 #pragma omp for schedule(static)
         for (int y = 0; y < ny; ++y) {
             if (interruptRequested()) continue;
-            unsigned char* slab = grid.data + grid.grid->nx() * static_cast<std::size_t>(y);
+            unsigned char* slab = grid.data + grid.grid->index(0, y, 0);
             sweepColumns(slab, grid.grid->sliceVoxels(), nz, nx, true, blocked.data());
             sweepColumns(slab, grid.grid->sliceVoxels(), nz, nx, false, blocked.data());
         }
@@ -280,8 +276,7 @@ std::vector<Voxel> findSeeds(const LabelView& grid) {
     for (int z = 1; z < grid.grid->dims[2] - 1; ++z) {
         checkInterrupt(WHILE_VOXELISING);
         for (int y = 1; y < grid.grid->dims[1] - 1; ++y) {
-            const unsigned char* row = grid.data + grid.grid->nx() * static_cast<std::size_t>(y) +
-                                       grid.grid->sliceVoxels() * static_cast<std::size_t>(z);
+            const unsigned char* row = grid.data + grid.grid->index(0, y, z);
             const unsigned char* neighbourRow[6];
             for (int k = 0; k < 6; ++k) neighbourRow[k] = row + faceOffset[k];
             unsigned char any = 0;
@@ -319,10 +314,7 @@ void floodOutside(const LabelView& grid, std::vector<Voxel> wave) {
                     inGrid = inGrid && static_cast<unsigned>(w[a]) <
                                            static_cast<unsigned>(grid.grid->dims[a]);
                 if (!inGrid) continue;
-                unsigned char& label =
-                    grid.data[static_cast<std::size_t>(w[0]) +
-                              grid.grid->nx() * static_cast<std::size_t>(w[1]) +
-                              grid.grid->sliceVoxels() * static_cast<std::size_t>(w[2])];
+                unsigned char& label = grid.data[grid.grid->index(w[0], w[1], w[2])];
                 if (label != RASTER_INSIDE) continue;
                 label = LABEL_OUTSIDE;
                 next.push_back(w);
