@@ -24,6 +24,14 @@ constexpr float RAND_SCALE = 0x1p-31f;
 constexpr int TENSOR_A[TENSOR_COMPONENTS] = {0, 0, 0, 1, 1, 2};
 constexpr int TENSOR_B[TENSOR_COMPONENTS] = {0, 1, 2, 1, 2, 2};
 
+// dist(a, b) == 0 without the root: a sum of squares is 0 exactly when its
+// square root is, underflowing squares included.
+bool coincide(const double* a, const double* b) {
+    double d[3];
+    diff(a, b, d);
+    return d[0] * d[0] + d[1] * d[1] + d[2] * d[2] == 0.0;
+}
+
 // Corners in voxel units (difference in float, division in double), area in
 // world units rounded to float, about 50 samples per square voxel plus one.
 // Returns the sample count, 0 for a triangle that votes nothing.
@@ -38,7 +46,7 @@ std::int64_t prepareTriangle(const MaptRun& run, const TriMesh& mesh, const Tria
             s.normal[k][a] = nv[a];
         }
     }
-    if (dist(s.p[1], s.p[0]) == 0.0 || dist(s.p[2], s.p[0]) == 0.0) return 0;
+    if (coincide(s.p[1], s.p[0]) || coincide(s.p[2], s.p[0])) return 0;
     double e1[3], e2[3], c[3];
     diff(s.p[1], s.p[0], e1);
     diff(s.p[2], s.p[0], e2);
