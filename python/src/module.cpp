@@ -333,17 +333,17 @@ std::vector<float> floatsFrom(const py::array& input, std::size_t n, const char*
 // `load`) and takes the run's settings after them, in the order of RunRequest.
 template <class... MeshArgs, class Load>
 auto runFrom(Load load) {
-    return [load](MeshArgs... mesh, std::optional<double> resolution,
-                  std::optional<double> startRadius, std::optional<double> radiusStep,
-                  std::optional<double> sigma, int radii, int kernel, bool tensors, bool bothSides,
-                  bool openMesh, std::optional<std::int64_t> seed,
-                  std::optional<std::int64_t> threads, bool keepApt, bool evenSampling,
-                  const py::object& progress) {
-        const RunRequest request{resolution, startRadius, radiusStep, sigma,   radii,
-                                 kernel,     tensors,     bothSides,  openMesh, seed,
-                                 threads,    keepApt,     evenSampling};
-        return runOn(load(mesh...), request, progress);
-    };
+    return
+        [load](MeshArgs... mesh, std::optional<double> resolution,
+               std::optional<double> startRadius, std::optional<double> radiusStep,
+               std::optional<double> sigma, int radii, int kernel, bool tensors, bool bothSides,
+               bool openMesh, std::optional<std::int64_t> seed, std::optional<std::int64_t> threads,
+               bool keepApt, bool evenSampling, const py::object& progress) {
+            const RunRequest request{resolution, startRadius, radiusStep,  sigma,    radii,
+                                     kernel,     tensors,     bothSides,   openMesh, seed,
+                                     threads,    keepApt,     evenSampling};
+            return runOn(load(mesh...), request, progress);
+        };
 }
 
 // Defines a transform function: its mesh arguments, then the settings keywords
@@ -401,7 +401,6 @@ py::tuple descriptorOf(const PyRun& r) {
                                          countNotOutside(x.labels.data(), x.labels.size()));
     return py::make_tuple(column(d.values), column(d.radii), d.voxelsNotOutside);
 }
-
 
 // Views of the non-empty volumes among `volumes`, kept alive by the run `self`.
 template <class Volumes>
