@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "core/Grid.hpp"
+#include "filters/RowSink.hpp"
 
 namespace shapescale {
 
@@ -31,6 +32,13 @@ void FilterWorkspace::reserve(const int* dims, bool temporaries) {
     atLeast(runningSum, threads * nx);
     atLeast(nonZeroCount, threads * nx);
     atLeast(negativeCount, threads * nx);
+}
+
+void sinkEveryRow(const int* dims, const RowSink& sink) {
+    if (!sink || hasNoVoxel(dims)) return;
+    const auto rows = static_cast<std::int64_t>(dims[1]) * dims[2];
+#pragma omp parallel for schedule(static) if (threaded(dims))
+    for (std::int64_t row = 0; row < rows; ++row) sink(static_cast<std::size_t>(row));
 }
 
 }  // namespace shapescale
