@@ -22,7 +22,7 @@ int kernelSize(float width, const int* dims) {
     return static_cast<int>(width);
 }
 
-void filterVotes(MaptRun& run, double r) {
+void filterVotes(MaptRun& run, double r, const RowSink& aptRowDone) {
     const int* dims = run.grid.dims;
     FilterWorkspace& ws = run.filterWorkspace;
     // Sized once per run by MaptRun::allocateVolumes; a workspace reserved
@@ -31,17 +31,18 @@ void filterVotes(MaptRun& run, double r) {
     const float width = static_cast<float>(filterWidth(r, run.startRadius, run.sigma));
     switch (run.kernel) {
         case KernelChoice::ballSum:
-            sphereFlt(run.votes.data(), run.apt.data(), dims, width, ws);
+            sphereFlt(run.votes.data(), run.apt.data(), dims, width, ws, aptRowDone);
             break;
         case KernelChoice::ballSumThenGaussian: {
             sphereFlt(run.votes.data(), run.apt.data(), dims, width, ws);
             const float gaussWidth = 2.0f * width;
             filter3D(run.apt.data(), run.apt.data(), dims, gaussWidth, kernelSize(gaussWidth, dims),
-                     ws);
+                     ws, aptRowDone);
             break;
         }
         case KernelChoice::rawGaussian:
-            filter3DNN(run.votes.data(), run.apt.data(), dims, width, kernelSize(width, dims), ws);
+            filter3DNN(run.votes.data(), run.apt.data(), dims, width, kernelSize(width, dims), ws,
+                       aptRowDone);
             break;
     }
     if (run.tensorsOn) {

@@ -182,8 +182,19 @@ class TransformRun {
             .index = run_.radiusIndex, .count = settings_.radiusCount, .radius = run_.radius};
         stage(done.times.smoothing, [&] { smoothForRadius(); });
         stage(done.times.voting, [&] { voteSurface(run_, mesh_, run_.radius); });
-        stage(done.times.filtering, [&] { filterVotes(run_, run_.radius); });
-        stage(done.times.maxima, [&] { updateMaxima(run_, run_.radius); });
+        if (run_.tensorsOn) {
+            // The maxima copy the filtered tensors, which the box filter
+            // finishes only after the APT volume.
+            stage(done.times.filtering, [&] { filterVotes(run_, run_.radius); });
+            stage(done.times.maxima, [&] { updateMaxima(run_, run_.radius); });
+        } else {
+            // The maxima in the last filter pass, while each row is in cache.
+            MaximaPass maxima(run_, run_.radius);
+            stage(done.times.filtering, [&] {
+                filterVotes(run_, run_.radius, [&](std::size_t row) { maxima.row(row); });
+                maxima.finish();
+            });
+        }
         observer_.radiusWriting(run_.radiusIndex);
         stage(done.times.writing, [&] { writeRadius(); });
         done.histogram = &run_.histogram;
