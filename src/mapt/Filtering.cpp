@@ -22,12 +22,16 @@ int kernelSize(float width, const int* dims) {
     return static_cast<int>(width);
 }
 
+bool filterNeedsTemporaries(KernelChoice kernel, bool tensorsOn) {
+    return kernel != KernelChoice::ballSum || tensorsOn;
+}
+
 void filterVotes(MaptRun& run, double r, const RowSink& aptRowDone) {
     const int* dims = run.grid.dims;
     FilterWorkspace& ws = run.filterWorkspace;
     // Sized once per run by MaptRun::allocateVolumes; a workspace reserved
     // again for the same grid allocates nothing.
-    ws.reserve(dims, run.kernel != KernelChoice::ballSum || run.tensorsOn);
+    ws.reserve(dims, filterNeedsTemporaries(run.kernel, run.tensorsOn));
     const float width = static_cast<float>(filterWidth(r, run.startRadius, run.sigma));
     switch (run.kernel) {
         case KernelChoice::ballSum:

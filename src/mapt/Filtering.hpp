@@ -13,6 +13,10 @@ namespace shapescale {
 /// @throw Interrupted when a signal arrives
 void filterVotes(MaptRun& run, double r, const RowSink& aptRowDone = {});
 
+/// Whether filterVotes needs the workspace's two float temporaries: the ball
+/// sum alone does not; the Gaussian and the tensors' box filter do.
+bool filterNeedsTemporaries(KernelChoice kernel, bool tensorsOn);
+
 /// The filter width at radius r: (r / startRadius) * sigma, all in voxel
 /// units, formed in double in that order; the filters take it rounded to float.
 double filterWidth(double r, double startRadius, double sigma);

@@ -161,7 +161,7 @@ class TransformRun {
         Grid& grid = run_.grid;
         setUpGrid(mesh_.bboxMin, mesh_.bboxMax, static_cast<float>(grid.h()), grid.dims,
                   grid.origin);
-        checkGridFits(mesh_, grid.dims, run_.tensorsOn, settings_.voxeliser, writes_);
+        checkGridFits(mesh_, grid.dims, run_.tensorsOn, run_.kernel, settings_.voxeliser, writes_);
         if (!writes_) return;
         checkOutputFits(run_.outDir, grid.dims, settings_.radiusCount, run_.tensorsOn);
         createOutputDirectory(run_.outDir);
