@@ -10,7 +10,7 @@
 
 namespace shapescale {
 
-/// Refuses a grid that the Analyze format cannot hold, or whose run would not
+/// Refuses a grid that the Analyze format cannot hold (when the run writes it), or whose run would not
 /// fit into the machine's memory or under the process's address-space limit
 /// (RLIMIT_AS). Counted: the labels, the float volumes (4, or 16 with
 /// tensors), the filters' two temporaries and the mesh with its copies.
@@ -18,9 +18,12 @@ namespace shapescale {
 /// @param[in] dims       nx, ny, nz
 /// @param[in] tensorsOn  the run keeps the twelve tensor volumes
 /// @param[in] voxeliser  the nearest-vertex voxeliser's tree is counted too
+/// @param[in] names      how the message names the grid resolution
+/// @param[in] writes     the run writes its volumes as Analyze files
 /// @throw Error for a grid the format cannot hold; OutOfMemory naming the
 ///        grid, the bytes it needs (by part) and the limit it exceeds
-void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, Voxeliser voxeliser);
+void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, Voxeliser voxeliser,
+                   const SettingNames& names, bool writes);
 
 /// Refuses a run whose result files cannot fit on the file system of `outDir`
 /// (or of its nearest existing ancestor): without this a huge radius count
@@ -31,7 +34,9 @@ void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, Voxelis
 /// @param[in] dims         nx, ny, nz
 /// @param[in] radiusCount  radii of the run; 0 or less writes only the final results
 /// @param[in] tensorsOn    the run writes the tensor volumes too
+/// @param[in] names        how the message names the radius count and the resolution
 /// @throw Error naming the bytes the run would write and the free space
-void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount, bool tensorsOn);
+void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount, bool tensorsOn,
+                     const SettingNames& names);
 
 }  // namespace shapescale

@@ -141,9 +141,10 @@ class TransformRun {
         Grid& grid = run_.grid;
         setUpGrid(mesh_.bboxMin, mesh_.bboxMax, static_cast<float>(grid.h()), grid.dims,
                   grid.origin);
-        checkGridFits(mesh_, grid.dims, run_.tensorsOn, settings_.voxeliser);
+        checkGridFits(mesh_, grid.dims, run_.tensorsOn, settings_.voxeliser, settings_.names, writes_);
         if (!writes_) return;
-        checkOutputFits(run_.outDir, grid.dims, settings_.radiusCount, run_.tensorsOn);
+        checkOutputFits(run_.outDir, grid.dims, settings_.radiusCount, run_.tensorsOn,
+                        settings_.names);
         createOutputDirectory(run_.outDir);
         // Keeps the lines of the radii done if a later stage fails.
         run_.histFile =
