@@ -4,11 +4,13 @@ Run with PYTHONPATH=<build>/python (``make python-test``); the binary is
 $SHAPESCALE_BINARY or <repo>/build/shapescale.
 """
 
+import csv
 import json
 import os
 import pathlib
 import pickle
 import subprocess
+import sys
 import threading
 
 import numpy as np
@@ -303,6 +305,24 @@ def test_orient_flips_a_clockwise_mesh_and_a_result_pickles():
         opened = shapescale.transform(v, f[:-10, ::-1], orient=True, open_mesh=True, radii=1)
     assert not opened.reoriented
     assert shapescale.interrupt() is False  # no run to stop
+
+
+def test_dask_example_gathers_a_batch_on_two_process_workers(tmp_path):
+    pytest.importorskip("distributed", reason="python3-distributed is not installed")
+    (tmp_path / "bad.off").write_text("OFF\n3 1 0\n0 0 0\n")
+    done = subprocess.run(
+        [sys.executable, str(REPO / "examples" / "dask_batch.py"), str(DUMBBELL),
+         str(tmp_path / "bad.off"), "--workers", "2", "-n", "2", "--seed", "3",
+         "--descriptors", str(tmp_path / "d.csv")],
+        capture_output=True, text=True, timeout=120, env={**os.environ, "PYTHONPATH": ":".join(
+            sys.path)})
+    assert done.returncode == 2, done.stderr
+    assert f"{tmp_path / 'bad.off'}: failed: ValueError: {tmp_path / 'bad.off'}: vertex 1" \
+        in done.stdout and "1 of 2 meshes done" in done.stdout
+    rows = list(csv.reader((tmp_path / "d.csv").read_text().splitlines()))
+    assert len(rows) == 2 and rows[1][:2] == ["dumbbell", str(DUMBBELL)]
+    serial = shapescale.transform_file(DUMBBELL, radii=2, seed=3)
+    assert np.array_equal(np.array(rows[1][2:], dtype=float), serial.descriptor)
 
 
 def small_mesh():
