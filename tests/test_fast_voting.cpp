@@ -40,13 +40,21 @@ TEST(SampleRandom, CoversZeroTo2Pow31AndRepeatsPerSeed) {
     EXPECT_LT(low, 1u << 16);  // 2e5 draws: the extremes come within ~2^31 / 2e5
     EXPECT_GT(high, SampleRandom::MAX - (1u << 16));
     EXPECT_NEAR(sum / n / 0x1p31, 0.5, 0.005);  // mean of a uniform draw, 0.0006 std error
+    for (std::uint64_t skipped : {0, 1, 2, 999, 12345}) {
+        SampleRandom whole(9), skipping(9);
+        for (std::uint64_t i = 0; i < skipped; ++i) whole.next();
+        skipping.skip(skipped);
+        EXPECT_EQ(whole.next(), skipping.next()) << skipped;
+    }
 }
 
 // The fast loop against the reference fed the same draws, for every flag
 // combination, even sampling and two radii, with one and two threads: votes and tensors bit
 // for bit. A torus in a box at h 0.03: about 3 million samples, so that the
 // fast loop works in several batches, and box triangles of some 360,000
-// samples each, which it votes one by one.
+// samples each, which batches cut. With two threads and odd flags, blocks of
+// 5 triangles and batches of 4099 samples: many blocks, and batches and
+// threads' shares that start inside a triangle.
 TEST(FastVoting, EqualsTheReferenceForTheSameDraws) {
     TriMesh mesh = shapes::loadMesh(shapes::merged(
         shapes::torus(1.0, 0.45, 30, 14), shapes::box({-1.8, -1.8, -0.5}, {1.8, 1.8, 0.5})));
@@ -69,6 +77,10 @@ TEST(FastVoting, EqualsTheReferenceForTheSameDraws) {
             SCOPED_TRACE("flags " + std::to_string(flags) + ", r " + std::to_string(r));
             MaptRun fast = freshRun(flags), reference = freshRun(flags), serial = freshRun(flags);
             test::withThreads(1, [&] { return voteSurface(serial, mesh, r), 0; });
+            if (flags & 1) {
+                fast.votingBuffers.blockTriangles = 5;
+                fast.votingBuffers.batchSamples = 4099;
+            }
             test::withThreads(2, [&] { return voteSurface(fast, mesh, r), 0; });
             EXPECT_TRUE(sameBits(fast.votes, serial.votes));
             // The fast loop's draws: one key from the run's generator, then

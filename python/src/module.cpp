@@ -13,10 +13,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -314,8 +314,8 @@ float requestedLength(const std::optional<double>& value, const char* name) {
     if (!value) return 0.0f;
     const float f = static_cast<float>(*value);
     if (!std::isfinite(f) || !(f > 0.0f))
-        raise(PyExc_ValueError, std::string(name) + " must be a positive finite length, not " +
-                                    shortNumber(*value));
+        raise(PyExc_ValueError,
+              std::string(name) + " must be a positive finite length, not " + shortNumber(*value));
     return f;
 }
 
@@ -404,8 +404,8 @@ std::unique_ptr<PyRun> runOn(TriMesh mesh, const RunRequest& request, const py::
             failureType = PyExc_MemoryError;
         } catch (const Interrupted&) {
             failure = "the transform was stopped by shapescale.interrupt() after " +
-                      std::to_string(observer.radiiDone) + " of " +
-                      std::to_string(request.radii) + " radii";
+                      std::to_string(observer.radiiDone) + " of " + std::to_string(request.radii) +
+                      " radii";
             failureType = PyExc_KeyboardInterrupt;
         } catch (const Error& e) {
             failure = e.what();
@@ -529,7 +529,6 @@ py::tuple descriptorOf(const PyRun& r) {
                                          countNotOutside(x.labels.data(), x.labels.size()));
     return py::make_tuple(column(d.values), column(d.radii), d.voxelsNotOutside);
 }
-
 
 // Views of the non-empty volumes among `volumes`, kept alive by the run `self`.
 template <class Volumes>
@@ -692,9 +691,9 @@ py::tuple readMeshArrays(const std::string& path) {
                           matrix(faces, static_cast<py::ssize_t>(mesh.faces.size()), 3));
 }
 
-void writePaintedPlyFile(const std::string& path, const py::object& vertices, const py::object& faces,
-                         const py::array& scale, const py::array& jmapt, double low, double high,
-                         bool binary) {
+void writePaintedPlyFile(const std::string& path, const py::object& vertices,
+                         const py::object& faces, const py::array& scale, const py::array& jmapt,
+                         double low, double high, bool binary) {
     const std::vector<Vec3f> v = verticesFrom(vertices);
     const std::vector<std::array<int, 3>> f = facesFrom(faces, v.size());
     const std::vector<float> s = floatsFrom(scale, v.size(), "scale");

@@ -42,6 +42,9 @@ struct MaptRun {
     std::vector<float> scale;  ///< voxel units
     std::array<std::vector<float>, TENSOR_COMPONENTS> tensor;
     std::array<std::vector<float>, TENSOR_COMPONENTS> bestTensor;
+    /// The APT volume and the xx tensor of the radius whose files are being
+    /// written while the next radius is computed (empty for a run without files).
+    std::vector<float> aptWriting, vxxWriting;
     Histogram histogram{};
     std::int64_t atLeastOne = 0;  ///< counted voxels whose APT value is 1 or more
     std::unique_ptr<OutputFile> histFile;

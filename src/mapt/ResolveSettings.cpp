@@ -31,7 +31,8 @@ double deriveGridResolution(const TriMesh& mesh, double h, const SettingNames& n
     if (!std::isfinite(h)) throw Error("the grid resolution is not a finite number: " + number(h));
     if (h != 0.0) {
         if (h < 0.0)
-            throw Error("the grid resolution " + number(h) + " is not positive" + clockwiseHint(names));
+            throw Error("the grid resolution " + number(h) + " is not positive" +
+                        clockwiseHint(names));
         return h;
     }
     // Differences and product in single precision, root and division in double.
@@ -59,7 +60,8 @@ void checkRadii(const MaptRun& run, int radiusCount, double h, const SettingName
         if (!(r > 0.0) || !std::isfinite(r))
             throw Error("radius " + std::to_string(k) + " of the run would be " + number(r * h) +
                         " (starting radius " + number(run.startRadius * h) + ", step " +
-                        number(run.radiusStep * h) + "): radii must be positive" + clockwiseHint(names));
+                        number(run.radiusStep * h) + "): radii must be positive" +
+                        clockwiseHint(names));
         r += run.radiusStep;
     }
 }
@@ -80,7 +82,8 @@ void resolveSettings(MaptRun& run, const TriMesh& mesh, const TransformSettings&
     if (run.radiusStep == 0.0) run.radiusStep = 3.0;
     if (run.sigma == 0.0) run.sigma = 3.0;
     if (run.sigma < 0.0)
-        throw Error("sigma " + number(settings.sigma) + " is negative" + clockwiseHint(settings.names));
+        throw Error("sigma " + number(settings.sigma) + " is negative" +
+                    clockwiseHint(settings.names));
     checkRadii(run, settings.radiusCount, h, settings.names);
     run.kernel = settings.kernel;
     run.tensorsOn = settings.tensorsOn;

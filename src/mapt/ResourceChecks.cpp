@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <omp.h>
+
 #include "core/Error.hpp"
 #include "io/Analyze.hpp"
 #include "mapt/MaptRun.hpp"
@@ -39,8 +41,8 @@ double addressSpaceInUse() {
 // Bytes a run holds at its peak, in the order they are allocated.
 struct MemoryEstimate {
     double labels = 0;       ///< one byte per voxel
-    double volumes = 0;      ///< votes, apt, jmapt, scale (+ 12 tensor volumes)
-    double temporaries = 0;  ///< two float volumes inside every filter call
+    double volumes = 0;      ///< votes, apt, jmapt, scale (+ 12 tensor volumes), writer's
+    double temporaries = 0;  ///< two float volumes inside every filter call, voting lists
     double mesh = 0;         ///< the mesh's arrays, shared by every copy
     int floatVolumes = 0;
     double total() const { return labels + volumes + temporaries + mesh; }
@@ -51,13 +53,15 @@ struct MemoryEstimate {
 // count once. The nearest-vertex voxeliser's k-d tree holds about 200 bytes
 // per vertex (point copies, three rank lists, heaps), counted with the mesh.
 MemoryEstimate estimateMemory(const TriMesh& mesh, const int* dims, bool tensorsOn,
-                              Voxeliser voxeliser) {
+                              Voxeliser voxeliser, bool writesFiles) {
     const double n = static_cast<double>(voxelCount(dims));
     MemoryEstimate m;
-    m.floatVolumes = 4 + (tensorsOn ? 2 * TENSOR_COMPONENTS : 0);
+    // The writer holds the APT volume (and the xx tensor) of the radius it writes.
+    const int writing = writesFiles ? (tensorsOn ? 2 : 1) : 0;
+    m.floatVolumes = 4 + (tensorsOn ? 2 * TENSOR_COMPONENTS : 0) + writing;
     m.labels = n;
     m.volumes = 4.0 * n * m.floatVolumes;
-    m.temporaries = 4.0 * n * 2;
+    m.temporaries = 4.0 * n * 2 + VotingBuffers().peakBytes(omp_get_max_threads(), dims[2]);
     const double vertices = static_cast<double>(mesh.vertices.size());
     m.mesh = vertices * 3 * sizeof(Vec3f) +
              static_cast<double>(mesh.faces.size()) * sizeof(Triangle) +
@@ -104,9 +108,9 @@ double freeSpaceFor(std::string dir) {
 }  // namespace
 
 void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, Voxeliser voxeliser,
-                   const SettingNames& names, bool writes) {
-    if (writes) checkAnalyzeDims(dims);
-    const MemoryEstimate m = estimateMemory(mesh, dims, tensorsOn, voxeliser);
+                   bool writesFiles, const SettingNames& names) {
+    if (writesFiles) checkAnalyzeDims(dims);
+    const MemoryEstimate m = estimateMemory(mesh, dims, tensorsOn, voxeliser, writesFiles);
     const double needed = m.total();
     std::string limit;
     const double physical = static_cast<double>(physicalMemory());
@@ -120,11 +124,12 @@ void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, Voxelis
                     " of it in use)";
     }
     if (limit.empty()) return;
-    throw OutOfMemory(
-        "the grid " + gridText(dims) + " needs " + gibibytes(needed) + " of memory (labels " +
-        gibibytes(m.labels) + ", " + std::to_string(m.floatVolumes) + " float volumes " +
-        gibibytes(m.volumes) + ", filter temporaries " + gibibytes(m.temporaries) + ", mesh " +
-        gibibytes(m.mesh) + "), " + limit + "; choose a coarser grid resolution with " + names.resolution);
+    throw OutOfMemory("the grid " + gridText(dims) + " needs " + gibibytes(needed) +
+                      " of memory (labels " + gibibytes(m.labels) + ", " +
+                      std::to_string(m.floatVolumes) + " float volumes " + gibibytes(m.volumes) +
+                      ", filter and voting temporaries " + gibibytes(m.temporaries) + ", mesh " +
+                      gibibytes(m.mesh) + "), " + limit +
+                      "; choose a coarser grid resolution with " + names.resolution);
 }
 
 void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount, bool tensorsOn,
@@ -139,8 +144,8 @@ void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount
     throw Error("the run would write " + gibibytes(needed) + " into " + outDir + " (" +
                 std::to_string(radiusCount) + " radii of " + gibibytes(perRadius) +
                 " each and the final volumes), more than its file system has free (" +
-                gibibytes(free) + "); use fewer radii (" + names.radiusCount + ") or a coarser grid (" +
-                names.resolution + ")");
+                gibibytes(free) + "); use fewer radii (" + names.radiusCount +
+                ") or a coarser grid (" + names.resolution + ")");
 }
 
 }  // namespace shapescale

@@ -1,6 +1,7 @@
 #include "mapt/Transform.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "mapt/ResolveSettings.hpp"
 #include "mapt/ResourceChecks.hpp"
 #include "mapt/ResultFiles.hpp"
+#include "mapt/ResultWriter.hpp"
 #include "mapt/Voting.hpp"
 #include "voxel/GridSetup.hpp"
 #include "voxel/NearestVertex.hpp"
@@ -104,6 +106,11 @@ class TransformRun {
                            .radiusCount = radiusCount_};
             stage(start.voxelisingSeconds, [&] { voxeliseMesh(); });
             run_.allocateVolumes();
+            if (writes_) {
+                // One more volume (two with tensors): the radius being written.
+                run_.aptWriting.assign(run_.voxels(), 0.0f);
+                if (run_.tensorsOn) run_.vxxWriting.assign(run_.voxels(), 0.0f);
+            }
             const float* origin = run_.grid.origin;
             if (writes_)
                 reportLine("offset %g %g %g\n", static_cast<double>(origin[0]),
@@ -112,25 +119,38 @@ class TransformRun {
             run_.radius = run_.startRadius;
             for (run_.radiusIndex = 0; run_.radiusIndex < settings_.radiusCount; ++run_.radiusIndex)
                 computeRadius();
-            // Polled here too for a run without radii.
-            position_ = radiusCount_;
-            stopIfInterrupted();
             finish();
         } catch (const Interrupted& e) {
-            throw Interrupted(e.signal(), interruptedText(e.signal(), position_, radiusCount_));
+            // The radius being written counts once its files are in place.
+            writer_.settle();
+            const int stage = position_ == RADII ? completeRadii_.load() : position_;
+            throw Interrupted(e.signal(), interruptedText(e.signal(), stage, radiusCount_));
         }
         return takeResult();
     }
 
   private:
     // Times one stage into `seconds`, then stops the run if a signal arrived
-    // meanwhile: between stages every file written so far is whole.
+    // or the writer failed meanwhile: between stages every file written so
+    // far is whole.
     template <class Stage>
     void stage(double& seconds, Stage&& work) {
         const Stopwatch watch;
         work();
         seconds = watch.seconds();
         stopIfInterrupted();
+        writer_.rethrowFailure();
+        reportWrittenFiles();
+    }
+
+    void reportWrittenFiles() {
+        for (const std::string& path : writer_.takeFiles()) observer_.fileWritten(path);
+    }
+
+    // Waits for the writer to be idle, then reports what it completed.
+    void waitForWriter() {
+        writer_.wait();
+        reportWrittenFiles();
     }
 
     // Settings, grid, the checks that the run fits, and the output directory
@@ -141,7 +161,8 @@ class TransformRun {
         Grid& grid = run_.grid;
         setUpGrid(mesh_.bboxMin, mesh_.bboxMax, static_cast<float>(grid.h()), grid.dims,
                   grid.origin);
-        checkGridFits(mesh_, grid.dims, run_.tensorsOn, settings_.voxeliser, settings_.names, writes_);
+        checkGridFits(mesh_, grid.dims, run_.tensorsOn, settings_.voxeliser, writes_,
+                      settings_.names);
         if (!writes_) return;
         checkOutputFits(run_.outDir, grid.dims, settings_.radiusCount, run_.tensorsOn,
                         settings_.names);
@@ -158,7 +179,7 @@ class TransformRun {
     }
 
     void computeRadius() {
-        position_ = run_.radiusIndex;
+        position_ = RADII;
         RadiusDone done{
             .index = run_.radiusIndex, .count = settings_.radiusCount, .radius = run_.radius};
         stage(done.times.smoothing, [&] { smoothForRadius(); });
@@ -169,7 +190,7 @@ class TransformRun {
         stage(done.times.writing, [&] { writeRadius(); });
         done.histogram = &run_.histogram;
         done.atLeastOne = run_.atLeastOne;
-        done.apt = &run_.apt;
+        done.apt = writes_ ? &run_.aptWriting : &run_.apt;
         observer_.radiusDone(done);
     }
 
@@ -182,28 +203,47 @@ class TransformRun {
         refreshVertexNormals(mesh_);
     }
 
-    // The histogram line and the volumes of the radius; from here on the
-    // radius counts as complete, and the run moves on to the next radius.
+    // The histogram line on standard output, and the radius's volumes and
+    // its line in "hist.txt" handed to the writer, which writes them while
+    // the next radius is computed: the APT volume by swapping buffers with
+    // the writer (the next radius clears it), the xx tensor, which the next
+    // radius goes on adding to, by copying it. The radius counts as complete
+    // once the writer has put its files in place.
     void writeRadius() {
         result_.radii.push_back(run_.radius);
         result_.histograms.push_back(run_.histogram);
         result_.atLeastOne.push_back(run_.atLeastOne);
         if (writes_) {
-            writeHistogramLine(run_);
-            writeRadiusVolumes(run_);
+            printHistogramLine(run_.histogram);
+            waitForWriter();
+            run_.apt.swap(run_.aptWriting);
+            if (run_.tensorsOn) run_.vxxWriting = run_.tensor[0];
+            writer_.start([this, index = run_.radiusIndex,
+                           histogram = run_.histogram](std::vector<std::string>& files) {
+                writeRadiusVolumes(run_, index, run_.aptWriting,
+                                   run_.tensorsOn ? &run_.vxxWriting : nullptr, files);
+                writeHistogramLine(*run_.histFile, histogram);
+                completeRadii_ = index + 1;
+            });
+        } else {
+            completeRadii_ = run_.radiusIndex + 1;
         }
         run_.radius += run_.radiusStep;
-        position_ = run_.radiusIndex + 1;
     }
 
+    // The final volumes are written while the observers make what they make
+    // of them (previews, images).
     void finish() {
         const Stopwatch writing;
-        if (writes_) {
-            run_.histFile->close();
-            observer_.fileWritten(run_.histFile->path());
-            writeFinalResults(run_);
-        }
-        const double writingSeconds = writing.seconds();
+        if (writes_) waitForWriter();  // the last radius's files
+        position_ = radiusCount_;
+        stopIfInterrupted();  // polled here too for a run without radii
+        if (writes_)
+            writer_.start([this](std::vector<std::string>& files) {
+                run_.histFile->close();
+                files.push_back(run_.histFile->path());
+                writeFinalResults(run_, files);
+            });
         FinalVolumes final{.grid = &run_.grid,
                            .labels = run_.labels.data(),
                            .jmapt = run_.jmapt.data(),
@@ -212,7 +252,8 @@ class TransformRun {
             for (std::size_t c = 0; c < TENSOR_COMPONENTS; ++c)
                 final.bestTensor[c] = run_.bestTensor[c].data();
         observer_.finalVolumes(final);
-        observer_.runFinished(writingSeconds);
+        if (writes_) waitForWriter();
+        observer_.runFinished(writing.seconds());
     }
 
     TransformResult takeResult() {
@@ -235,8 +276,16 @@ class TransformRun {
     const int radiusCount_;  ///< settings.radiusCount, 0 when negative
     MaptRun run_;
     TransformResult result_;
-    /// Where an interruption reports the run (see interruptedText).
+    /// While the radii are computed, position_ holds this and an interruption
+    /// reports completeRadii_.
+    static constexpr int RADII = -2;
+    /// Where an interruption reports the run (see interruptedText): -1 before
+    /// the radii, radiusCount_ once every radius is complete.
     int position_ = -1;
+    /// Radii whose files are all in place; set by the writer.
+    std::atomic<int> completeRadii_ = 0;
+    /// Declared last, so that it is gone before the buffers its job reads.
+    ResultWriter writer_;
 };
 
 }  // namespace

@@ -22,12 +22,13 @@ bool orientOutward(TriMesh& mesh) {
 std::string unorientedText(const TriMesh& mesh, const char* request) {
     const MeshStats stats = computeMeshStats(mesh);
     char text[400];
-    std::snprintf(text, sizeof text,
-                  "%s: the mesh has a negative volume (%g) but is open (%lld boundary edges) or "
-                  "not consistently oriented (%lld edges), so its outside is unknown; left as it is",
-                  request, static_cast<double>(measureMesh(mesh).volume),
-                  static_cast<long long>(stats.boundaryEdges),
-                  static_cast<long long>(stats.misorientedEdges));
+    std::snprintf(
+        text, sizeof text,
+        "%s: the mesh has a negative volume (%g) but is open (%lld boundary edges) or "
+        "not consistently oriented (%lld edges), so its outside is unknown; left as it is",
+        request, static_cast<double>(measureMesh(mesh).volume),
+        static_cast<long long>(stats.boundaryEdges),
+        static_cast<long long>(stats.misorientedEdges));
     return text;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/Error.hpp"
+#include "core/Interrupt.hpp"
 #include "core/Vec3.hpp"
 #include "io/Occupancy.hpp"
 #include "voxel/GridSetup.hpp"
@@ -13,6 +14,12 @@
 namespace shapescale {
 
 namespace {
+
+// Every loop of the rasteriser looks at the signal flag at least once per
+// slice of the grid, per triangle or per million voxels of the flood: a stop
+// comes within a fraction of a second on any grid. Loops inside a parallel
+// region skip their remaining iterations and the flag is checked after it.
+const char* const WHILE_VOXELISING = "while voxelising";
 
 // Working label of a voxel a triangle passes through. It becomes
 // RASTER_SURFACE only after the occupancy file is written; nothing else may
@@ -165,6 +172,7 @@ void markSurface(const LabelView& grid, const TriMesh& mesh, const float* origin
     const std::size_t vertexCount = mesh.vertices.size();
     const std::size_t faceCount = mesh.faces.size();
     for (std::size_t f = 0; f < faceCount; ++f) {
+        if (interruptRequested()) checkInterrupt(WHILE_VOXELISING);
         const Triangle& tri = mesh.faces[f];
         const float* corner[3];
         for (int k = 0; k < 3; ++k) {
@@ -233,6 +241,7 @@ void sweepFromAllFaces(const LabelView& grid) {
         std::vector<unsigned char> blocked(static_cast<std::size_t>(nx));
 #pragma omp for schedule(static)
         for (int z = 0; z < nz; ++z) {
+            if (interruptRequested()) continue;
             unsigned char* slice = grid.data + grid.grid->index(0, 0, z);
             sweepColumns(slice, grid.grid->nx(), ny, nx, true, blocked.data());
             sweepRows(slice, ny, grid.grid->nx(), true);
@@ -241,11 +250,13 @@ void sweepFromAllFaces(const LabelView& grid) {
         }
 #pragma omp for schedule(static)
         for (int y = 0; y < ny; ++y) {
+            if (interruptRequested()) continue;
             unsigned char* slab = grid.data + grid.grid->index(0, y, 0);
             sweepColumns(slab, grid.grid->sliceVoxels(), nz, nx, true, blocked.data());
             sweepColumns(slab, grid.grid->sliceVoxels(), nz, nx, false, blocked.data());
         }
     }
+    checkInterrupt(WHILE_VOXELISING);
 }
 
 // Outside voxels of the grid's interior that touch an unclassified voxel
@@ -263,6 +274,7 @@ std::vector<Voxel> findSeeds(const LabelView& grid) {
     std::vector<unsigned char> isSeed(nx, 0);
     std::vector<Voxel> seeds;
     for (int z = 1; z < grid.grid->dims[2] - 1; ++z) {
+        checkInterrupt(WHILE_VOXELISING);
         for (int y = 1; y < grid.grid->dims[1] - 1; ++y) {
             const unsigned char* row = grid.data + grid.grid->index(0, y, z);
             const unsigned char* neighbourRow[6];
@@ -291,7 +303,9 @@ void floodOutside(const LabelView& grid, std::vector<Voxel> wave) {
     std::vector<Voxel> next;
     while (!wave.empty()) {
         next.clear();
-        for (const Voxel& v : wave) {
+        for (std::size_t i = 0; i < wave.size(); ++i) {
+            if (i % (std::size_t{1} << 20) == 0) checkInterrupt(WHILE_VOXELISING);
+            const Voxel& v = wave[i];
             for (int k = 0; k < 6; ++k) {
                 const auto& step = nsix[static_cast<std::size_t>(k)];
                 const Voxel w = {v[0] + step[0], v[1] + step[1], v[2] + step[2]};
