@@ -16,17 +16,23 @@ std::string number(double value) {
     return text;
 }
 
-// A negative length derived from the mesh comes from a negative volume.
-const char* const CLOCKWISE_HINT =
-    "; a negative value derived from the mesh means that its faces seem to be ordered "
-    "clockwise seen from outside (negative volume): run again with --orient, reorient the mesh "
-    "or give the lengths explicitly (-r, -s, -p, -g)";
+// A negative length derived from the mesh comes from a negative volume; the
+// remedies are named as the caller (`names`) spells its settings.
+std::string clockwiseHint(const SettingNames& names) {
+    return std::string(
+               "; a negative value derived from the mesh means that its faces seem to be ordered "
+               "clockwise seen from outside (negative volume): run again with ") +
+           names.orient + ", reorient the mesh or give the lengths explicitly (" +
+           names.resolution + ", " + names.startRadius + ", " + names.radiusStep + ", " +
+           names.sigma + ")";
+}
 
-double deriveGridResolution(const TriMesh& mesh, double h) {
+double deriveGridResolution(const TriMesh& mesh, double h, const SettingNames& names) {
     if (!std::isfinite(h)) throw Error("the grid resolution is not a finite number: " + number(h));
     if (h != 0.0) {
         if (h < 0.0)
-            throw Error("the grid resolution " + number(h) + " is not positive" + CLOCKWISE_HINT);
+            throw Error("the grid resolution " + number(h) + " is not positive" +
+                        clockwiseHint(names));
         return h;
     }
     // Differences and product in single precision, root and division in double.
@@ -37,7 +43,7 @@ double deriveGridResolution(const TriMesh& mesh, double h) {
         throw Error(
             "no grid resolution can be derived from the mesh: its bounding box is flat "
             "(volume " +
-            number(extent) + "); give one with -r");
+            number(extent) + "); give one with " + names.resolution);
     return derived;
 }
 
@@ -48,13 +54,14 @@ void checkLength(const char* what, double value) {
 
 // Every radius of the run must be positive: the offsets would change side and
 // the sphere-area normaliser would be zero or negative.
-void checkRadii(const MaptRun& run, int radiusCount, double h) {
+void checkRadii(const MaptRun& run, int radiusCount, double h, const SettingNames& names) {
     double r = run.startRadius;
     for (int k = 0; k < radiusCount; ++k) {
         if (!(r > 0.0) || !std::isfinite(r))
             throw Error("radius " + std::to_string(k) + " of the run would be " + number(r * h) +
                         " (starting radius " + number(run.startRadius * h) + ", step " +
-                        number(run.radiusStep * h) + "): radii must be positive" + CLOCKWISE_HINT);
+                        number(run.radiusStep * h) + "): radii must be positive" +
+                        clockwiseHint(names));
         r += run.radiusStep;
     }
 }
@@ -65,7 +72,7 @@ void resolveSettings(MaptRun& run, const TriMesh& mesh, const TransformSettings&
     checkLength("starting radius", settings.startRadius);
     checkLength("radius step", settings.radiusStep);
     checkLength("sigma", settings.sigma);
-    const double h = deriveGridResolution(mesh, settings.gridResolution);
+    const double h = deriveGridResolution(mesh, settings.gridResolution, settings.names);
     for (double& size : run.grid.voxelSize) size = h;
     run.startRadius = settings.startRadius / h;
     run.radiusStep = settings.radiusStep / h;
@@ -75,8 +82,9 @@ void resolveSettings(MaptRun& run, const TriMesh& mesh, const TransformSettings&
     if (run.radiusStep == 0.0) run.radiusStep = 3.0;
     if (run.sigma == 0.0) run.sigma = 3.0;
     if (run.sigma < 0.0)
-        throw Error("sigma " + number(settings.sigma) + " is negative" + CLOCKWISE_HINT);
-    checkRadii(run, settings.radiusCount, h);
+        throw Error("sigma " + number(settings.sigma) + " is negative" +
+                    clockwiseHint(settings.names));
+    checkRadii(run, settings.radiusCount, h, settings.names);
     run.kernel = settings.kernel;
     run.tensorsOn = settings.tensorsOn;
     run.bothSides = settings.bothSides;

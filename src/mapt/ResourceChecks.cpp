@@ -113,8 +113,8 @@ double freeSpaceFor(std::string dir) {
 }  // namespace
 
 void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, KernelChoice kernel,
-                   Voxeliser voxeliser, bool writesFiles) {
-    checkAnalyzeDims(dims);
+                   Voxeliser voxeliser, bool writesFiles, const SettingNames& names) {
+    if (writesFiles) checkAnalyzeDims(dims);
     const MemoryEstimate m = estimateMemory(mesh, dims, tensorsOn, kernel, voxeliser, writesFiles);
     const double needed = m.total();
     std::string limit;
@@ -134,10 +134,11 @@ void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, KernelC
                       std::to_string(m.floatVolumes) + " float volumes " + gibibytes(m.volumes) +
                       ", filter and voting temporaries " + gibibytes(m.temporaries) + ", mesh " +
                       gibibytes(m.mesh) + "), " + limit +
-                      "; choose a coarser grid resolution with -r");
+                      "; choose a coarser grid resolution with " + names.resolution);
 }
 
-void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount, bool tensorsOn) {
+void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount, bool tensorsOn,
+                     const SettingNames& names) {
     // An Analyze pair: the 348-byte header and 4 bytes per voxel.
     const double pair = 348.0 + 4.0 * static_cast<double>(voxelCount(dims));
     const double perRadius = (tensorsOn ? 2.0 : 1.0) * pair + 12.0 * 21.0;  // hist line
@@ -148,7 +149,8 @@ void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount
     throw Error("the run would write " + gibibytes(needed) + " into " + outDir + " (" +
                 std::to_string(radiusCount) + " radii of " + gibibytes(perRadius) +
                 " each and the final volumes), more than its file system has free (" +
-                gibibytes(free) + "); use fewer radii (-n) or a coarser grid (-r)");
+                gibibytes(free) + "); use fewer radii (" + names.radiusCount +
+                ") or a coarser grid (" + names.resolution + ")");
 }
 
 }  // namespace shapescale

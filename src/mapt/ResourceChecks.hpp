@@ -22,10 +22,12 @@ namespace shapescale {
 /// @param[in] kernel     the filter of the run
 /// @param[in] voxeliser  the nearest-vertex voxeliser's tree is counted too
 /// @param[in] writesFiles  the run writes result files (through the writer)
-/// @throw Error for a grid the format cannot hold; OutOfMemory naming the
-///        grid, the bytes it needs (by part) and the limit it exceeds
+/// @param[in] names        how the message names the grid resolution
+/// @throw Error for a grid the format cannot hold (checked only when the run
+///        writes files); OutOfMemory naming the grid, the bytes it needs (by
+///        part) and the limit it exceeds
 void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, KernelChoice kernel,
-                   Voxeliser voxeliser, bool writesFiles);
+                   Voxeliser voxeliser, bool writesFiles, const SettingNames& names);
 
 /// Refuses a run whose result files cannot fit on the file system of `outDir`
 /// (or of its nearest existing ancestor): without this a huge radius count
@@ -36,7 +38,9 @@ void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, KernelC
 /// @param[in] dims         nx, ny, nz
 /// @param[in] radiusCount  radii of the run; 0 or less writes only the final results
 /// @param[in] tensorsOn    the run writes the tensor volumes too
+/// @param[in] names        how the message names the radius count and the resolution
 /// @throw Error naming the bytes the run would write and the free space
-void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount, bool tensorsOn);
+void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount, bool tensorsOn,
+                     const SettingNames& names);
 
 }  // namespace shapescale

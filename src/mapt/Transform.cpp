@@ -161,9 +161,11 @@ class TransformRun {
         Grid& grid = run_.grid;
         setUpGrid(mesh_.bboxMin, mesh_.bboxMax, static_cast<float>(grid.h()), grid.dims,
                   grid.origin);
-        checkGridFits(mesh_, grid.dims, run_.tensorsOn, run_.kernel, settings_.voxeliser, writes_);
+        checkGridFits(mesh_, grid.dims, run_.tensorsOn, run_.kernel, settings_.voxeliser, writes_,
+                      settings_.names);
         if (!writes_) return;
-        checkOutputFits(run_.outDir, grid.dims, settings_.radiusCount, run_.tensorsOn);
+        checkOutputFits(run_.outDir, grid.dims, settings_.radiusCount, run_.tensorsOn,
+                        settings_.names);
         createOutputDirectory(run_.outDir);
         // Keeps the lines of the radii done if a later stage fails.
         run_.histFile =
