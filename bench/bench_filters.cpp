@@ -13,13 +13,14 @@
 
 #include <time.h>
 
-#include <chrono>
 #include <cmath>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "filters/BoxSphere.hpp"
+#include "core/Stopwatch.hpp"
+#include "filters/BallSum.hpp"
+#include "filters/BoxSum.hpp"
 #include "filters/FilterWorkspace.hpp"
 #include "filters/Gaussian.hpp"
 #include "filters/reference/ReferenceFilters.hpp"
@@ -27,7 +28,6 @@
 namespace {
 
 using namespace shapescale;
-using Clock = std::chrono::steady_clock;
 
 std::vector<float> randomCube(int n) {
     std::mt19937 rng(42);
@@ -88,12 +88,12 @@ void timeFilter(benchmark::State& state, const std::vector<float>& in, double sc
     if (!isReference(state)) filter(in.data(), out.data(), dims, width);
     double cpu = 0.0;
     for (auto _ : state) {
-        const Clock::time_point start = Clock::now();
+        const Stopwatch wall;
         const double cpuStart = processSeconds();
         filter(in.data(), out.data(), dims, width);
         benchmark::DoNotOptimize(out.data());
         cpu += (processSeconds() - cpuStart) * scale;
-        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count() * scale);
+        state.SetIterationTime(wall.seconds() * scale);
     }
     state.counters["cpu_ms"] = 1e3 * cpu / static_cast<double>(state.iterations());
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(n) * n * n);

@@ -1,19 +1,23 @@
 // The per-radius stages on the benchmark mesh (lumpy sphere, 37,252 vertices,
 // 74,500 triangles) at about 64, 128 and 256 voxels along the longest side:
-// smoothing and normals, voting (fast against the std::rand reference, side
-// by side), maxima and the writing of one volume.
+// smoothing and normals, voting (fast against the straightforward reference, side
+// by side), maxima and the writing of one volume; and the centres found in
+// final volumes of 128, 256 and 512 voxels a side.
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include <cmath>
+
 #include "io/Analyze.hpp"
+#include "mapt/Centres.hpp"
 #include "mapt/MaptRun.hpp"
 #include "mapt/Maxima.hpp"
 #include "mapt/Voting.hpp"
+#include "mapt/reference/ReferenceVoting.hpp"
 #include "shapes/Shapes.hpp"
 #include "voxel/GridSetup.hpp"
 
@@ -76,8 +80,8 @@ void BM_VotingFast(benchmark::State& state) {
 }
 void BM_VotingReference(benchmark::State& state) {
     MaptRun run = runOnGrid(sharedMesh(), static_cast<int>(state.range(0)), state.range(1) != 0);
-    std::srand(1);
-    for (auto _ : state) shapescale::voteSurfaceReference(run, sharedMesh(), 3.0);
+    run.random.reseed(1);
+    for (auto _ : state) shapescale::reference::voteSurface(run, sharedMesh(), 3.0);
     voxelCounters(state, run);
 }
 BENCHMARK(BM_VotingFast)->ArgsProduct({{64, 128, 256}, {0, 1}})->Unit(benchmark::kMillisecond);
@@ -91,6 +95,46 @@ void BM_Maxima(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(run.voxels()));
 }
 BENCHMARK(BM_Maxima)->Arg(64)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond);
+
+// Final volumes of n^3 voxels like a run's: a ball inside, smooth jmapt with
+// six peaks of 0.6 to 1.5 over a slope from the rim, in steps of 1/256 so that
+// the peaks are plateaus; range(1) is the threshold in hundredths.
+void BM_Centres(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    shapescale::Grid grid;
+    grid.dims[0] = grid.dims[1] = grid.dims[2] = static_cast<int>(n);
+    for (double& h : grid.voxelSize) h = 1.0 / static_cast<double>(n);
+    std::vector<unsigned char> labels(grid.voxels());
+    std::vector<float> jmapt(grid.voxels()), scale(grid.voxels(), 8.0f);
+    const double c = 0.5 * static_cast<double>(n), width = 0.06 * static_cast<double>(n);
+    for (std::size_t z = 0; z < n; ++z)
+        for (std::size_t y = 0; y < n; ++y)
+            for (std::size_t x = 0; x < n; ++x) {
+                const double p[3] = {double(x) - c, double(y) - c, double(z) - c};
+                const double r = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+                double value = 0.3 * (1.0 - r / (0.45 * double(n)));
+                for (int k = 0; k < 6; ++k) {
+                    double d2 = 0;
+                    for (int a = 0; a < 3; ++a) {
+                        const double q =
+                            p[a] - (k % 3 == a ? (k < 3 ? 0.25 : -0.25) * double(n) : 0);
+                        d2 += q * q;
+                    }
+                    value = std::max(value, (0.6 + 0.15 * k) * std::exp(-d2 / (2 * width * width)));
+                }
+                const std::size_t i = grid.index(x, y, z);
+                labels[i] = r < 0.45 * double(n) ? 0 : shapescale::LABEL_OUTSIDE;
+                jmapt[i] = static_cast<float>(std::floor(std::max(value, 0.0) * 256) / 256);
+            }
+    const float threshold = static_cast<float>(state.range(1)) / 100.0f;
+    std::size_t found = 0;
+    for (auto _ : state)
+        found = shapescale::findCentres(grid, labels.data(), jmapt.data(), scale.data(), threshold)
+                    .size();
+    state.counters["centres"] = static_cast<double>(found);
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(grid.voxels()));
+}
+BENCHMARK(BM_Centres)->ArgsProduct({{128, 256, 512}, {50, 5}})->Unit(benchmark::kMillisecond);
 
 void BM_WriteVolume(benchmark::State& state) {
     const MaptRun run = runOnGrid(sharedMesh(), static_cast<int>(state.range(0)), false);

@@ -24,10 +24,9 @@ inline std::string meshDefect(TriMesh& mesh) {
     for (const Triangle& t : mesh.faces)
         for (int i : t)
             if (i < 0 || static_cast<std::size_t>(i) >= n) return "a face names a missing vertex";
-    for (const auto& list : mesh.vertexNeighbours)
-        for (int i : list)
-            if (i < 0 || static_cast<std::size_t>(i) >= n)
-                return "a neighbour list names a missing vertex";
+    for (int i : mesh.vertexNeighbours.entries())
+        if (i < 0 || static_cast<std::size_t>(i) >= n)
+            return "a neighbour list names a missing vertex";
     computeVertexNormals(mesh);
     (void)measureMesh(mesh);
     smoothVertices(mesh);

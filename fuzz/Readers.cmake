@@ -1,6 +1,6 @@
 # The mesh readers that the fuzzers and the corpus replay test exercise, one
 # entry per reader: <name>:<function>:<header>. Each function reads a whole mesh,
-# TriMesh fn(std::FILE*, const std::string& name). The name is also the corpus
+# TriMesh fn(std::FILE*, const std::string& name[, ...defaulted]). The name is also the corpus
 # folder fuzz/corpus/<name>. A new reader needs one line here and nothing else.
 set(SHAPESCALE_MESH_READERS
   off:loadOffMesh:mesh/OffReader.hpp
@@ -19,7 +19,7 @@ function(shapescale_write_reader_table path)
     list(GET parts 1 function)
     list(GET parts 2 header)
     string(APPEND includes "#include \"${header}\"\n")
-    string(APPEND entries "    {\"${name}\", &shapescale::${function}},\n")
+    string(APPEND entries "    {\"${name}\", [](std::FILE* in, const std::string& n) { return shapescale::${function}(in, n); }},\n")
   endforeach()
   file(GENERATE OUTPUT ${path} CONTENT
 "// Generated from fuzz/Readers.cmake.

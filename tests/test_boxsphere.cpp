@@ -3,7 +3,8 @@
 #include <cmath>
 #include <vector>
 
-#include "filters/BoxSphere.hpp"
+#include "filters/BallSum.hpp"
+#include "filters/BoxSum.hpp"
 #include "support/RandomVolume.hpp"
 
 namespace shapescale {

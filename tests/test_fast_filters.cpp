@@ -9,7 +9,8 @@
 #include <limits>
 #include <vector>
 
-#include "filters/BoxSphere.hpp"
+#include "filters/BallSum.hpp"
+#include "filters/BoxSum.hpp"
 #include "filters/FilterWorkspace.hpp"
 #include "filters/Gaussian.hpp"
 #include "filters/reference/ReferenceFilters.hpp"

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <cstring>
 #include <string>
@@ -9,6 +8,7 @@
 #include "mapt/SampleRandom.hpp"
 #include "mapt/Transform.hpp"
 #include "mapt/Voting.hpp"
+#include "mapt/reference/ReferenceVoting.hpp"
 #include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 #include "voxel/GridSetup.hpp"
@@ -40,13 +40,21 @@ TEST(SampleRandom, CoversZeroTo2Pow31AndRepeatsPerSeed) {
     EXPECT_LT(low, 1u << 16);  // 2e5 draws: the extremes come within ~2^31 / 2e5
     EXPECT_GT(high, SampleRandom::MAX - (1u << 16));
     EXPECT_NEAR(sum / n / 0x1p31, 0.5, 0.005);  // mean of a uniform draw, 0.0006 std error
+    for (std::uint64_t skipped : {0, 1, 2, 999, 12345}) {
+        SampleRandom whole(9), skipping(9);
+        for (std::uint64_t i = 0; i < skipped; ++i) whole.next();
+        skipping.skip(skipped);
+        EXPECT_EQ(whole.next(), skipping.next()) << skipped;
+    }
 }
 
 // The fast loop against the reference fed the same draws, for every flag
-// combination and two radii, with one and two threads: votes and tensors bit
+// combination, even sampling and two radii, with one and two threads: votes and tensors bit
 // for bit. A torus in a box at h 0.03: about 3 million samples, so that the
 // fast loop works in several batches, and box triangles of some 360,000
-// samples each, which it votes one by one.
+// samples each, which batches cut. With two threads and odd flags, blocks of
+// 5 triangles and batches of 4099 samples: many blocks, and batches and
+// threads' shares that start inside a triangle.
 TEST(FastVoting, EqualsTheReferenceForTheSameDraws) {
     TriMesh mesh = shapes::loadMesh(shapes::merged(
         shapes::torus(1.0, 0.45, 30, 14), shapes::box({-1.8, -1.8, -0.5}, {1.8, 1.8, 0.5})));
@@ -59,15 +67,20 @@ TEST(FastVoting, EqualsTheReferenceForTheSameDraws) {
         run.blendNormals = flags & 1;
         run.tensorsOn = flags & 2;
         run.bothSides = flags & 4;
+        run.evenSampling = flags & 8;
         run.allocateVolumes();
         run.random.reseed(11);
         return run;
     };
-    for (int flags = 0; flags < 8; ++flags) {
+    for (int flags = 0; flags <= 8; ++flags) {  // 8: even sampling
         for (double r : {flags % 3 == 0 ? 6.0 : 1.5}) {
             SCOPED_TRACE("flags " + std::to_string(flags) + ", r " + std::to_string(r));
             MaptRun fast = freshRun(flags), reference = freshRun(flags), serial = freshRun(flags);
             test::withThreads(1, [&] { return voteSurface(serial, mesh, r), 0; });
+            if (flags & 1) {
+                fast.votingBuffers.blockTriangles = 5;
+                fast.votingBuffers.batchSamples = 4099;
+            }
             test::withThreads(2, [&] { return voteSurface(fast, mesh, r), 0; });
             EXPECT_TRUE(sameBits(fast.votes, serial.votes));
             // The fast loop's draws: one key from the run's generator, then
@@ -75,7 +88,7 @@ TEST(FastVoting, EqualsTheReferenceForTheSameDraws) {
             const std::uint64_t key = SampleRandom(11).nextKey();
             std::size_t current = SIZE_MAX;
             SampleRandom stream;
-            voteSurfaceReference(reference, mesh, r, [&](std::size_t triangle) {
+            reference::voteSurface(reference, mesh, r, [&](std::size_t triangle) {
                 if (triangle != current) stream = SampleRandom::forItem(key, triangle);
                 current = triangle;
                 return int(stream.next());
@@ -99,15 +112,14 @@ TEST(FastVoting, SeededRunsRepeatWhateverTheThreadCount) {
     auto run = [&](int threads, std::uint32_t seed, const test::TempDir& dir) {
         TriMesh mesh = shapes::loadMesh(shapes::dumbbell(16, 20));  // smoothed by the run
         computeVertexNormals(mesh);
-        TransformSettings settings;
-        settings.gridResolution = 0.15;  // about 17 x 17 x 32 voxels
-        settings.radiusCount = 2;
-        settings.tensorsOn = true;
-        settings.bothSides = true;
-        settings.seeded = true;
-        settings.seed = seed;
-        settings.outDir = dir.path();
-        settings.occupancyPath = dir.file("volume.vol");
+        const TransformSettings settings{.gridResolution = 0.15,  // about 17 x 17 x 32 voxels
+                                         .radiusCount = 2,
+                                         .tensorsOn = true,
+                                         .bothSides = true,
+                                         .outDir = dir.path(),
+                                         .occupancyPath = dir.file("volume.vol"),
+                                         .seeded = true,
+                                         .seed = seed};
         return test::withThreads(threads, [&] { return runTransform(mesh, settings, nullptr); });
     };
     test::TempDir one, two, other;

@@ -1,7 +1,6 @@
-#include <cstdlib>
 #include <numeric>
 
-#include "filters/BoxSphere.hpp"
+#include "filters/BallSum.hpp"
 #include "filters/Gaussian.hpp"
 #include "mapt/Filtering.hpp"
 #include "mapt/Maxima.hpp"
@@ -46,7 +45,7 @@ TEST(Smoothing, HalfWayToTheMeanOfTheOldNeighbourPositions) {
 TEST(Voting, OneVoxelTriangleHas26SamplesThatDepositItsArea) {
     MaptRun run = emptyRun(8);
     run.blendNormals = false;
-    std::srand(42);  // normal +z, area 0.5
+    // Normal +z, area 0.5.
     voteSurface(run, withNormals({{{2, 2, 2.5}, {3, 2, 2.5}, {2, 3, 2.5}}, {{0, 1, 2}}}), 1.0);
     // Every sample lands one voxel below the triangle's plane, each with a share of A / 26.
     double slice = 0;
@@ -76,7 +75,7 @@ TEST(Voting, VotesLandOnlyWhereExpected) {
         for (unsigned seed : {1u, 2u, 3u}) {
             SCOPED_TRACE(c.what);
             MaptRun run = emptyRun(c.n);
-            std::srand(seed);
+            run.random.reseed(seed);
             voteSurface(run, withNormals(c.mesh), c.radius);
             const auto [x, y, z] = c.voxel;
             const float at = x < 0 ? 0.0f : run.votes[run.grid.index(x, y, z)];

@@ -64,9 +64,10 @@ TEST(OffLoader, PolygonsBecomeFansAndShortFacesAreReportedAndSkipped) {
     EXPECT_EQ(triangles(mesh), expected);
     EXPECT_EQ(mesh.nFaces, 6);
     // Only the first three corners of a face enter the neighbour lists.
-    EXPECT_EQ(mesh.vertexNeighbours[0], (std::vector<int>{1, 1, 1}));
-    EXPECT_EQ(mesh.vertexNeighbours[2], (std::vector<int>{0, 0, 0}));
-    EXPECT_TRUE(mesh.vertexNeighbours[3].empty() && mesh.vertexNeighbours[7].empty());
+    const std::vector<std::vector<int>> lists = test::neighbourLists(mesh);
+    EXPECT_EQ(lists[0], (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(lists[2], (std::vector<int>{0, 0, 0}));
+    EXPECT_TRUE(lists[3].empty() && lists[7].empty());
     EXPECT_EQ(shapes::loadMesh(shapes::quadCube()).faces.size(), 12u);
 }
 
@@ -77,7 +78,7 @@ TEST(OffLoader, ClosedMeshListsEachAdjacentVertexOnce) {
         for (int k = 0; k < 3; ++k)
             adjacent[static_cast<std::size_t>(t[k])].push_back(t[(k + 1) % 3]);
     for (std::size_t i = 0; i < adjacent.size(); ++i) {
-        std::vector<int> listed = mesh.vertexNeighbours[i];
+        std::vector<int> listed(mesh.vertexNeighbours[i].begin(), mesh.vertexNeighbours[i].end());
         std::sort(listed.begin(), listed.end());
         std::sort(adjacent[i].begin(), adjacent[i].end());
         EXPECT_EQ(listed, adjacent[i]);
@@ -103,8 +104,7 @@ TEST(OffLoaderErrors, EachNamesTheFileLineAndProblem) {
         {tri + "3 0 1.5 2\n", "vertex number '1.5'"},
         {tri + "three 0 1 2\n", "vertex count 'three'"},
         {tri + "3 0 1 3\n", "memory.off:6: face 0: vertex number 3 is outside 0..2"},
-        {tri + "4 0 1 2\n", "memory.off:6: face 0: 4 vertices announced, 3 on the line"},
-        {tri + "2000000000 0 1 2\n", "2000000000 vertices announced, 3 on the line"},
+        {tri + "2000000000 0 1 2\n", "2000000000 vertices announced, 3 found before the end"},
         {"OFF BINARY\n", "binary OFF files are not supported"},
         {"nOFF\n4\n1 0 0\n", "not supported"},
     };

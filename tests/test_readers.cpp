@@ -4,20 +4,25 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/Error.hpp"
+#include "mesh/MeshReader.hpp"
 #include "mesh/MeshStats.hpp"
 #include "mesh/ObjReader.hpp"
 #include "mesh/Orientation.hpp"
 #include "mesh/PlyReader.hpp"
+#include "mesh/ReaderInput.hpp"
 #include "mesh/StlReader.hpp"
 #include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
@@ -27,14 +32,14 @@ namespace {
 
 using shapes::PlyStyle;
 using shapes::PolyMesh;
-using Reader = TriMesh (*)(std::FILE*, const std::string&);
+using Reader = TriMesh (*)(std::FILE*, const std::string&, ReadReport*);
 using Enc = PlyStyle::Encoding;
 
 TriMesh readBytes(Reader reader, std::string bytes, const std::string& name) {
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(
         fmemopen(bytes.data(), bytes.size(), "r"), std::fclose);
     if (in == nullptr) throw std::runtime_error("fmemopen failed");
-    return reader(in.get(), name);
+    return reader(in.get(), name, nullptr);
 }
 
 // Coordinates that every format stores exactly: floats.
@@ -127,12 +132,12 @@ TEST(Readers, StlMergesCornersIntoTheOffVertices) {
             EXPECT_EQ(got.nFaces, static_cast<int>(want.faces.size()));
             std::vector<int> toWant;
             for (const Vec3f& p : got.vertices) toWant.push_back(byPosition.at(p));
-            std::vector<std::vector<int>> neighbours(want.vertexNeighbours.size());
+            std::vector<std::vector<int>> neighbours(want.vertices.size());
             for (std::size_t i = 0; i < got.vertexNeighbours.size(); ++i)
                 for (int n : got.vertexNeighbours[i])
                     neighbours[static_cast<std::size_t>(toWant[i])].push_back(
                         toWant[static_cast<std::size_t>(n)]);
-            EXPECT_EQ(neighbours, want.vertexNeighbours);
+            EXPECT_EQ(neighbours, test::neighbourLists(want));
             ASSERT_EQ(got.faces.size(), want.faces.size());
             for (std::size_t t = 0; t < got.faces.size(); ++t)
                 for (std::size_t c = 0; c < 3; ++c)
@@ -213,7 +218,7 @@ TEST(Readers, MalformedFilesNameTheFilePlaceAndProblem) {
         {readPlyMesh, tri + "300 0 1 2\n", "face 0: '300' is not an integer of type uchar"},
         {readPlyMesh, tri + "3 0 -1 2\n", "vertex number -1 is outside the vertices"},
         {readPlyMesh, tri + "3 0 1.5 2\n", "'1.5' is not an integer of type int"},
-        {readStlMesh, stlBinary.substr(0, stlBinary.size() - 1),
+        {readStlMesh, "x" + stlBinary.substr(1, stlBinary.size() - 2),
          "byte 80: not ASCII STL (no 'solid' at the start of a text) and not binary STL (12 "
          "triangles need 684 bytes, the file has 683)"},
         {readStlMesh, "solid x\n" + facet + "vertex 0 1 0\nendloop\nendfacet\n",
@@ -248,6 +253,161 @@ TEST(Readers, MalformedFilesNameTheFilePlaceAndProblem) {
         EXPECT_NE(message.find(c.expected), std::string::npos)
             << c.bytes << "\n=> " << message << "\nexpected: " << c.expected;
         EXPECT_EQ(message.rfind("memory", 0), 0u) << message;
+    }
+}
+
+// The dialects of other tools' files, through readMesh: each loads as its
+// plain form (and says its warning) or is refused with its line. The rows
+// marked run also go through the real binary for their status.
+TEST(Dialects, EachLoadsAsItsPlainFormOrIsRefusedWithItsLine) {
+    const std::string v = "0 0 0\n1 0 0\n1 1 0\n0 1 0\n0 0 1\n1 0 1\n1 1 1\n0 1 1\n";
+    const std::string f = "4 0 3 2 1\n4 4 5 6 7\n4 0 1 5 4\n4 1 2 6 5\n4 2 3 7 6\n4 3 0 4 7\n";
+    const std::string cube = "OFF\n8 6 0\n" + v + f;
+    // A frustum: the top's weight 2 halves it, area 14.487 where the cube's is 24.
+    const std::string base = "-1 -1 -1\n1 -1 -1\n1 1 -1\n-1 1 -1\n";
+    const std::string frustum =
+        "OFF\n8 6 0\n" + base + "-.5 -.5 .5\n.5 -.5 .5\n.5 .5 .5\n-.5 .5 .5\n";
+    const std::string weighted =
+        "4OFF\n8 6 0\n-1 -1 -1 1\n1 -1 -1 1\n1 1 -1 1\n-1 1 -1 1\n-1 -1 1 2\n1 -1 1 2\n"
+        "1 1 1 2 0.5 0.5 0.5\n-1 1 1 2\n";
+    const std::string ply3 =
+        "ply\nformat ascii 1.0\nelement vertex 6\nproperty float x\nproperty float y\n"
+        "property float z\n";
+    const std::string six = "0 0 0\n0 1 0\n1 0 0\n1 1 0\n2 0 0\n2 1 0\n";
+    const std::string stl = shapes::toStl(shapes::unitCube(), true);
+    const auto utf16 = [](const std::string& text, bool mark) {
+        std::string out = mark ? "\xFF\xFE" : "";
+        for (char c : text) out += std::string{c, '\0'};
+        return out;
+    };
+    struct Row {
+        const char* name;  // the extension picks the reader
+        std::string bytes;
+        std::string line;         // the error line; for a file that loads, its warning or ""
+        std::string sameAs = {};  // for a file that loads: bytes it reads as, in a file named:
+        const char* sameAsName = "want.off";
+        bool run = false;  // also through the binary
+    };
+    const std::string noFace = ": the file has no face: it holds ";
+    const std::vector<Row> rows = {
+        {"prism.off", weighted + f, "", frustum + f, "want.off", true},
+        {"w0.off", "C4OFF\n1 0 0\n1 2 3 0.0 255 0 0\n",
+         "w0.off:3: vertex 0: weight '0.0' is 0, which puts the vertex at infinity"},
+        {"big.off", "4OFF\n1 0 0\n1e30 0 0 1e-30\n",
+         "big.off:3: vertex 0: coordinate '1e30' divided by the weight '1e-30' is not a finite "
+         "number in single precision"},
+        // One vertex number per line; a colour after the last one.
+        {"lines.off", "OFF\n8 6 0\n" + v + "4\n0\n3\n2\n1\n4 4 5\n6 7 255 0 0\n" + f.substr(20), "",
+         cube},
+        {"cut.off", "OFF\n8 7 0\n" + v + f + "4 0 3\n2",
+         "cut.off: face 6: 4 vertices announced, 3 found before the end of the file (the file "
+         "ends at line 18)"},
+        {"bare.off", "# no keyword\n\n8 6 0\n" + v + f, "", cube},
+        // Lines before a header are skipped, as ever: the keyword decides.
+        {"late.off", "1 2 3\nOFF\n" + cube.substr(4), "", cube},
+        {"empty.off", "OFF\n8 0 0\n" + v, "empty.off" + noFace + "8 vertices and 0 faces"},
+        {"short.off", "OFF\n3 1 0\n" + v.substr(0, 18) + "2 0 1\n",
+         "short.off" + noFace + "3 vertices and 1 face of fewer than three vertices"},
+        {"points.ply",
+         ply3 + "element edge 1\nproperty int a\nproperty int b\nend_header\n" + six + "0 1\n",
+         "points.ply" + noFace + "6 vertex and 1 edge elements", "", "", true},
+        {"lines.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 2 3 1\n",
+         "lines.obj" + noFace + "3 vertices ('v') and 1 line ('l')"},
+        // Two strips: 0 1 2 3, then 4 5 0 0 whose second triangle repeats vertex 0.
+        {"strips.ply",
+         ply3 + "element tristrips 1\nproperty list int int vertex_indices\nend_header\n" + six +
+             "9 0 1 2 3 -1 4 5 0 0\n",
+         "", "OFF\n6 3 0\n" + six + "3 0 1 2\n3 2 1 3\n3 4 5 0\n"},
+        {"pad.stl", stl + "\n", "pad.stl: 1 trailing byte after the 12 triangles ignored", stl,
+         "want.stl", true},
+        {"cut.stl", stl.substr(0, 683),
+         "cut.stl: byte 80: not ASCII STL (it begins with 'solid' but has control bytes in its "
+         "first 84) and not binary STL (12 triangles need 684 bytes, the file has 683)"},
+        {"wide.obj", utf16("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", true),
+         "wide.obj: the file is UTF-16 text (byte-order mark FF FE), not ASCII or UTF-8", "", "",
+         true},
+        {"wide.off", utf16(cube, false),
+         "wide.off: the file is UTF-16 text (every other byte is 0), not ASCII or UTF-8"},
+        {"nul.ply",
+         "ply\nformat ascii 1.0\nelement vertex 1\nproperty fl" + std::string(1, '\0') + "at x\n",
+         "nul.ply:4: unknown property type 'fl\\x00at'"},
+        {"dle.ply", "ply\nformat asc\x10ii 1.0\n", "dle.ply:2: unknown encoding 'asc\\x10ii'"},
+    };
+    test::TempDir dir;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        test::writeText(dir.file(r.name), r.bytes);
+        std::vector<std::string> warnings;
+        if (r.sameAs.empty()) {
+            EXPECT_EQ(test::errorOf([&] { readMesh(dir.file(r.name), &warnings); }),
+                      dir.path() + "/" + r.line);
+        } else {
+            test::writeText(dir.file(r.sameAsName), r.sameAs);
+            expectSameMesh(readMesh(dir.file(r.name), &warnings), readMesh(dir.file(r.sameAsName)));
+            EXPECT_EQ(warnings, r.line.empty()
+                                    ? std::vector<std::string>{}
+                                    : std::vector<std::string>{dir.path() + "/" + r.line});
+        }
+        if (!r.run) continue;
+        const test::RunResult run =
+            test::runBinary({"-f", r.name, "-o", std::string(r.name) + ".out", "-n", "1", "-r",
+                             "0.25", "--warnings"},
+                            dir.path());
+        const std::vector<std::string> err = test::lines(run.err);
+        EXPECT_EQ(run.status, r.sameAs.empty() ? 2 : 1) << run.err;
+        const std::string want = (r.sameAs.empty() ? "shapescale: " : "warning: ") + r.line;
+        EXPECT_TRUE(r.line.empty() || std::find(err.begin(), err.end(), want) != err.end())
+            << run.err;
+    }
+}
+
+// The fast number parsing against strtof and strtoll, the conversions that
+// every coordinate and index went through: the same verdict and, for every
+// number accepted, the same bits.
+TEST(ReaderNumbers, ParsingGivesTheStrtoVerdictAndBits) {
+    std::vector<std::string> tokens = {"", std::string("1\0", 2), std::string(80, '9') + "e-80",
+                                       "0." + std::string(60, '0') + "1e61"};
+    for (std::string_view t : readers::splitTokens(
+             "0 -0 +1.5 0x1p-3 0X1.8P1 inf -Infinity NaN nan(12) 1e e5 . - .5 5. -.5e-3 1e-46 "
+             "1e-45 7.006e-46 1e-40 3.4028235e38 3.4028236e38 1e39 00012 1,5 1_0 12a +7 -12 1e3 "
+             "9223372036854775807 9223372036854775808 -9223372036854775809"))
+        tokens.emplace_back(t);
+    std::mt19937 rng(42);
+    std::uniform_int_distribution<int> digit(0, 9), length(1, 25), exponent(-50, 40);
+    std::uniform_real_distribution<float> anyFloat(-1e6f, 1e6f);
+    char text[64];
+    for (int i = 0; i < 20000; ++i) {
+        std::string t = i % 3 == 0 ? "-" : "";
+        const int n = length(rng), point = length(rng) % (n + 1);
+        for (int k = 0; k < n; ++k) t += (k == point ? "." : "") + std::to_string(digit(rng));
+        if (i % 2 == 0) t += "e" + std::to_string(exponent(rng));
+        tokens.push_back(t);
+        // Halfway between two floats, and the decimals just beside it.
+        const float a = anyFloat(rng);
+        std::snprintf(text, sizeof text, "%.25g", (double(a) + std::nextafter(a, 2e6f)) / 2);
+        tokens.push_back(text);
+        std::snprintf(text, sizeof text, "%.8e", double(a));
+        tokens.push_back(text);
+    }
+    for (const std::string& t : tokens) {
+        char* end = nullptr;
+        const float wantFloat = std::strtof(t.c_str(), &end);
+        const bool floatOk = !t.empty() && end == t.c_str() + t.size() && std::isfinite(wantFloat);
+        float gotFloat = 0;
+        ASSERT_EQ(readers::parseFloat(t, gotFloat), floatOk) << t;
+        if (floatOk) {
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(gotFloat),
+                      std::bit_cast<std::uint32_t>(wantFloat))
+                << t;
+        }
+        errno = 0;
+        const long long wantInt = std::strtoll(t.c_str(), &end, 10);
+        const bool intOk = !t.empty() && end == t.c_str() + t.size() && errno != ERANGE;
+        long long gotInt = 0;
+        ASSERT_EQ(readers::parseInteger(t, gotInt), intOk) << t;
+        if (intOk) {
+            ASSERT_EQ(gotInt, wantInt) << t;
+        }
     }
 }
 

@@ -76,6 +76,15 @@ int shell(const std::string& command) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The start of a shell command that runs a check script of the source tree
+// with the first Python that has `module`; ends with PYTHON_MISSING, which
+// exits with 77 when none has it.
+std::string withPython(const std::string& module) {
+    return "for py in python3 /usr/bin/python3; do if $py -c 'import " + module +
+           "' 2>/dev/null; then exec $py " SHAPESCALE_SOURCE_DIR;
+}
+const char* const PYTHON_MISSING = "; fi; done; exit 77";
+
 TEST_F(Toolbox, InformationOptionsAndInvalidValuesRunNothing) {
     const std::string m = mesh(shapes::unitCube());
     struct Case {
@@ -109,11 +118,12 @@ TEST_F(Toolbox, InformationOptionsAndInvalidValuesRunNothing) {
     }
     const std::string help = run({"--help"}).out;
     for (const char* option :
-         {"--seed N", "--threads N", "--nifti ", "--nifti-gz",  "--summary F", "--preview",
-          "--orient", "--warnings",  "--quiet",  "--exit-zero", "--help",      "--version",
-          "-f MESH",  "-o DIR",      "-r H",     "-s R",        "-p STEP",     "-n COUNT",
-          "-g SIGMA", "-k CHOICE",   "-t ",      "-b ",         "-c ",         "-a ",
-          "-e VALUE", "\n  0 ",      "\n  1 ",   "\n  2 ",      "\n  128+N"})
+         {"--seed N",     "--threads N", "--nifti ", "--nifti-gz",  "--summary F", "--preview",
+          "--orient",     "--warnings",  "--quiet",  "--exit-zero", "--help",      "--version",
+          "-f MESH",      "-o DIR",      "-r H",     "-s R",        "-p STEP",     "-n COUNT",
+          "-g SIGMA",     "-k CHOICE",   "-t ",      "-b ",         "-c ",         "-a ",
+          "-e VALUE",     "\n  0 ",      "\n  1 ",   "\n  2 ",      "\n  128+N",   "--vtk ",
+          "F.ply | F.vtp"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     const std::string version = run({"--version"}).out;
     EXPECT_EQ(version.rfind("shapescale ", 0), 0u);
@@ -154,6 +164,10 @@ TEST_F(Toolbox, SeedRepeatsTheRunAndOptionsAddOnlyTheirOwnFiles) {
          {},
          {"preview_jmapt.png", "preview_scale.png"}},
         {{"--seed", "42", "--vertex-scale", "painted.ply"}, 1, {}, {}},
+        {{"--seed", "42", "--vtk", "--vertex-scale", "painted.vtp", "--summary", "s.json"},
+         1,
+         {},
+         {"result.vti"}},
     };
     for (std::size_t v = 0; v < variants.size(); ++v) {
         const Variant& variant = variants[v];
@@ -189,38 +203,77 @@ TEST_F(Toolbox, SeedRepeatsTheRunAndOptionsAddOnlyTheirOwnFiles) {
         EXPECT_EQ(plainFiles[same], expected.at(same)) << same;
     EXPECT_EQ(lines(plain.out).size(), lines(reference.out).size());
     EXPECT_EQ(withoutTiming(plain.err), withoutTiming(reference.err));
+    // The VTK files read back through VTK, against the files of runs v3 and v4.
+    const int status =
+        shell("cd " + dir.path() + " && " + withPython("vtkmodules.vtkIOXML") +
+              "/tests/toolbox/vtk_check.py v3/out v4 > vtk.txt 2>&1" + PYTHON_MISSING);
+    if (status == 77) GTEST_SKIP() << "python3 with VTK (python3-vtk9) is not installed";
+    EXPECT_EQ(status, 0) << readText(dir.file("vtk.txt"));
 }
 
-TEST_F(Toolbox, NiftiFilesReadBackInWorldCoordinates) {
-    const std::array<double, 3> centre = {0.3, -0.2, 0.5};
-    const PolyMesh sphere = shapes::icosphere(4, 1.0, centre);
-    const RunResult r = run({"-f", mesh(sphere), "-r", "0.1", "-s", "0.8", "-p", "0.2", "-g", "0.2",
-                             "-n", "2", "--seed", "1", "--nifti", "--nifti-gz", "-o", "out"});
+// The nibabel read-back of these files is a pytest (python/tests).
+TEST_F(Toolbox, NiftiFilesPassNiftiTool) {
+    if (shell("command -v nifti_tool > /dev/null") != 0) GTEST_SKIP() << "no nifti_tool";
+    const RunResult r = run({"-f", mesh(shapes::icosphere(4, 1.0, {0.3, -0.2, 0.5})), "-r", "0.1",
+                             "-s", "0.8", "-p", "0.2", "-g", "0.2", "-n", "2", "--seed", "1",
+                             "--nifti", "--nifti-gz", "-o", "out"});
     ASSERT_EQ(r.status, 1) << r.err;
-    const TriMesh loaded = shapes::loadMesh(sphere);
-    std::string command = "cd " + dir.path() +
-                          " && for py in python3 /usr/bin/python3; do if $py -c 'import nibabel' "
-                          "2>/dev/null; then exec $py " SHAPESCALE_SOURCE_DIR
-                          "/tests/toolbox/nifti_check.py out";
-    for (double v : centre) command += " " + std::to_string(v);
-    for (const float* corner : {loaded.bboxMin, loaded.bboxMax})
-        for (int a = 0; a < 3; ++a) command += " " + std::to_string(corner[a]);
-    command += " apt_0 apt_1 jmapt scale > check.txt 2>&1; fi; done; exit 77";
-    const int status = shell(command);
-    if (status != 77) {
-        EXPECT_EQ(status, 0) << readText(dir.file("check.txt"));
+    EXPECT_EQ(shell("cd " + dir.path() +
+                    " && nifti_tool -check_hdr -check_nim -infiles out/jmapt.nii "
+                    "out/scale.nii.gz > tool.txt 2>&1"),
+              0);
+    const std::string report = readText(dir.file("tool.txt"));
+    EXPECT_EQ(lines(report).size(), 4u) << report;
+    for (const std::string& line : lines(report))
+        EXPECT_NE(line.find(" IS GOOD "), std::string::npos) << report;
+}
+
+TEST_F(Toolbox, VtkFilesAreWholeOrAbsentAndABadExtensionRunsNothing) {
+    const std::string m = mesh(shapes::unitCube());
+    struct Case {
+        std::vector<std::string> extra;
+        std::string cwd;
+        std::string lastLine;  // of standard error
+        std::string absent;    // no file or directory here afterwards, under cwd
+        bool runs;             // the run starts (its summary line) before the failure
+    };
+    const std::vector<Case> cases = {
+        {{"--vertex-scale", "p.obj"},
+         "extension",
+         "shapescale: --vertex-scale 'p.obj': expected a file name ending in .ply or .vtp",
+         "out",
+         false},
+        {{"--vertex-scale", "none/p.vtp"},
+         "create",
+         "shapescale: cannot create none/p.vtp: No such file or directory",
+         "none/p.vtp",
+         true},
+        // A full disk: result.vti is a link to /dev/full, which is written in place.
+        {{"--vtk", "-t"},
+         "full",
+         "shapescale: cannot write out/result.vti: No space left on device",
+         "out/result.vti",
+         true},
+    };
+    mkdir(dir.file("full").c_str(), 0775);
+    mkdir(dir.file("full/out").c_str(), 0775);
+    if (symlink("/dev/full", dir.file("full/out/result.vti").c_str()) != 0)
+        GTEST_SKIP() << "no /dev/full link";
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"-f", m, "-n", "1", "-o", "out"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const RunResult r = run(args, c.cwd);
+        EXPECT_EQ(r.status, 2) << c.cwd;
+        const std::vector<std::string> err = lines(r.err);
+        ASSERT_FALSE(err.empty()) << c.cwd;
+        EXPECT_EQ(err.back(), c.lastLine);
+        EXPECT_EQ(r.out.empty(), !c.runs) << r.out;
+        struct stat info {};
+        const bool left = lstat(dir.file(c.cwd + "/" + c.absent).c_str(), &info) == 0 &&
+                          (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode));
+        EXPECT_FALSE(left) << c.absent;
+        EXPECT_EQ(test::temporaryFiles(dir.file(c.cwd)), std::vector<std::string>{});
     }
-    if (shell("command -v nifti_tool > /dev/null") == 0) {
-        EXPECT_EQ(shell("cd " + dir.path() +
-                        " && nifti_tool -check_hdr -check_nim -infiles out/jmapt.nii "
-                        "out/scale.nii.gz > tool.txt 2>&1"),
-                  0);
-        const std::string report = readText(dir.file("tool.txt"));
-        EXPECT_EQ(lines(report).size(), 4u) << report;
-        for (const std::string& line : lines(report))
-            EXPECT_NE(line.find(" IS GOOD "), std::string::npos) << report;
-    }
-    if (status == 77) GTEST_SKIP() << "python3 with nibabel is not installed";
 }
 
 TEST_F(Toolbox, OrientFlipsAClockwiseMeshAsAHandEditWould) {

@@ -7,21 +7,44 @@ namespace {
 
 using shapes::loadMesh;
 
-TEST(TriMesh, CopiesShareTheTriplesButNotTheNeighbourLists) {
+TEST(TriMesh, CopiesShareEveryArray) {
     TriMesh copy;
     {
         const TriMesh mesh = test::withNormals(shapes::unitCube());
         copy = mesh;
         copy.vertices[3][0] = 42.0f;
         copy.vertexNormals[0][1] = 7.0f;
-        copy.vertexNeighbours[0].push_back(5);
         EXPECT_EQ(mesh.vertices[3][0], 42.0f);
         EXPECT_EQ(mesh.vertexNormals[0][1], 7.0f);
         EXPECT_TRUE(copy.faces.sharesWith(mesh.faces));
-        EXPECT_NE(copy.vertexNeighbours[0].size(), mesh.vertexNeighbours[0].size());
+        EXPECT_TRUE(copy.vertexNeighbours.sharesWith(mesh.vertexNeighbours));
     }
     ASSERT_EQ(copy.vertices.size(), 8u);  // the triples outlive the loaded mesh
     EXPECT_EQ(copy.vertices[7][2], 1.0f);
+    EXPECT_EQ(copy.vertexNeighbours[7].size(), 6u);  // and so do the lists
+}
+
+// The lists, normals, measures and smoothing split the vertices or the
+// triangles among the threads; every sum keeps its order, so the bits are
+// the same on any number of threads. Split once, the sphere's triangles span
+// the vertex ranges of the threads.
+TEST(TriMesh, SameBitsOnOneTwoAndThreeThreads) {
+    const shapes::PolyMesh poly = shapes::subdivided(shapes::lumpySphere(20, 100), 1);
+    auto stages = [&](int threads) {
+        return test::withThreads(threads, [&] {
+            TriMesh mesh = test::withNormals(poly);
+            const MeshMeasures loaded = measureMesh(mesh);
+            std::vector<Vec3f> normals(mesh.vertexNormals.begin(), mesh.vertexNormals.end());
+            for (int pass = 0; pass < 2; ++pass) smoothVertices(mesh);
+            refreshVertexNormals(mesh);
+            normals.insert(normals.end(), mesh.vertexNormals.begin(), mesh.vertexNormals.end());
+            return std::tuple(loaded.volume, loaded.areaSum, test::neighbourLists(mesh), normals,
+                              std::vector<Vec3f>(mesh.vertices.begin(), mesh.vertices.end()));
+        });
+    };
+    const auto one = stages(1);
+    EXPECT_TRUE(one == stages(2));
+    EXPECT_TRUE(one == stages(3));
 }
 
 // At vertex 0, unnormalised face normals (0, 0, 4) (area 2) and (0, -1, 0) (area 0.5);
@@ -53,6 +76,11 @@ TEST(MeshMeasures, SignedVolumeAndAreaSum) {
     const MeshMeasures cube = measureMesh(loadMesh(shapes::unitCube()));
     const MeshMeasures flipped = measureMesh(loadMesh(shapes::flipped(shapes::unitCube())));
     const MeshMeasures none = measureMesh(shapes::loadOffText("OFF\n1 0 0\n1 2 3\n"));
+    // Split twice by edge midpoints: the same surface, dyadic coordinates (exact sums).
+    const TriMesh split = loadMesh(shapes::subdivided(shapes::unitCube(), 2));
+    const MeshMeasures splitCube = measureMesh(split);
+    EXPECT_EQ(std::tuple(split.faces.size(), split.vertices.size()), std::tuple(192u, 98u));
+    EXPECT_EQ(std::tuple(splitCube.volume, splitCube.areaSum), std::tuple(1.0f, 12.0));
     EXPECT_EQ(std::tuple(cube.volume, cube.areaSum), std::tuple(1.0f, 12.0));  // area sum: twice 6
     EXPECT_EQ(std::tuple(flipped.volume, flipped.areaSum), std::tuple(-1.0f, 12.0));
     EXPECT_EQ(std::tuple(none.volume, none.areaSum), std::tuple(0.0f, 0.0));

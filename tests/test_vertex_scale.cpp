@@ -28,16 +28,14 @@ PaintedRun runInMemory(const shapes::PolyMesh& shape, double h, double start, do
     computeVertexNormals(mesh);
     PaintedRun run;
     run.surface = snapshotSurface(mesh);
-    TransformSettings settings;
-    settings.gridResolution = h;
-    settings.startRadius = start;
-    settings.radiusStep = step;
-    settings.radiusCount = count;
-    settings.sigma = sigma;
-    settings.seeded = true;
-    settings.seed = 7;
-    settings.inMemory = true;
-    run.result = runTransformKeeping(mesh, settings);
+    run.result = runTransformKeeping(mesh, {.gridResolution = h,
+                                            .startRadius = start,
+                                            .radiusCount = count,
+                                            .radiusStep = step,
+                                            .sigma = sigma,
+                                            .seeded = true,
+                                            .seed = 7,
+                                            .inMemory = true});
     run.scales = vertexScale(run.surface.positions, run.surface.normals, run.result.grid,
                              run.result.jmapt, run.result.scale, maxReachVoxels(run.result));
     return run;

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <stdexcept>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 
 #include "mesh/OffReader.hpp"
@@ -21,6 +21,36 @@ namespace {
 const std::vector<std::vector<int>> CUBE_TRIANGLES = {{0, 2, 3}, {0, 3, 1}, {4, 5, 7}, {4, 7, 6},
                                                       {0, 1, 5}, {0, 5, 4}, {2, 6, 7}, {2, 7, 3},
                                                       {0, 4, 6}, {0, 6, 2}, {1, 3, 7}, {1, 7, 5}};
+// Splits every triangle (a, b, c) into (a, ab, ca), (b, bc, ab), (c, ca, bc)
+// and (ab, bc, ca), in triangle order. Each edge's new vertex is appended to
+// `v` once, when the edge is first met, at place(p, q) of its end points.
+template <class Place>
+std::vector<std::array<int, 3>> splitTriangles(std::vector<std::array<double, 3>>& v,
+                                               const std::vector<std::array<int, 3>>& f,
+                                               Place place) {
+    std::unordered_map<std::uint64_t, int> midpoints;
+    midpoints.reserve(f.size() * 3 / 2);
+    auto midpoint = [&](int a, int b) {
+        const auto [lo, hi] = std::minmax(a, b);
+        const std::uint64_t key = (std::uint64_t(std::uint32_t(lo)) << 32) | std::uint32_t(hi);
+        const auto [it, isNew] = midpoints.try_emplace(key, static_cast<int>(v.size()));
+        if (isNew) v.push_back(place(v[std::size_t(a)], v[std::size_t(b)]));
+        return it->second;
+    };
+    std::vector<std::array<int, 3>> next;
+    next.reserve(4 * f.size());
+    for (const auto& tri : f) {
+        const int a = midpoint(tri[0], tri[1]);
+        const int b = midpoint(tri[1], tri[2]);
+        const int c = midpoint(tri[2], tri[0]);
+        next.push_back({tri[0], a, c});
+        next.push_back({tri[1], b, a});
+        next.push_back({tri[2], c, b});
+        next.push_back({a, b, c});
+    }
+    return next;
+}
+
 const std::vector<std::vector<int>> CUBE_QUADS = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
                                                   {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
 
@@ -61,31 +91,10 @@ PolyMesh icosphere(int levels, double radius, std::array<double, 3> centre) {
         return std::array<double, 3>{p[0] / l, p[1] / l, p[2] / l};
     };
     for (auto& p : v) p = normalise(p);
-    for (int level = 0; level < levels; ++level) {
-        std::map<std::pair<int, int>, int> midpoints;
-        auto midpoint = [&](int a, int b) {
-            const auto key = std::minmax(a, b);
-            auto it = midpoints.find(key);
-            if (it != midpoints.end()) return it->second;
-            const auto& p = v[static_cast<std::size_t>(a)];
-            const auto& q = v[static_cast<std::size_t>(b)];
-            v.push_back(normalise({p[0] + q[0], p[1] + q[1], p[2] + q[2]}));
-            const int index = static_cast<int>(v.size()) - 1;
-            midpoints.emplace(key, index);
-            return index;
-        };
-        std::vector<std::array<int, 3>> next;
-        for (const auto& tri : f) {
-            const int a = midpoint(tri[0], tri[1]);
-            const int b = midpoint(tri[1], tri[2]);
-            const int c = midpoint(tri[2], tri[0]);
-            next.push_back({tri[0], a, c});
-            next.push_back({tri[1], b, a});
-            next.push_back({tri[2], c, b});
-            next.push_back({a, b, c});
-        }
-        f = std::move(next);
-    }
+    for (int level = 0; level < levels; ++level)
+        f = splitTriangles(v, f, [&](const auto& p, const auto& q) {
+            return normalise({p[0] + q[0], p[1] + q[1], p[2] + q[2]});
+        });
     PolyMesh mesh;
     for (const auto& p : v)
         mesh.vertices.push_back(
@@ -232,6 +241,23 @@ PolyMesh hemisphere(int levels, double radius) {
                 kept.push_back(renumber[static_cast<std::size_t>(k)]);
         if (kept.size() == face.size()) mesh.faces.push_back(kept);
     }
+    return mesh;
+}
+
+PolyMesh subdivided(PolyMesh mesh, int times) {
+    std::vector<std::array<int, 3>> f;
+    f.reserve(mesh.faces.size());
+    for (const auto& face : mesh.faces) {
+        if (face.size() != 3) throw std::invalid_argument("subdivided: a face is not a triangle");
+        f.push_back({face[0], face[1], face[2]});
+    }
+    for (int level = 0; level < times; ++level)
+        f = splitTriangles(mesh.vertices, f, [](const auto& p, const auto& q) {
+            return std::array<double, 3>{(p[0] + q[0]) / 2, (p[1] + q[1]) / 2, (p[2] + q[2]) / 2};
+        });
+    mesh.faces.clear();
+    mesh.faces.reserve(f.size());
+    for (const auto& tri : f) mesh.faces.push_back({tri[0], tri[1], tri[2]});
     return mesh;
 }
 

@@ -46,6 +46,12 @@ PolyMesh merged(const PolyMesh& a, const PolyMesh& b);
 /// Upper half of an icosphere (vertices with z >= 0 and the faces among them): an open surface.
 PolyMesh hemisphere(int levels, double radius = 1.0);
 
+/// Every triangle split `times` times into four by the midpoints of its
+/// edges: the same surface with 4^times as many triangles, each new vertex
+/// made once per edge, in the order the edges are met.
+/// @throw std::invalid_argument when a face is not a triangle
+PolyMesh subdivided(PolyMesh mesh, int times);
+
 /// OFF text: "OFF", counts, one vertex per line ("%.17g"), one face per line.
 std::string toOff(const PolyMesh& mesh);
 /// Writes toOff(mesh) to `path`.

@@ -16,6 +16,13 @@ class Error : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+/// A run that would not fit into the memory or the address space it may use:
+/// the Python module raises MemoryError for it, ValueError for other Errors.
+class OutOfMemory : public Error {
+  public:
+    using Error::Error;
+};
+
 /// Exit status of every run that ends with an Error.
 inline constexpr int EXIT_RUN_FAILED = 2;
 

@@ -6,8 +6,8 @@
 // x + nx*(y + ny*z). Counts and indices are 64-bit: a grid can exceed 2^31
 // voxels.
 
-#include <array>
 #include <cstddef>
+#include <string>
 
 namespace shapescale {
 
@@ -31,6 +31,12 @@ inline std::size_t voxelIndex(const int* dims, std::size_t x, std::size_t y, std
     return x + static_cast<std::size_t>(dims[0]) * (y + static_cast<std::size_t>(dims[1]) * z);
 }
 
+/// "nx x ny x nz", as messages name a grid.
+inline std::string gridText(const int* dims) {
+    return std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " +
+           std::to_string(dims[2]);
+}
+
 /// Extents, placement and voxel size of a run's grid.
 struct Grid {
     int dims[3] = {0, 0, 0};          ///< nx, ny, nz
@@ -45,7 +51,7 @@ struct Grid {
     bool empty() const { return hasNoVoxel(dims); }
     /// Index of voxel (x, y, z).
     std::size_t index(std::size_t x, std::size_t y, std::size_t z) const {
-        return x + nx() * (y + ny() * z);
+        return voxelIndex(dims, x, y, z);
     }
     /// Voxel edge length h, world units (the same on every axis).
     double h() const { return voxelSize[0]; }
@@ -58,10 +64,7 @@ struct VolumeView {
     const Grid* grid = nullptr;
 
     T& operator[](std::size_t i) const { return data[i]; }
-    T& at(std::size_t x, std::size_t y, std::size_t z) const { return data[grid->index(x, y, z)]; }
     std::size_t size() const { return grid->voxels(); }
-    /// The row of voxels (0..nx-1, y, z).
-    T* row(std::size_t y, std::size_t z) const { return data + grid->index(0, y, z); }
 };
 
 }  // namespace shapescale

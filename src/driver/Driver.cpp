@@ -4,18 +4,20 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <optional>
 
 #include "core/Error.hpp"
+#include "core/Stopwatch.hpp"
 #include "core/Vec3.hpp"
 #include "driver/MeshCheck.hpp"
 #include "driver/Preview.hpp"
 #include "driver/RunRecord.hpp"
 #include "driver/Summary.hpp"
+#include "driver/VtkImage.hpp"
+#include "io/OutputFile.hpp"
 #include "mapt/Transform.hpp"
 #include "mapt/VertexScale.hpp"
 #include "mesh/MeshReader.hpp"
@@ -25,11 +27,9 @@ namespace shapescale {
 
 namespace {
 
-using WallClock = std::chrono::steady_clock;
-
-TriMesh loadMeshFile(const std::string& path) {
+TriMesh loadMeshFile(const std::string& path, std::vector<std::string>& warnings) {
     try {
-        return readMesh(path);
+        return readMesh(path, &warnings);
     } catch (const MeshFileNotFound&) {
         // The specified line on standard output, before the error line.
         std::printf("file not found\n");
@@ -39,35 +39,28 @@ TriMesh loadMeshFile(const std::string& path) {
 }
 
 TransformSettings transformSettings(const Options& options, const RunSettings& s) {
-    TransformSettings t;
-    applyLengths(s, t);
-    t.kernel = kernelChoiceFrom(static_cast<float>(options.kernelChoice));
-    t.voxeliser = options.closedMesh != 0 ? Voxeliser::closedMesh : Voxeliser::nearestVertex;
-    t.tensorsOn = options.tensorsOn != 0;
-    t.bothSides = options.bothSides != 0;
-    t.blendNormals = true;
-    t.outDir = options.outDir;
-    t.seeded = options.seeded;
-    t.seed = options.seed;
-    t.formats.nifti = options.nifti;
-    t.formats.niftiGz = options.niftiGz;
-    return t;
+    return withLengths(
+        {.kernel = kernelChoiceFrom(static_cast<float>(options.kernelChoice)),
+         .voxeliser = options.closedMesh != 0 ? Voxeliser::closedMesh : Voxeliser::nearestVertex,
+         .tensorsOn = options.tensorsOn != 0,
+         .bothSides = options.bothSides != 0,
+         .evenSampling = options.evenSampling,
+         .outDir = options.outDir,
+         .seeded = options.seeded,
+         .seed = options.seed,
+         .formats = {.nifti = options.nifti, .niftiGz = options.niftiGz}},
+        s);
 }
 
 // --orient: a closed mesh with a negative signed volume has its faces ordered
 // clockwise seen from outside; flipping them makes the volume and every
 // derived length positive. An open or inconsistently oriented mesh has no
 // inside to decide by.
-bool orientForRun(TriMesh& mesh, const MeshStats& stats) {
+bool orientForRun(TriMesh& mesh) {
     const float volume = measureMesh(mesh).volume;
     if (!(volume < 0.0f)) return false;
     if (!orientOutward(mesh)) {
-        std::fprintf(stderr,
-                     "--orient: the mesh has a negative volume (%g) but is open (%lld boundary "
-                     "edges) or not consistently oriented (%lld edges), so its outside is "
-                     "unknown; left as it is\n",
-                     static_cast<double>(volume), static_cast<long long>(stats.boundaryEdges),
-                     static_cast<long long>(stats.misorientedEdges));
+        std::fprintf(stderr, "%s\n", unorientedText(mesh, "--orient").c_str());
         std::fflush(stderr);
         return false;
     }
@@ -83,19 +76,14 @@ std::int64_t peakMemoryBytes() {
     return static_cast<std::int64_t>(usage.ru_maxrss) * 1024;  // kilobytes on Linux
 }
 
-double secondsSince(WallClock::time_point start) {
-    return std::chrono::duration<double>(WallClock::now() - start).count();
-}
-
 }  // namespace
 
 RunSettings deriveSettings(const Options& options, const MeshMeasures& measures) {
-    RequestedLengths requested;
-    requested.gridResolution = options.gridResolution;
-    requested.startRadius = options.startRadius;
-    requested.radiusStep = options.radiusStep;
-    requested.sigma = options.sigma;
-    requested.radiusCount = options.radiusCount;
+    const RequestedLengths requested{.gridResolution = options.gridResolution,
+                                     .startRadius = options.startRadius,
+                                     .radiusStep = options.radiusStep,
+                                     .sigma = options.sigma,
+                                     .radiusCount = options.radiusCount};
     return deriveRunSettings(requested, measures, options.closedMesh != 0);
 }
 
@@ -118,19 +106,24 @@ int runCommandLine(int argc, char** argv) {
         case ParseOutcome::ok:
             break;
     }
+    const bool painted = !options.vertexScalePath.empty();
+    // The options refused any other extension.
+    const PaintedFormat paintedFormat =
+        paintedFormatOf(options.vertexScalePath).value_or(PaintedFormat::ply);
     if (options.threads > 0) omp_set_num_threads(options.threads);
     const bool terminal = isatty(STDERR_FILENO) != 0;
     const bool summary = !options.summaryPath.empty();
 
-    const WallClock::time_point wallStart = WallClock::now();
+    const Stopwatch wall;
     const std::clock_t start = std::clock();
-    TriMesh mesh = loadMeshFile(options.meshPath);
+    std::vector<std::string> warnings;  // the reader's first, then the mesh's
+    TriMesh mesh = loadMeshFile(options.meshPath, warnings);
 
     // Edge statistics only for the options and the terminal that show them.
     const bool showWarnings = options.warnings || (terminal && !options.quiet);
     MeshStats topology;
     if (summary || showWarnings || options.orient) topology = computeMeshStats(mesh);
-    const bool reoriented = options.orient && orientForRun(mesh, topology);
+    const bool reoriented = options.orient && orientForRun(mesh);
     if (reoriented) topology = computeMeshStats(mesh);
 
     const MeshMeasures measures = measureMesh(mesh);
@@ -142,7 +135,8 @@ int runCommandLine(int argc, char** argv) {
                 static_cast<double>(s.radiusStep), static_cast<double>(s.sigma), options.tensorsOn);
     std::fflush(stdout);
 
-    const std::vector<std::string> warnings = meshWarnings(topology, options.closedMesh != 0);
+    for (std::string& w : meshWarnings(topology, options.closedMesh != 0))
+        warnings.push_back(std::move(w));
     if (showWarnings) {
         for (const std::string& w : warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
         std::fflush(stderr);
@@ -158,10 +152,12 @@ int runCommandLine(int argc, char** argv) {
         settings.seeded = true;
         settings.seed = static_cast<std::uint32_t>(std::time(nullptr));
     }
-    const double loadingSeconds = secondsSince(wallStart);
+    const double loadingSeconds = wall.seconds();
 
     ObserverList observers;
     RunRecord record;
+    record.readsFinalVolumes = summary || !options.centresPath.empty();
+    record.centreThreshold = options.centreThreshold;
     observers.add(record);
     std::unique_ptr<ProgressLine> progress;
     if (terminal && !options.quiet) {
@@ -170,17 +166,23 @@ int runCommandLine(int argc, char** argv) {
     }
     PreviewWriter preview(options.outDir);
     if (options.preview) observers.add(preview);
+    VtkImageWriter vtkImage(options.outDir, record);
+    if (options.vtk) observers.add(vtkImage);
 
-    if (options.vertexScalePath.empty()) {
+    if (!painted) {
         runTransform(mesh, settings, &observers);
     } else {
         // The run smooths the shared vertices: the surface is kept as loaded.
         const SurfaceSnapshot surface = snapshotSurface(mesh);
         const TransformResult result = runTransformKeeping(mesh, settings, &observers);
-        writeVertexScale(options.vertexScalePath, surface, result);
+        writeVertexScale(options.vertexScalePath, surface, result, paintedFormat);
         observers.fileWritten(options.vertexScalePath);
     }
     progress.reset();
+    if (!options.centresPath.empty()) {
+        writeWholeFile(options.centresPath, centresCsv(record.centres));
+        observers.fileWritten(options.centresPath);
+    }
 
     const double seconds = static_cast<double>(std::clock() - start) / 1000000.0;
     std::fprintf(stderr, "Time elapsed: %g sec.\n", seconds);
@@ -201,7 +203,7 @@ int runCommandLine(int argc, char** argv) {
         in.threads = omp_get_max_threads();
         in.loadingSeconds = loadingSeconds;
         in.processorSeconds = seconds;
-        in.wallSeconds = secondsSince(wallStart);
+        in.wallSeconds = wall.seconds();
         in.peakMemoryBytes = peakMemoryBytes();
         in.extraFiles = preview.files();
         writeSummary(options.summaryPath, in, record);

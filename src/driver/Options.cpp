@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "core/Error.hpp"
+#include "mapt/Settings.hpp"
+#include "mapt/VertexScale.hpp"
 
 namespace shapescale {
 
@@ -95,6 +98,25 @@ void seed(Options& options, const char* name, const char* value) {
     options.seed = static_cast<std::uint32_t>(readChecked(name, value, 0, UINT32_MAX));
 }
 
+// A number above 0, nothing else on the argument.
+template <float Options::*FIELD>
+void positive(Options& options, const char* name, const char* value) {
+    char* end = nullptr;
+    const double number = std::strtod(value, &end);
+    if (end == value || *end != '\0' || !(number > 0.0) ||
+        !std::isfinite(static_cast<float>(number)))
+        throw Error(std::string("--") + name + " '" + value + "': expected a number above 0");
+    options.*FIELD = static_cast<float>(number);
+}
+
+// The painted mesh's file: its extension chooses the format.
+void paintedMesh(Options& options, const char* name, const char* value) {
+    path<&Options::vertexScalePath>(options, name, value);
+    if (!paintedFormatOf(value))
+        throw Error(std::string("--") + name + " '" + value +
+                    "': expected a file name ending in .ply or .vtp");
+}
+
 void ignored(Options&, const char*, const char*) {}
 
 // ---- the table ---------------------------------------------------------------
@@ -134,7 +156,7 @@ constexpr OptionRow ROWS[] = {
     {0, "seed", "N", seed,
      "seed the surface sampling with N (0..4294967295) instead of\nthe clock: the same input and "
      "seed give identical files"},
-    {0, "threads", "N", checked<&Options::threads, 1, 1024>,
+    {0, "threads", "N", checked<&Options::threads, 1, MAX_THREADS>,
      "worker threads (1..1024); default: OpenMP's default, all\ncores unless OMP_NUM_THREADS "
      "says otherwise"},
     {0, "nifti", nullptr, flag<&Options::nifti>,
@@ -146,9 +168,21 @@ constexpr OptionRow ROWS[] = {
     {0, "preview", nullptr, flag<&Options::preview>,
      "write preview_jmapt.png and preview_scale.png (mid-slices,\ncolour bar, mesh outline) into "
      "the output directory"},
-    {0, "vertex-scale", "F.ply", path<&Options::vertexScalePath>,
-     "write the mesh painted with its scale to F.ply: per vertex, the\nradius (world units) and "
-     "jmapt of the strongest maximum met\nwalking inward along its normal, and a colour"},
+    {0, "vtk", nullptr, flag<&Options::vtk>,
+     "write the final volumes also as result.vti (VTK ImageData,\nwhich ParaView opens as it "
+     "is): jmapt, scale (world units),\nlabels and, with -t, the six tensor volumes"},
+    {0, "vertex-scale", "F.ply | F.vtp", paintedMesh,
+     "write the mesh painted with its scale to F: per vertex, the\nradius (world units) and "
+     "jmapt of the strongest maximum met\nwalking inward along its normal; .ply adds a colour, "
+     ".vtp is\nVTK PolyData"},
+    {0, "centres", "F.csv", path<&Options::centresPath>,
+     "write the centres of the round parts to F.csv: the local\nmaxima of jmapt (one per plateau) "
+     "at or above the threshold,\nstrongest first, with their radius; see the README"},
+    {0, "centre-threshold", "T", positive<&Options::centreThreshold>,
+     "smallest jmapt of a centre (default 0.5), for --centres and\nthe summary"},
+    {0, "even-sampling", nullptr, flag<&Options::evenSampling>,
+     "spread the samples of every triangle evenly over its area,\nin proportion to it: votes that "
+     "do not depend on the\ntessellation"},
     {0, "orient", nullptr, flag<&Options::orient>,
      "flip every face of a closed mesh whose signed volume is\nnegative before anything else "
      "(one line on standard error)"},
@@ -163,9 +197,9 @@ constexpr OptionRow ROWS[] = {
     {0, "version", nullptr, nullptr, "the version", ParseOutcome::version},
 };
 
-// The string of getopt's short options, as the tool has always been called:
-// it alone decides getopt's diagnostics for short options, which scripts match
-// together with the usage texts.
+// getopt's short options, the specified string: it alone decides getopt's
+// diagnostics for short options, which scripts match together with the usage
+// texts.
 constexpr const char* SHORT_OPTIONS = "o:f:n:r:s:k:g:e:p:abtc";
 
 // Every letter of SHORT_OPTIONS has its row, which takes a value exactly when

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "mapt/Centres.hpp"
+
 namespace shapescale {
 
 /// The run settings, one per option, before any default is derived. An option
@@ -30,12 +32,16 @@ struct Options {
     bool nifti = false;           ///< --nifti: every volume also as <name>.nii
     bool niftiGz = false;         ///< --nifti-gz: every volume also as <name>.nii.gz
     std::string summaryPath;      ///< --summary FILE: JSON record of the run; empty = none
-    std::string vertexScalePath;  ///< --vertex-scale FILE.ply: the painted mesh; empty = none
+    std::string vertexScalePath;  ///< --vertex-scale FILE.ply|.vtp: the painted mesh; empty = none
+    bool vtk = false;             ///< --vtk: the final volumes also as result.vti
     bool preview = false;         ///< --preview: PNG mid-slices of jmapt and scale
     bool quiet = false;           ///< --quiet: no progress line, no mesh warnings on a terminal
     bool warnings = false;        ///< --warnings: mesh warnings on standard error in any case
     bool exitZero = false;        ///< --exit-zero: a completed run ends with status 0
     bool orient = false;          ///< --orient: flip a closed clockwise mesh before anything else
+    std::string centresPath;  ///< --centres FILE.csv: the centres of the round parts; empty = none
+    float centreThreshold = DEFAULT_CENTRE_THRESHOLD;  ///< --centre-threshold T
+    bool evenSampling = false;  ///< --even-sampling: samples spread evenly over each triangle
 };
 
 enum class ParseOutcome {
@@ -52,7 +58,8 @@ enum class ParseOutcome {
 /// arguments. Numbers of the short options are read without an end check
 /// ("abc" reads as 0); --help and --version end the parsing at once.
 /// Paths of any length are kept whole.
-/// @throw Error for a --seed or --threads value out of range, naming the option and the value
+/// @throw Error for a --seed, --threads or --centre-threshold value out of range, naming the
+///        option and the value
 ParseOutcome parseOptions(int argc, char** argv, Options& options);
 
 /// The usage text for badOption or noMesh, with `program` for %s.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "mapt/Descriptor.hpp"
+
 namespace shapescale {
 
 void RunRecord::runStarted(const RunStart& start) {
@@ -25,6 +27,13 @@ void RunRecord::radiusDone(const RadiusDone& done) {
     radii.push_back(r);
 }
 
+void RunRecord::finalVolumes(const FinalVolumes& volumes) {
+    if (!readsFinalVolumes) return;
+    voxelsNotOutside = countNotOutside(volumes.labels, volumes.grid->voxels());
+    centres =
+        findCentres(*volumes.grid, volumes.labels, volumes.jmapt, volumes.scale, centreThreshold);
+}
+
 namespace {
 
 // "m:ss", or "h:mm:ss" from an hour on.
@@ -41,7 +50,7 @@ std::string clockText(double seconds) {
 }  // namespace
 
 void ProgressLine::runStarted(const RunStart& start) {
-    begin_ = lastDone_ = Clock::now();
+    sinceStart_ = sinceLastDone_ = Stopwatch();
     h_ = start.grid->h();
     startRadius_ = start.startRadius;
     radiusStep_ = start.radiusStep;
@@ -54,9 +63,7 @@ void ProgressLine::radiusWriting(int) {
 }
 
 void ProgressLine::radiusDone(const RadiusDone& done) {
-    const Clock::time_point now = Clock::now();
-    lastRadiusSeconds_ = std::chrono::duration<double>(now - lastDone_).count();
-    lastDone_ = now;
+    lastRadiusSeconds_ = sinceLastDone_.restart();
     if (done.index + 1 < count_) draw(done.index + 1);
 }
 
@@ -65,7 +72,7 @@ void ProgressLine::runFinished(double) {
 }
 
 void ProgressLine::draw(int index) {
-    const double elapsed = std::chrono::duration<double>(Clock::now() - begin_).count();
+    const double elapsed = sinceStart_.seconds();
     // The radius in world units as the transform forms it: start + k * step voxels.
     const double radiusWorld = (startRadius_ + index * radiusStep_) * h_;
     std::string left = "estimating";

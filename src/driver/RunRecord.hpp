@@ -3,17 +3,19 @@
 // for the JSON summary, the progress line on a terminal, and a fan-out to
 // several observers.
 
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "core/Grid.hpp"
+#include "core/Stopwatch.hpp"
+#include "mapt/Centres.hpp"
 #include "mapt/RunObserver.hpp"
 
 namespace shapescale {
 
-/// Everything the transform reported: grid, radii, stage times, files.
+/// Everything the transform reported: grid, radii, stage times, files; and
+/// what the final volumes tell: the voxels not outside and the centres.
 class RunRecord : public RunObserver {
   public:
     struct Radius {
@@ -27,7 +29,13 @@ class RunRecord : public RunObserver {
     void runStarted(const RunStart& start) override;
     void radiusDone(const RadiusDone& done) override;
     void fileWritten(const std::string& path) override { files.push_back(path); }
+    void finalVolumes(const FinalVolumes& volumes) override;
     void runFinished(double writingSeconds) override { finalWritingSeconds = writingSeconds; }
+
+    /// Set before the run: count the voxels not outside and find the centres
+    /// at this threshold at its end (for the summary and --centres).
+    bool readsFinalVolumes = false;
+    float centreThreshold = DEFAULT_CENTRE_THRESHOLD;
 
     bool started = false;
     Grid grid;
@@ -39,6 +47,8 @@ class RunRecord : public RunObserver {
     double finalWritingSeconds = 0;
     std::vector<Radius> radii;
     std::vector<std::string> files;  ///< in the order written
+    std::int64_t voxelsNotOutside = 0;
+    std::vector<Centre> centres;  ///< with readsFinalVolumes, strongest first
 };
 
 /// One updating line per radius on a terminal: "radius k of n", the radius in
@@ -62,10 +72,9 @@ class ProgressLine : public RunObserver {
     void draw(int index);
     void erase();
 
-    using Clock = std::chrono::steady_clock;
     std::FILE* out_;
-    Clock::time_point begin_;
-    Clock::time_point lastDone_;    ///< the end of the last radius
+    Stopwatch sinceStart_;
+    Stopwatch sinceLastDone_;       ///< since the end of the last radius
     double lastRadiusSeconds_ = 0;  ///< how long the last radius took
     double h_ = 0;
     double startRadius_ = 0;

@@ -1,8 +1,11 @@
 #include "driver/Summary.hpp"
 
+#include <charconv>
 #include <nlohmann/json.hpp>
 
 #include "io/OutputFile.hpp"
+#include "mapt/Descriptor.hpp"
+#include "mapt/Filtering.hpp"
 
 namespace shapescale {
 
@@ -51,6 +54,8 @@ json settingsPart(const SummaryInput& in) {
         {"bothSides", o.bothSides != 0},
         {"outDir", o.outDir},
         {"threads", in.threads},
+        {"evenSampling", o.evenSampling},
+        {"centreThreshold", static_cast<double>(o.centreThreshold)},
     };
 }
 
@@ -70,8 +75,7 @@ json radiiPart(const RunRecord& r) {
             {"index", k.index},
             {"radiusVoxels", k.radiusVox},
             {"radiusWorld", k.radiusVox * h},
-            // The filter width grows in proportion to the radius.
-            {"sigmaVoxels", (k.radiusVox / r.startRadiusVox) * r.sigmaVox},
+            {"sigmaVoxels", filterWidth(k.radiusVox, r.startRadiusVox, r.sigmaVox)},
             {"histogram", k.histogram},
             {"atLeastOne", k.atLeastOne},
             {"seconds",
@@ -83,6 +87,51 @@ json radiiPart(const RunRecord& r) {
         });
     }
     return radii;
+}
+
+// The float's shortest decimal text read as a double: the summary shows the
+// number that the --centres file shows, not the float's binary expansion.
+double shortestDecimal(float value) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    double shortest = 0;
+    std::from_chars(text, end, shortest);
+    return shortest;
+}
+
+// The columns of the --centres file, one object per centre.
+json centresPart(const RunRecord& r) {
+    json centres = json::array();
+    for (const Centre& c : r.centres)
+        centres.push_back({{"x", c.position[0]},
+                           {"y", c.position[1]},
+                           {"z", c.position[2]},
+                           {"radius", c.radius},
+                           {"jmapt", shortestDecimal(c.jmapt)},
+                           {"i", c.voxel[0]},
+                           {"j", c.voxel[1]},
+                           {"k", c.voxel[2]},
+                           {"voxels", c.voxels}});
+    return centres;
+}
+
+json descriptorPart(const SummaryInput& in, const RunRecord& r) {
+    std::vector<Histogram> histograms;
+    std::vector<std::int64_t> atLeastOne;
+    std::vector<double> radiiVox;
+    for (const RunRecord::Radius& k : r.radii) {
+        histograms.push_back(k.histogram);
+        atLeastOne.push_back(k.atLeastOne);
+        radiiVox.push_back(k.radiusVox);
+    }
+    const Descriptor d =
+        shapeDescriptor(histograms, atLeastOne, radiiVox, r.grid.h(),
+                        static_cast<double>(in.settings.baseScale), r.voxelsNotOutside);
+    return {
+        {"voxelsNotOutside", d.voxelsNotOutside},
+        {"radiiInBaseScales", d.radii},
+        {"values", d.values},
+    };
 }
 
 json timesPart(const SummaryInput& in, const RunRecord& r) {
@@ -114,15 +163,15 @@ void writeSummary(const std::string& path, const SummaryInput& in, const RunReco
         {"settings", settingsPart(in)},
         {"grid", gridPart(record)},
         {"radii", radiiPart(record)},
+        {"centres", centresPart(record)},
+        {"descriptor", descriptorPart(in, record)},
         {"seconds", timesPart(in, record)},
         {"peakMemoryBytes", in.peakMemoryBytes},
         {"files", files},
     };
     // Invalid UTF-8 in a path (file names are bytes) is replaced, not fatal.
     const std::string text = summary.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-    OutputFile out(path);
-    out.write(text.data(), text.size());
-    out.close();
+    writeWholeFile(path, text);
 }
 
 }  // namespace shapescale

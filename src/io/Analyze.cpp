@@ -1,15 +1,12 @@
 #include "io/Analyze.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <limits>
-#include <vector>
 
 #include "core/Error.hpp"
-#include "core/Interrupt.hpp"
+#include "core/Grid.hpp"
 #include "io/LittleEndian.hpp"
 #include "io/OutputFile.hpp"
 
@@ -38,32 +35,19 @@ void buildHeader(unsigned char* h, const double* voxelSize, const int* dims) {
     for (int a = 0; a < 3; ++a) putFloat(h + 80 + 4 * a, static_cast<float>(voxelSize[a]));
 }
 
-// Blocks of 16 MiB, so that a signal stops even the largest volume quickly.
-void writeFloats(OutputFile& file, const float* data, std::size_t count) {
-    constexpr std::size_t BLOCK = std::size_t{1} << 24;
-    forEachLittleEndianBlock(data, count, [&](const unsigned char* bytes, std::size_t n) {
-        for (std::size_t start = 0; start < n; start += BLOCK) {
-            file.write(bytes + start, std::min(BLOCK, n - start));
-            checkInterrupt("while writing " + file.path());
-        }
-    });
-}
-
 }  // namespace
 
 void checkAnalyzeDims(const int* dims) {
     std::int64_t count = 1;
     for (int a = 0; a < 3; ++a) {
         if (dims[a] < 1 || dims[a] > ANALYZE_MAX_DIM)
-            throw Error("grid " + std::to_string(dims[0]) + " x " + std::to_string(dims[1]) +
-                        " x " + std::to_string(dims[2]) +
+            throw Error("grid " + gridText(dims) +
                         " cannot be written as Analyze 7.5: each dimension must lie in 1.." +
                         std::to_string(ANALYZE_MAX_DIM));
         count *= dims[a];
     }
     if (count > std::numeric_limits<std::int32_t>::max())
-        throw Error("grid " + std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " +
-                    std::to_string(dims[2]) + " has " + std::to_string(count) +
+        throw Error("grid " + gridText(dims) + " has " + std::to_string(count) +
                     " voxels, more than an Analyze 7.5 volume holds (2147483647)");
 }
 
@@ -79,9 +63,7 @@ void saveAnalyze(const std::string& name, const float* data, const double* voxel
     headerFile.finish();
 
     OutputFile dataFile(name + ".img");
-    const std::size_t count = static_cast<std::size_t>(dims[0]) *
-                              static_cast<std::size_t>(dims[1]) * static_cast<std::size_t>(dims[2]);
-    writeFloats(dataFile, data, count);
+    writeLittleEndian(dataFile, data, voxelCount(dims));
     dataFile.finish();
     headerFile.publish();
     dataFile.publish();

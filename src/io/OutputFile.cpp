@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdarg>
 #include <cstdlib>
 
@@ -117,6 +116,18 @@ void OutputFile::publish() {
 void OutputFile::close() {
     finish();
     publish();
+}
+
+void createOutputDirectory(const std::string& path) {
+    errno = 0;
+    if (mkdir(path.c_str(), 0775) != 0 && errno != EEXIST)
+        throw Error("cannot create output directory " + path + ": " + systemReason(errno));
+}
+
+void writeWholeFile(const std::string& path, const std::string& text) {
+    OutputFile out(path);
+    out.write(text.data(), text.size());
+    out.close();
 }
 
 }  // namespace shapescale

@@ -60,4 +60,13 @@ class OutputFile {
     bool published_ = false;
 };
 
+/// Creates the directory `path` (mode 0775 before the umask) unless it exists;
+/// its parent must exist.
+/// @throw Error "cannot create output directory <path>: <reason>"
+void createOutputDirectory(const std::string& path);
+
+/// Writes `text` to `path`, whole or absent (OutputFile::Incomplete::remove).
+/// @throw Error as OutputFile
+void writeWholeFile(const std::string& path, const std::string& text);
+
 }  // namespace shapescale

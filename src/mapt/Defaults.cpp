@@ -30,12 +30,13 @@ RunSettings deriveRunSettings(const RequestedLengths& requested, const MeshMeasu
     return s;
 }
 
-void applyLengths(const RunSettings& derived, TransformSettings& settings) {
+TransformSettings withLengths(TransformSettings settings, const RunSettings& derived) {
     settings.gridResolution = derived.gridResolution;
     settings.startRadius = derived.startRadius;
     settings.radiusCount = derived.radiusCount;
     settings.radiusStep = derived.radiusStep;
     settings.sigma = derived.sigma;
+    return settings;
 }
 
 }  // namespace shapescale

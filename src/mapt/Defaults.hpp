@@ -42,7 +42,7 @@ float baseScaleOf(const MeshMeasures& measures, bool closedMesh);
 RunSettings deriveRunSettings(const RequestedLengths& requested, const MeshMeasures& measures,
                               bool closedMesh);
 
-/// The derived lengths and radius count of `derived` into a transform's settings.
-void applyLengths(const RunSettings& derived, TransformSettings& settings);
+/// `settings` with the lengths and the radius count of `derived`.
+TransformSettings withLengths(TransformSettings settings, const RunSettings& derived);
 
 }  // namespace shapescale

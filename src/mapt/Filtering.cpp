@@ -2,24 +2,25 @@
 
 #include <algorithm>
 
-#include "filters/BoxSphere.hpp"
+#include "filters/BallSum.hpp"
+#include "filters/BoxSum.hpp"
 #include "filters/FilterWorkspace.hpp"
 #include "filters/Gaussian.hpp"
 
 namespace shapescale {
 
-namespace {
+double filterWidth(double r, double startRadius, double sigma) {
+    return (r / startRadius) * sigma;
+}
 
-// trunc(width) as a kernel size. A kernel longer than half the largest extent
-// leaves every line untouched whatever its exact length, so capping the size
-// there changes nothing and keeps huge widths from overflowing an int.
+// A kernel longer than half the largest extent leaves every line untouched
+// whatever its exact length, so capping the size there changes nothing and
+// keeps huge widths from overflowing an int.
 int kernelSize(float width, const int* dims) {
     const int cap = std::max({dims[0], dims[1], dims[2]});
     if (!(width < static_cast<float>(cap))) return width >= 0.0f ? cap : 0;
     return static_cast<int>(width);
 }
-
-}  // namespace
 
 void filterVotes(MaptRun& run, double r) {
     const int* dims = run.grid.dims;
@@ -27,8 +28,7 @@ void filterVotes(MaptRun& run, double r) {
     // Sized once per run by MaptRun::allocateVolumes; a workspace reserved
     // again for the same grid allocates nothing.
     ws.reserve(dims, run.kernel != KernelChoice::ballSum || run.tensorsOn);
-    // The width grows in proportion to the radius.
-    const float width = static_cast<float>((r / run.startRadius) * run.sigma);
+    const float width = static_cast<float>(filterWidth(r, run.startRadius, run.sigma));
     switch (run.kernel) {
         case KernelChoice::ballSum:
             sphereFlt(run.votes.data(), run.apt.data(), dims, width, ws);

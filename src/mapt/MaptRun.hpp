@@ -18,8 +18,6 @@
 
 namespace shapescale {
 
-inline constexpr int TENSOR_COMPONENTS = 6;  ///< xx, xy, xz, yy, yz, zz
-
 struct MaptRun {
     Grid grid;               ///< set by the voxeliser; voxel size h on every axis
     double startRadius = 0;  ///< voxel units
@@ -32,6 +30,7 @@ struct MaptRun {
     bool tensorsOn = false;
     bool bothSides = false;
     bool blendNormals = true;
+    bool evenSampling = false;  ///< sampleCountOf and the weights of SampleWeights.hpp
     std::string outDir;
     VolumeFormats formats;            ///< extra files next to each Analyze pair
     RunObserver* observer = nullptr;  ///< told of every file written; may be null
@@ -43,6 +42,9 @@ struct MaptRun {
     std::vector<float> scale;  ///< voxel units
     std::array<std::vector<float>, TENSOR_COMPONENTS> tensor;
     std::array<std::vector<float>, TENSOR_COMPONENTS> bestTensor;
+    /// The APT volume and the xx tensor of the radius whose files are being
+    /// written while the next radius is computed (empty for a run without files).
+    std::vector<float> aptWriting, vxxWriting;
     Histogram histogram{};
     std::int64_t atLeastOne = 0;  ///< counted voxels whose APT value is 1 or more
     std::unique_ptr<OutputFile> histFile;

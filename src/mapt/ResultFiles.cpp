@@ -1,9 +1,11 @@
 #include "mapt/ResultFiles.hpp"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <string>
 
+#include "core/Interrupt.hpp"
 #include "io/Analyze.hpp"
 #include "io/NIfTI.hpp"
 
@@ -11,51 +13,48 @@ namespace shapescale {
 
 namespace {
 
-const char* const TENSOR_NAMES[TENSOR_COMPONENTS] = {"vxx", "vxy", "vxz", "vyy", "vyz", "vzz"};
-
-void reportFile(const MaptRun& run, const std::string& path) {
-    if (run.observer != nullptr) run.observer->fileWritten(path);
-}
-
-void saveVolume(const MaptRun& run, const std::string& name, const std::vector<float>& volume) {
+void saveVolume(const MaptRun& run, const std::string& name, const std::vector<float>& volume,
+                std::vector<std::string>& files) {
     const std::string base = run.outputPath(name);
     saveAnalyze(base, volume.data(), run.grid.voxelSize, run.grid.dims);
-    reportFile(run, base + ".hdr");
-    reportFile(run, base + ".img");
+    files.push_back(base + ".hdr");
+    files.push_back(base + ".img");
     // Only on request: a plain run writes the Analyze pair and nothing else.
     if (run.formats.nifti) {
         saveNifti(base + ".nii", volume.data(), run.grid, NiftiCompression::none, name);
-        reportFile(run, base + ".nii");
+        files.push_back(base + ".nii");
     }
     if (run.formats.niftiGz) {
         saveNifti(base + ".nii.gz", volume.data(), run.grid, NiftiCompression::gzip, name);
-        reportFile(run, base + ".nii.gz");
+        files.push_back(base + ".nii.gz");
     }
 }
 
 }  // namespace
 
-void writeHistogramLine(MaptRun& run) {
-    for (std::int64_t count : run.histogram) {
-        std::printf("%" PRId64 " ", count);
-        run.histFile->print("%" PRId64 " ", count);
-    }
+void printHistogramLine(const Histogram& histogram) {
+    for (std::int64_t count : histogram) std::printf("%" PRId64 " ", count);
     std::printf("\n");
     std::fflush(stdout);
-    run.histFile->print("\n");
+}
+
+void writeHistogramLine(OutputFile& histFile, const Histogram& histogram) {
+    for (std::int64_t count : histogram) histFile.print("%" PRId64 " ", count);
+    histFile.print("\n");
     // A run that is stopped keeps the lines of the radii it completed.
-    run.histFile->flush();
+    histFile.flush();
 }
 
-void writeRadiusVolumes(const MaptRun& run) {
-    const std::string index = std::to_string(run.radiusIndex);
-    saveVolume(run, "apt_" + index, run.apt);
-    if (run.tensorsOn) saveVolume(run, "vxx_" + index, run.tensor[0]);
+void writeRadiusVolumes(const MaptRun& run, int index, const std::vector<float>& apt,
+                        const std::vector<float>* vxx, std::vector<std::string>& files) {
+    const std::string suffix = std::to_string(index);
+    saveVolume(run, "apt_" + suffix, apt, files);
+    if (vxx != nullptr) saveVolume(run, "vxx_" + suffix, *vxx, files);
 }
 
-void writeFinalResults(const MaptRun& run) {
-    saveVolume(run, "jmapt", run.jmapt);
-    saveVolume(run, "scale", run.scale);
+void writeFinalResults(const MaptRun& run, std::vector<std::string>& files) {
+    saveVolume(run, "jmapt", run.jmapt, files);
+    saveVolume(run, "scale", run.scale, files);
 
     const double h = run.grid.h();
     OutputFile info(run.outputPath("info.txt"));
@@ -64,11 +63,25 @@ void writeFinalResults(const MaptRun& run) {
                static_cast<double>(run.grid.origin[1]), static_cast<double>(run.grid.origin[2]));
     info.print("%f %f %f \n", run.grid.voxelSize[0], run.grid.voxelSize[1], run.grid.voxelSize[2]);
     info.close();
-    reportFile(run, info.path());
+    files.push_back(info.path());
 
     if (run.tensorsOn)
-        for (int c = 0; c < TENSOR_COMPONENTS; ++c)
-            saveVolume(run, TENSOR_NAMES[c], run.bestTensor[static_cast<std::size_t>(c)]);
+        for (std::size_t c = 0; c < TENSOR_NAMES.size(); ++c)
+            saveVolume(run, TENSOR_NAMES[c], run.bestTensor[c], files);
+}
+
+std::string interruptedText(int signal, int stage, int radiusCount) {
+    std::string text = "interrupted by " + signalName(signal);
+    if (stage < 0)
+        text += " before radius 0 of " + std::to_string(radiusCount);
+    else if (stage < radiusCount)
+        text += " at radius " + std::to_string(stage) + " of " + std::to_string(radiusCount);
+    else
+        text += " while writing the final results";
+    const int complete = std::max(stage, 0);
+    if (complete == 0) return text + "; no radius is complete";
+    if (complete == 1) return text + "; the files of radius 0 are complete";
+    return text + "; the files of radii 0.." + std::to_string(complete - 1) + " are complete";
 }
 
 }  // namespace shapescale

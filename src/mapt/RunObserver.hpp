@@ -14,6 +14,11 @@ namespace shapescale {
 inline constexpr int HISTOGRAM_BINS = 12;
 using Histogram = std::array<std::int64_t, HISTOGRAM_BINS>;
 
+inline constexpr int TENSOR_COMPONENTS = 6;  ///< xx, xy, xz, yy, yz, zz
+/// The tensor components by name, as their volume files are named.
+inline constexpr std::array<const char*, TENSOR_COMPONENTS> TENSOR_NAMES = {"vxx", "vxy", "vxz",
+                                                                            "vyy", "vyz", "vzz"};
+
 /// Wall-clock seconds of the stages of one radius.
 struct StageTimes {
     double smoothing = 0;  ///< smoothing and normals
@@ -40,7 +45,7 @@ struct RadiusDone {
     double radius = 0;  ///< voxel units
     const Histogram* histogram = nullptr;
     std::int64_t atLeastOne = 0;  ///< voxels not outside whose APT value is 1 or more (no bin)
-    StageTimes times;
+    StageTimes times{};
     /// The APT volume of this radius (nx*ny*nz, x fastest); valid during the call only.
     const std::vector<float>* apt = nullptr;
 };
@@ -51,6 +56,8 @@ struct FinalVolumes {
     const unsigned char* labels = nullptr;  ///< LABEL_OUTSIDE or not, nx*ny*nz
     const float* jmapt = nullptr;           ///< nx*ny*nz
     const float* scale = nullptr;           ///< nx*ny*nz, voxel units
+    /// The tensor at the maxima, TENSOR_NAMES order, nx*ny*nz each; null without tensors.
+    std::array<const float*, TENSOR_COMPONENTS> bestTensor{};
 };
 
 class RunObserver {

@@ -35,6 +35,25 @@ class SampleRandom {
         return bits >> 1;  // the top 31 bits
     }
 
+    /// Skips `draws` values of the sequence in O(log draws) steps: afterwards
+    /// next() gives what it would have given after `draws` calls. Lets a long
+    /// stream be cut into pieces that threads draw independently.
+    void skip(std::uint64_t draws) {
+        // The congruential step composed with itself: x -> a x + c applied
+        // 2^k times is x -> A x + C with A = a^(2^k), C = c (a^(2^k) - 1) / (a - 1).
+        std::uint64_t multiplier = 1, increment = 0;
+        std::uint64_t stepMultiplier = MULTIPLIER, stepIncrement = INCREMENT;
+        for (; draws > 0; draws >>= 1) {
+            if (draws & 1u) {
+                multiplier *= stepMultiplier;
+                increment = increment * stepMultiplier + stepIncrement;
+            }
+            stepIncrement = (stepMultiplier + 1) * stepIncrement;
+            stepMultiplier *= stepMultiplier;
+        }
+        state = multiplier * state + increment;
+    }
+
     /// 62 bits from two draws, for deriving further streams.
     std::uint64_t nextKey() { return (static_cast<std::uint64_t>(next()) << 31) ^ next(); }
 

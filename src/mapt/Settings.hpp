@@ -26,6 +26,20 @@ struct VolumeFormats {
     bool niftiGz = false;  ///< also <name>.nii.gz
 };
 
+/// How the caller names the settings where a message tells what to change:
+/// the command line's options by default; the Python module gives its keywords.
+struct SettingNames {
+    const char* resolution = "-r";
+    const char* startRadius = "-s";
+    const char* radiusStep = "-p";
+    const char* sigma = "-g";
+    const char* radiusCount = "-n";
+    const char* orient = "--orient";  ///< the request to flip a clockwise mesh
+};
+
+/// The most worker threads a run accepts, from any front end.
+inline constexpr int MAX_THREADS = 1024;
+
 /// Everything a transform run needs besides the mesh. Lengths are in world
 /// units; a length of 0 is derived as the transform specifies (h from the
 /// bounding box, 1 voxel for the first radius, 3 voxels for the step and the
@@ -41,6 +55,7 @@ struct TransformSettings {
     bool tensorsOn = false;                    ///< accumulate and write the normal tensors
     bool bothSides = false;                    ///< vote on the outer side of the surface too
     bool blendNormals = true;                  ///< offsets follow the blended vertex normals
+    bool evenSampling = false;                 ///< samples spread evenly, in proportion to the area
     std::string outDir = ".";                  ///< created if missing
     std::string occupancyPath = "volume.vol";  ///< the closed-mesh voxeliser's side file
     bool seeded = false;     ///< seed the sampling with `seed` instead of the clock
@@ -49,7 +64,8 @@ struct TransformSettings {
     /// no output directory, no result or occupancy file, nothing on the
     /// standard streams. outDir and occupancyPath are then unused.
     bool inMemory = false;
-    VolumeFormats formats;  ///< extra files next to each Analyze pair
+    VolumeFormats formats{};  ///< extra files next to each Analyze pair
+    SettingNames names{};     ///< for the hints of the refusals
 };
 
 /// The kernel choice of the command line's float: exactly 0 is the ball sum,

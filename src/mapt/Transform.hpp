@@ -2,6 +2,7 @@
 // The multi-scale APT transform of a triangle mesh.
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 #include "core/Grid.hpp"
@@ -21,7 +22,8 @@ struct TransformResult {
     KernelChoice kernel = KernelChoice::ballSum;
     std::vector<double> radii;          ///< voxel units, as the run formed them (repeated addition)
     std::vector<Histogram> histograms;  ///< one per radius
-    std::vector<unsigned char> labels;  ///< LABEL_OUTSIDE or not
+    std::vector<std::int64_t> atLeastOne;  ///< per radius, voxels not outside with APT >= 1
+    std::vector<unsigned char> labels;     ///< LABEL_OUTSIDE or not
     std::vector<float> jmapt;
     std::vector<float> scale;  ///< radius of the maximum, voxel units
     /// xx, xy, xz, yy, yz, zz at the maxima; empty without tensors.

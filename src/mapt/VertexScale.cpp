@@ -4,6 +4,8 @@
 #include <limits>
 
 #include "core/Error.hpp"
+#include "io/VtkXml.hpp"
+#include "mapt/Filtering.hpp"
 
 namespace shapescale {
 
@@ -77,8 +79,7 @@ Choice walkInward(const Vec3f& position, const Vec3f& normal, const Grid& grid,
 double maxReachVoxels(const TransformResult& result) {
     if (result.radii.empty()) return 0.0;
     const double last = result.radii.back();
-    // The filter width grows with the radius, as the run's filtering does.
-    const double width = result.sigma * last / result.startRadius;
+    const double width = filterWidth(last, result.startRadius, result.sigma);
     const double reach = result.kernel == KernelChoice::ballSumThenGaussian ? 3.0 * width : width;
     return last + std::fabs(reach);
 }
@@ -113,10 +114,27 @@ SurfaceSnapshot snapshotSurface(const TriMesh& mesh) {
     return s;
 }
 
+std::optional<PaintedFormat> paintedFormatOf(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return std::nullopt;
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (extension == "ply") return PaintedFormat::ply;
+    if (extension == "vtp") return PaintedFormat::vtp;
+    return std::nullopt;
+}
+
 void writeVertexScale(const std::string& path, const SurfaceSnapshot& surface,
-                      const TransformResult& result, PlyEncoding encoding) {
+                      const TransformResult& result, PaintedFormat format) {
     const VertexScales scales = vertexScale(surface.positions, surface.normals, result.grid,
                                             result.jmapt, result.scale, maxReachVoxels(result));
+    if (format == PaintedFormat::vtp) {
+        // No colours: a viewer maps the values through a colour map of its own.
+        writeVtkPolyData(path, surface.positions, surface.faces,
+                         {{"scale", scales.scale}, {"jmapt", scales.jmapt}});
+        return;
+    }
     PaintedMesh painted;
     painted.positions = &surface.positions;
     painted.faces = &surface.faces;
@@ -127,7 +145,7 @@ void writeVertexScale(const std::string& path, const SurfaceSnapshot& surface,
         painted.colourLow = static_cast<float>(result.radii.front() * h);
         painted.colourHigh = static_cast<float>(result.radii.back() * h);
     }
-    writePaintedPly(path, painted, encoding);
+    writePaintedPly(path, painted, PlyEncoding::binaryLittleEndian);
 }
 
 }  // namespace shapescale

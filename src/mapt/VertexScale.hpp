@@ -3,6 +3,7 @@
 // scale of the strongest APT maximum that lies inward of it.
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,16 +54,25 @@ struct SurfaceSnapshot {
 };
 SurfaceSnapshot snapshotSurface(const TriMesh& mesh);
 
+/// File formats of the painted mesh.
+enum class PaintedFormat {
+    ply,  ///< binary PLY with colours (writePaintedPly)
+    vtp,  ///< VTK XML PolyData, scale and jmapt as point arrays (writeVtkPolyData)
+};
+
+/// The format of a file name by its extension, ".ply" or ".vtp" in any case;
+/// nothing for any other name.
+std::optional<PaintedFormat> paintedFormatOf(const std::string& path);
+
 /// The painted mesh of a run: vertexScale over the snapshot up to
-/// maxReachVoxels(result), written with writePaintedPly, the colours spanning
-/// the run's radii in world units.
-/// @param[in] path     the PLY file, created or replaced (whole or absent)
+/// maxReachVoxels(result), written in `format`; the PLY's colours span the
+/// run's radii in world units.
+/// @param[in] path     the file, created or replaced (whole or absent)
 /// @param[in] surface  snapshotSurface of the mesh after computeVertexNormals,
 ///                     taken before the run
 /// @param[in] result   of runTransformKeeping on that mesh
-/// @throw Error as vertexScale and writePaintedPly
+/// @throw Error as vertexScale and the writer
 void writeVertexScale(const std::string& path, const SurfaceSnapshot& surface,
-                      const TransformResult& result,
-                      PlyEncoding encoding = PlyEncoding::binaryLittleEndian);
+                      const TransformResult& result, PaintedFormat format = PaintedFormat::ply);
 
 }  // namespace shapescale

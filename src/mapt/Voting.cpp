@@ -3,37 +3,38 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <functional>
+#include <numeric>
 
 #include "core/Grid.hpp"
+#include "core/Interrupt.hpp"
+#include "core/TeamBarrier.hpp"
 #include "core/Vec3.hpp"
+#include "mapt/SampleWeights.hpp"
 
 namespace shapescale {
 
 namespace {
 
-// 2^-31: rand() covers 0 .. 2^31 - 1.
-constexpr float RAND_SCALE = 0x1p-31f;
-
 // Tensor pairs in storage order: xx, xy, xz, yy, yz, zz.
 constexpr int TENSOR_A[TENSOR_COMPONENTS] = {0, 0, 0, 1, 1, 2};
 constexpr int TENSOR_B[TENSOR_COMPONENTS] = {0, 1, 2, 1, 2, 2};
 
-struct TriangleSamples {
-    double p[3][3];       // corners, voxel units
-    double normal[3][3];  // vertex normals
-    double n[3];          // unit face normal, or 0
-    float area;           // world units
-    std::int64_t sampleCount;
-};
+// dist(a, b) == 0 without the root: a sum of squares is 0 exactly when its
+// square root is, underflowing squares included.
+bool coincide(const double* a, const double* b) {
+    double d[3];
+    diff(a, b, d);
+    return d[0] * d[0] + d[1] * d[1] + d[2] * d[2] == 0.0;
+}
 
 // Corners in voxel units (difference in float, division in double), area in
-// world units rounded to float, about 50 samples per square voxel plus one.
-bool prepareTriangle(const MaptRun& run, const TriMesh& mesh, const Triangle& t,
-                     TriangleSamples& s) {
+// world units rounded to float, the count of sampleCountOf. Returns the
+// sample count, 0 for a triangle that votes nothing.
+std::int64_t prepareTriangle(const MaptRun& run, const TriMesh& mesh, const Triangle& t,
+                             PreparedTriangle& s) {
     const double h = run.grid.h();
     for (int k = 0; k < 3; ++k) {
         const Vec3f& v = mesh.vertices[static_cast<std::size_t>(t[k])];
@@ -43,7 +44,7 @@ bool prepareTriangle(const MaptRun& run, const TriMesh& mesh, const Triangle& t,
             s.normal[k][a] = nv[a];
         }
     }
-    if (dist(s.p[1], s.p[0]) == 0.0 || dist(s.p[2], s.p[0]) == 0.0) return false;
+    if (coincide(s.p[1], s.p[0]) || coincide(s.p[2], s.p[0])) return 0;
     double e1[3], e2[3], c[3];
     diff(s.p[1], s.p[0], e1);
     diff(s.p[2], s.p[0], e2);
@@ -52,312 +53,268 @@ bool prepareTriangle(const MaptRun& run, const TriMesh& mesh, const Triangle& t,
     s.area = static_cast<float>(length * h * h * 0.5);
     s.n[0] = s.n[1] = s.n[2] = 0.0;
     sdiv(c, length, s.n);
-    const double samples = static_cast<double>(s.area * 50.0f) / (h * h) + 1.0;
-    if (!(samples >= 1.0)) return false;
-    s.sampleCount = static_cast<std::int64_t>(samples);
-    return true;
+    const std::int64_t count = sampleCountOf(s.area, h, run.evenSampling);
+    if (count == 0) return 0;
+    s.share = s.area / static_cast<float>(count);
+    return count;
 }
-
-}  // namespace
-
-void voteSurfaceReference(MaptRun& run, const TriMesh& mesh, double r,
-                          const std::function<int(std::size_t)>& draw) {
-    const int* dims = run.grid.dims;
-    const double nx = dims[0], ny = dims[1], nz = dims[2];
-    TriangleSamples s;
-    for (std::size_t triangle = 0; triangle < mesh.faces.size(); ++triangle) {
-        if (!prepareTriangle(run, mesh, mesh.faces[triangle], s)) continue;
-        const float countF = static_cast<float>(s.sampleCount);
-        const float share = s.area / countF;
-        double nn[TENSOR_COMPONENTS];
-        for (int c = 0; c < TENSOR_COMPONENTS; ++c) nn[c] = s.n[TENSOR_A[c]] * s.n[TENSOR_B[c]];
-
-        double inner[3], outer[3];
-        for (int a = 0; a < 3; ++a) {
-            inner[a] = -r * s.n[a];
-            outer[a] = r * s.n[a];
-        }
-        float w0 = 1.0f / 3.0f, w1 = 1.0f / 3.0f, w2 = 1.0f / 3.0f;  // the centroid first
-        for (std::int64_t j = 0; j < s.sampleCount; ++j) {
-            const double d0 = w0, d1 = w1, d2 = w2;
-            double point[3];
-            for (int a = 0; a < 3; ++a)
-                point[a] = (d0 * s.p[0][a] + d1 * s.p[1][a]) + d2 * s.p[2][a];
-            if (run.blendNormals) {
-                // The blended normal is not re-normalised.
-                for (int a = 0; a < 3; ++a) {
-                    const double b =
-                        (d0 * s.normal[0][a] + d1 * s.normal[1][a]) + d2 * s.normal[2][a];
-                    inner[a] = -r * b;
-                    outer[a] = r * b;
-                }
-            }
-            const double q[3] = {point[0] + inner[0], point[1] + inner[1], point[2] + inner[2]};
-            if (q[0] > 0.0 && q[0] < nx && q[1] > 0.0 && q[1] < ny && q[2] > 0.0 && q[2] < nz) {
-                const std::size_t i =
-                    voxelIndex(dims, static_cast<std::size_t>(q[0]), static_cast<std::size_t>(q[1]),
-                               static_cast<std::size_t>(q[2]));
-                run.votes[i] += share;
-                if (run.tensorsOn) {
-                    for (int c = 0; c < TENSOR_COMPONENTS; ++c) {
-                        float& value = run.tensor[static_cast<std::size_t>(c)][i];
-                        value = static_cast<float>(static_cast<double>(value) +
-                                                   nn[c] * static_cast<double>(s.area) / countF);
-                    }
-                }
-            }
-            if (run.bothSides) {
-                const double o[3] = {point[0] + outer[0], point[1] + outer[1], point[2] + outer[2]};
-                // x and y may be 0 on this side, z may not: the specified bounds, which
-                // decide the outer votes of the lowest layers.
-                if (o[0] >= 0.0 && o[0] < nx && o[1] >= 0.0 && o[1] < ny && o[2] > 0.0 &&
-                    o[2] < nz) {
-                    const std::size_t i =
-                        voxelIndex(dims, static_cast<std::size_t>(o[0]),
-                                   static_cast<std::size_t>(o[1]), static_cast<std::size_t>(o[2]));
-                    run.votes[i] += share;
-                    if (run.tensorsOn) {
-                        // Without the area factor, unlike the inner vote.
-                        for (int c = 0; c < TENSOR_COMPONENTS; ++c) {
-                            float& value = run.tensor[static_cast<std::size_t>(c)][i];
-                            value = static_cast<float>(static_cast<double>(value) + nn[c] / countF);
-                        }
-                    }
-                }
-            }
-            if (j + 1 == s.sampleCount) break;
-            const float u1 = static_cast<float>(draw(triangle)) * RAND_SCALE;
-            w0 = u1;
-            const float rest = 1.0f - u1;
-            w1 = static_cast<float>(draw(triangle)) * rest * RAND_SCALE;
-            w2 = rest - w1;
-        }
-    }
-}
-
-namespace {
-
-// Samples per batch: the voxels of a batch's samples are found in parallel,
-// then added in triangle and sample order. A triangle with more samples than
-// this is voted on its own, serially.
-constexpr std::int64_t BATCH_SAMPLES = std::int64_t{1} << 18;
 
 constexpr std::int64_t NO_VOXEL = -1;
 
-// Per triangle, what the adding needs besides the voxels.
-struct TriangleVotes {
-    float share;  // A / sampleCount in single precision
-    double innerTensor[TENSOR_COMPONENTS];
-    double outerTensor[TENSOR_COMPONENTS];
-};
-
-TriangleVotes votesOf(const TriangleSamples& s) {
-    TriangleVotes v;
-    const float countF = static_cast<float>(s.sampleCount);
-    v.share = s.area / countF;
-    // The same for every sample of the triangle: nn * A / count with the
-    // area, nn / count without it for the outer vote.
+// The increments of an inner vote (n_a n_b A / count) and of an outer one
+// (n_a n_b / count, without the area), the same for every sample.
+std::array<double, 12> tensorIncrementsOf(const PreparedTriangle& s, std::int64_t count) {
+    const float countF = static_cast<float>(count);
+    std::array<double, 12> increments;
     for (int c = 0; c < TENSOR_COMPONENTS; ++c) {
         const double nn = s.n[TENSOR_A[c]] * s.n[TENSOR_B[c]];
-        v.innerTensor[c] = nn * static_cast<double>(s.area) / countF;
-        v.outerTensor[c] = nn / countF;
+        increments[static_cast<std::size_t>(c)] = nn * static_cast<double>(s.area) / countF;
+        increments[static_cast<std::size_t>(c) + 6] = nn / countF;
     }
-    return v;
+    return increments;
 }
 
-// The voxels of every sample of one triangle, in sample order, handed to
-// `put(inner, outer)` (NO_VOXEL for a vote outside the bounds). The
-// arithmetic of the reference loop, operation for operation.
-template <bool BLEND, bool BOTH, class Put>
-void sampleVoxels(const TriangleSamples& s, double r, const int* dims, SampleRandom random,
-                  Put&& put) {
+// The voxels of samples [from, to) of one triangle, in sample order, into
+// inner[] and outer[] (NO_VOXEL for a vote outside the bounds); each vote is
+// counted in planeVotes[z]. The arithmetic of the reference loop, operation
+// for operation. `random` is the triangle's stream from its start: sample 0
+// is the centroid, sample j > 0 takes draws 2j - 2 and 2j - 1 (with `even`
+// sample j takes draws 2j and 2j + 1), so a range that starts inside the
+// triangle skips the draws before it.
+template <bool BLEND, bool BOTH>
+void sampleVoxels(const PreparedTriangle& s, bool even, double r, const int* dims,
+                  SampleRandom random, std::int64_t from, std::int64_t to, std::int64_t* inner,
+                  std::int64_t* outer, std::int64_t* planeVotes) {
     const double nx = dims[0], ny = dims[1], nz = dims[2];
-    double inner[3], outer[3];
+    double innerOffset[3], outerOffset[3];
     for (int a = 0; a < 3; ++a) {
-        inner[a] = -r * s.n[a];
-        outer[a] = r * s.n[a];
+        innerOffset[a] = -r * s.n[a];
+        outerOffset[a] = r * s.n[a];
     }
     // The bounds make every coordinate positive and below 2^31: the signed
     // conversion truncates as the unsigned one would, and costs less.
+    const auto row = static_cast<std::int64_t>(dims[0]);
+    const std::int64_t slice = row * dims[1];
     auto voxel = [&](double x, double y, double z) {
-        return static_cast<std::int64_t>(
-            voxelIndex(dims, static_cast<std::size_t>(static_cast<std::int64_t>(x)),
-                       static_cast<std::size_t>(static_cast<std::int64_t>(y)),
-                       static_cast<std::size_t>(static_cast<std::int64_t>(z))));
+        const auto iz = static_cast<std::int64_t>(z);
+        ++planeVotes[iz];
+        return static_cast<std::int64_t>(x) + row * static_cast<std::int64_t>(y) + slice * iz;
     };
-    float w0 = 1.0f / 3.0f, w1 = 1.0f / 3.0f, w2 = 1.0f / 3.0f;  // the centroid first
-    for (std::int64_t j = 0;; ++j) {
+    const auto draw = [&] { return random.next(); };
+    float w0, w1, w2;
+    if (from == 0) {
+        firstWeights(even, draw, w0, w1, w2);
+    } else {
+        random.skip(static_cast<std::uint64_t>(2 * (from - 1) + (even ? 2 : 0)));
+        nextWeights(even, draw, w0, w1, w2);
+    }
+    for (std::int64_t j = from, k = 0; j < to; ++j, ++k) {
         const double d0 = w0, d1 = w1, d2 = w2;
         double point[3];
         for (int a = 0; a < 3; ++a) point[a] = (d0 * s.p[0][a] + d1 * s.p[1][a]) + d2 * s.p[2][a];
         if constexpr (BLEND) {
             for (int a = 0; a < 3; ++a) {
                 const double b = (d0 * s.normal[0][a] + d1 * s.normal[1][a]) + d2 * s.normal[2][a];
-                inner[a] = -r * b;
-                outer[a] = r * b;
+                innerOffset[a] = -r * b;
+                outerOffset[a] = r * b;
             }
         }
-        const double q0 = point[0] + inner[0], q1 = point[1] + inner[1], q2 = point[2] + inner[2];
-        std::int64_t in = NO_VOXEL, out = NO_VOXEL;
-        if (q0 > 0.0 && q0 < nx && q1 > 0.0 && q1 < ny && q2 > 0.0 && q2 < nz)
-            in = voxel(q0, q1, q2);
+        const double q0 = point[0] + innerOffset[0], q1 = point[1] + innerOffset[1],
+                     q2 = point[2] + innerOffset[2];
+        inner[k] = q0 > 0.0 && q0 < nx && q1 > 0.0 && q1 < ny && q2 > 0.0 && q2 < nz
+                       ? voxel(q0, q1, q2)
+                       : NO_VOXEL;
         if constexpr (BOTH) {
-            const double o0 = point[0] + outer[0], o1 = point[1] + outer[1],
-                         o2 = point[2] + outer[2];
+            const double o0 = point[0] + outerOffset[0], o1 = point[1] + outerOffset[1],
+                         o2 = point[2] + outerOffset[2];
             // x and y may be 0 on this side, z may not.
-            if (o0 >= 0.0 && o0 < nx && o1 >= 0.0 && o1 < ny && o2 > 0.0 && o2 < nz)
-                out = voxel(o0, o1, o2);
+            outer[k] = o0 >= 0.0 && o0 < nx && o1 >= 0.0 && o1 < ny && o2 > 0.0 && o2 < nz
+                           ? voxel(o0, o1, o2)
+                           : NO_VOXEL;
         }
-        put(in, out);
-        if (j + 1 == s.sampleCount) break;
-        const float u1 = static_cast<float>(random.next()) * RAND_SCALE;
-        w0 = u1;
-        const float rest = 1.0f - u1;
-        w1 = static_cast<float>(random.next()) * rest * RAND_SCALE;
-        w2 = rest - w1;
+        if (j + 1 < to) nextWeights(even, draw, w0, w1, w2);
     }
 }
 
+// The first z-plane of slab `slab` of `slabs`: the lowest plane with at least
+// a slab's share of the batch's votes below it. planeVotes holds `rows` rows
+// of nz counts, one per sampling thread.
+std::int64_t slabStart(const std::int64_t* planeVotes, int rows, std::int64_t nz, int slab,
+                       int slabs) {
+    if (slab == 0) return 0;
+    if (slab == slabs) return nz;
+    auto votesAt = [&](std::int64_t z) {
+        std::int64_t sum = 0;
+        for (int t = 0; t < rows; ++t) sum += planeVotes[t * nz + z];
+        return sum;
+    };
+    std::int64_t total = 0;
+    for (std::int64_t z = 0; z < nz; ++z) total += votesAt(z);
+    const std::int64_t target = total * slab / slabs;
+    std::int64_t below = 0;
+    for (std::int64_t z = 0; z < nz; ++z) {
+        if (below >= target) return z;
+        below += votesAt(z);
+    }
+    return nz;
+}
+
 template <bool TENSORS>
-void addVote(MaptRun& run, std::int64_t voxel, float share, const double* increments) {
+void addVote(float* votes, float* const* tensor, std::int64_t voxel, float share,
+             const double* increments) {
     const auto i = static_cast<std::size_t>(voxel);
-    run.votes[i] += share;
+    votes[i] += share;
     if constexpr (TENSORS) {
         for (int c = 0; c < TENSOR_COMPONENTS; ++c) {
-            float& value = run.tensor[static_cast<std::size_t>(c)][i];
+            float& value = tensor[c][i];
             value = static_cast<float>(static_cast<double>(value) + increments[c]);
         }
     }
 }
 
-// Splits the triangles [begin, end) of a batch among the threads. With more
-// than one thread, thread 0 also adds the previous batch's votes meanwhile,
-// so it samples only a tenth; the others share the rest evenly. Which thread
-// samples a triangle changes nothing in the result.
-void shareOf(std::int64_t begin, std::int64_t end, int thread, int threads, std::int64_t& from,
-             std::int64_t& to) {
-    const std::int64_t n = end - begin;
-    if (threads == 1) {
-        from = begin;
-        to = end;
-        return;
-    }
-    const std::int64_t head = n / 10;
-    if (thread == 0) {
-        from = begin;
-        to = begin + head;
-        return;
-    }
-    const std::int64_t rest = n - head;
-    const std::int64_t others = threads - 1;
-    from = begin + head + rest * (thread - 1) / others;
-    to = begin + head + rest * thread / others;
+// The triangle of the block that holds sample `sample` of the block.
+std::int64_t triangleOf(const std::vector<std::int64_t>& first, std::int64_t triangles,
+                        std::int64_t sample) {
+    return std::upper_bound(first.begin(), first.begin() + triangles + 1, sample) - first.begin() -
+           1;
 }
 
+// The buffers sized for blocks of up to `triangles` triangles and batches of
+// up to `samples` samples.
+void sizeBuffers(VotingBuffers& b, std::size_t triangles, std::size_t samples, bool tensors,
+                 bool both, std::size_t planeCounts) {
+    auto grow = [](auto& list, std::size_t n) {
+        if (list.size() < n) list.resize(n);
+    };
+    grow(b.triangles, triangles);
+    for (BlockVotes& block : b.blocks) {
+        grow(block.first, triangles + 1);
+        grow(block.share, triangles);
+        if (tensors) grow(block.tensorIncrements, triangles);
+    }
+    for (BatchVoxels& batch : b.batches) {
+        grow(batch.inner, samples);
+        if (both) grow(batch.outer, samples);
+        grow(batch.planeVotes, planeCounts);
+    }
+}
+
+// Per radius, block by block of triangles: each triangle prepared once, the
+// threads sharing the block evenly; a prefix sum of the sample counts gives
+// each triangle its slots; then the block's samples go in batches. A batch's
+// samples are shared evenly among the threads, each drawing from the
+// triangle's own stream (skipped ahead where a share starts inside a
+// triangle), so who samples what changes nothing. Then each thread owns a
+// slab of z-planes and adds, in triangle, sample and inner-then-outer order,
+// the votes that land in it: every float sum in the order of the reference
+// loop, whatever the thread count. Block data and batch voxels are kept
+// twice, so one barrier per block and one per batch suffice: a thread that
+// has added batch k may sample batch k + 1 (or prepare the next block) while
+// others still add batch k.
 template <bool BLEND, bool TENSORS, bool BOTH>
 void voteAll(MaptRun& run, const TriMesh& mesh, double r) {
     const std::uint64_t pass = run.random.nextKey();
-    VotingBuffers& buffers = run.votingBuffers;
+    VotingBuffers& b = run.votingBuffers;
     const int* dims = run.grid.dims;
     const auto triangles = static_cast<std::int64_t>(mesh.faces.size());
-    auto prepare = [&](std::int64_t t, TriangleSamples& s) {
-        return prepareTriangle(run, mesh, mesh.faces[static_cast<std::size_t>(t)], s);
-    };
+    const std::int64_t blockSize = std::max<std::int64_t>(b.blockTriangles, 1);
+    const std::int64_t batchSize = std::max<std::int64_t>(b.batchSamples, 1);
+    const auto nz = static_cast<std::int64_t>(dims[2]);
+    const auto slice = static_cast<std::int64_t>(run.grid.sliceVoxels());
+    const int maxThreads = omp_get_max_threads();
+    sizeBuffers(b, static_cast<std::size_t>(std::min(blockSize, triangles)),
+                static_cast<std::size_t>(batchSize), TENSORS, BOTH,
+                static_cast<std::size_t>(maxThreads * nz));
+    float* const votes = run.votes.data();
+    float* tensor[TENSOR_COMPONENTS] = {};
+    if constexpr (TENSORS)
+        for (int c = 0; c < TENSOR_COMPONENTS; ++c)
+            tensor[c] = run.tensor[static_cast<std::size_t>(c)].data();
 
-    // Batches: consecutive triangles up to BATCH_SAMPLES samples, or one
-    // larger triangle on its own.
-    buffers.first.assign(static_cast<std::size_t>(triangles) + 1, 0);
-    buffers.batchStart.clear();
-    buffers.single.clear();
-    std::int64_t largest = 0;
-    {
-        TriangleSamples s;
-        std::int64_t samples = 0;
-        for (std::int64_t t = 0; t < triangles; ++t) {
-            const std::int64_t count = prepare(t, s) ? s.sampleCount : 0;
-            const bool alone = count > BATCH_SAMPLES;
-            if (t == 0 || alone || samples + count > BATCH_SAMPLES || buffers.single.back()) {
-                buffers.batchStart.push_back(t);
-                buffers.single.push_back(alone ? 1 : 0);
-                samples = 0;
-            }
-            buffers.first[static_cast<std::size_t>(t)] = samples;
-            samples += count;
-            if (!alone) largest = std::max(largest, samples);
-        }
-        buffers.batchStart.push_back(triangles);
-    }
-    for (int k = 0; k < 2; ++k) {
-        if (buffers.inner[k].size() < static_cast<std::size_t>(largest)) {
-            buffers.inner[k].resize(static_cast<std::size_t>(largest));
-            buffers.outer[k].resize(static_cast<std::size_t>(largest));
-        }
-    }
-    const auto batches = static_cast<std::int64_t>(buffers.single.size());
-
-    auto addBoth = [&](const TriangleVotes& v, std::int64_t in, std::int64_t out) {
-        if (in != NO_VOXEL) addVote<TENSORS>(run, in, v.share, v.innerTensor);
-        if (BOTH && out != NO_VOXEL) addVote<TENSORS>(run, out, v.share, v.outerTensor);
-    };
-    // The float sums of batch b, in triangle, sample, inner-then-outer order.
-    auto addBatch = [&](std::int64_t b) {
-        const auto side = static_cast<std::size_t>(b % 2);
-        const std::int64_t begin = buffers.batchStart[static_cast<std::size_t>(b)];
-        const std::int64_t end = buffers.batchStart[static_cast<std::size_t>(b) + 1];
-        TriangleSamples s;
-        if (buffers.single[static_cast<std::size_t>(b)]) {
-            // Too many samples to keep: drawn and added in one go, one stream.
-            if (!prepare(begin, s)) return;
-            const TriangleVotes v = votesOf(s);
-            sampleVoxels<BLEND, BOTH>(
-                s, r, dims, SampleRandom::forItem(pass, static_cast<std::uint64_t>(begin)),
-                [&](std::int64_t in, std::int64_t out) { addBoth(v, in, out); });
-            return;
-        }
-        const std::int64_t* inner = buffers.inner[side].data();
-        const std::int64_t* outer = buffers.outer[side].data();
-        for (std::int64_t t = begin; t < end; ++t) {
-            if (!prepare(t, s)) continue;
-            const TriangleVotes v = votesOf(s);
-            const std::int64_t from = buffers.first[static_cast<std::size_t>(t)];
-            for (std::int64_t k = from; k < from + s.sampleCount; ++k)
-                addBoth(v, inner[k], outer[k]);
-        }
-    };
-    // The voxels of some triangles of batch b, each from its own stream into
-    // its own slots.
-    auto sampleBatch = [&](std::int64_t b, int thread, int threads) {
-        if (buffers.single[static_cast<std::size_t>(b)]) return;
-        const auto side = static_cast<std::size_t>(b % 2);
-        std::int64_t from = 0, to = 0;
-        shareOf(buffers.batchStart[static_cast<std::size_t>(b)],
-                buffers.batchStart[static_cast<std::size_t>(b) + 1], thread, threads, from, to);
-        std::int64_t* inner = buffers.inner[side].data();
-        std::int64_t* outer = buffers.outer[side].data();
-        TriangleSamples s;
-        for (std::int64_t t = from; t < to; ++t) {
-            if (!prepare(t, s)) continue;
-            std::int64_t k = buffers.first[static_cast<std::size_t>(t)];
-            sampleVoxels<BLEND, BOTH>(s, r, dims,
-                                      SampleRandom::forItem(pass, static_cast<std::uint64_t>(t)),
-                                      [&](std::int64_t in, std::int64_t out) {
-                                          inner[k] = in;
-                                          outer[k] = out;
-                                          ++k;
-                                      });
-        }
-    };
-    // A pipeline: while thread 0 adds batch b - 1, all threads sample batch b.
+    TeamBarrier barrier;
+    // Written by the last thread to reach a barrier, read by all after it:
+    // every thread leaves the loops at the same point.
+    bool stop = false;
+    auto pollSignal = [&] { stop = interruptRequested(); };
 #pragma omp parallel
     {
+#pragma omp single
+        barrier.reset(omp_get_num_threads());
         const int thread = omp_get_thread_num();
         const int threads = omp_get_num_threads();
-        for (std::int64_t b = 0; b <= batches; ++b) {
-            if (thread == 0 && b > 0) addBatch(b - 1);
-            if (b < batches) sampleBatch(b, thread, threads);
-#pragma omp barrier
+        int parity = 0;  // of the batch
+        for (std::int64_t block = 0, index = 0; block < triangles && !stop;
+             block += blockSize, ++index) {
+            const std::int64_t n = std::min(blockSize, triangles - block);
+            BlockVotes& data = b.blocks[index % 2];
+            for (std::int64_t i = n * thread / threads; i < n * (thread + 1) / threads; ++i) {
+                const auto at = static_cast<std::size_t>(i);
+                const std::int64_t count = prepareTriangle(
+                    run, mesh, mesh.faces[static_cast<std::size_t>(block + i)], b.triangles[at]);
+                data.first[at + 1] = count;
+                data.share[at] = b.triangles[at].share;
+                if (TENSORS && count > 0)
+                    data.tensorIncrements[at] = tensorIncrementsOf(b.triangles[at], count);
+            }
+            barrier.wait([&] {
+                data.first[0] = 0;
+                std::partial_sum(data.first.begin() + 1, data.first.begin() + n + 1,
+                                 data.first.begin() + 1);
+                pollSignal();
+            });
+            const std::int64_t samples = data.first[static_cast<std::size_t>(n)];
+            for (std::int64_t s0 = 0; s0 < samples && !stop; s0 += batchSize, parity ^= 1) {
+                const std::int64_t s1 = std::min(s0 + batchSize, samples);
+                BatchVoxels& voxels = b.batches[parity];
+                std::int64_t* const inner = voxels.inner.data();
+                std::int64_t* const outer = voxels.outer.data();
+                std::int64_t* const planeVotes = voxels.planeVotes.data();
+                // This thread's share of the sampling.
+                std::fill(planeVotes + thread * nz, planeVotes + (thread + 1) * nz, 0);
+                const std::int64_t from = s0 + (s1 - s0) * thread / threads;
+                const std::int64_t to = s0 + (s1 - s0) * (thread + 1) / threads;
+                for (std::int64_t t = from < to ? triangleOf(data.first, n, from) : n;
+                     t < n && data.first[static_cast<std::size_t>(t)] < to; ++t) {
+                    const std::int64_t start = data.first[static_cast<std::size_t>(t)];
+                    const std::int64_t lo = std::max(start, from);
+                    const std::int64_t hi =
+                        std::min(data.first[static_cast<std::size_t>(t) + 1], to);
+                    if (lo >= hi) continue;
+                    sampleVoxels<BLEND, BOTH>(
+                        b.triangles[static_cast<std::size_t>(t)], run.evenSampling, r, dims,
+                        SampleRandom::forItem(pass, static_cast<std::uint64_t>(block + t)),
+                        lo - start, hi - start, inner + (lo - s0),
+                        BOTH ? outer + (lo - s0) : nullptr, planeVotes + thread * nz);
+                }
+                barrier.wait(pollSignal);
+                if (stop) break;
+                // This thread's slab of the adding: voxel indices [first, first + span).
+                const std::int64_t first =
+                    slice * slabStart(planeVotes, threads, nz, thread, threads);
+                const auto span = static_cast<std::uint64_t>(
+                    slice * slabStart(planeVotes, threads, nz, thread + 1, threads) - first);
+                auto mine = [&](std::int64_t voxel) {
+                    return static_cast<std::uint64_t>(voxel - first) < span;
+                };
+                for (std::int64_t t = triangleOf(data.first, n, s0);
+                     t < n && data.first[static_cast<std::size_t>(t)] < s1; ++t) {
+                    const auto at = static_cast<std::size_t>(t);
+                    const std::int64_t lo = std::max(data.first[at], s0) - s0;
+                    const std::int64_t hi = std::min(data.first[at + 1], s1) - s0;
+                    const float share = data.share[at];
+                    const double* increments = TENSORS ? data.tensorIncrements[at].data() : nullptr;
+                    for (std::int64_t k = lo; k < hi; ++k) {
+                        if (mine(inner[k]))
+                            addVote<TENSORS>(votes, tensor, inner[k], share, increments);
+                        if (BOTH && mine(outer[k]))
+                            addVote<TENSORS>(votes, tensor, outer[k], share,
+                                             TENSORS ? increments + 6 : nullptr);
+                    }
+                }
+            }
         }
     }
+    if (stop) checkInterrupt("while voting");
 }
 
 template <bool BLEND, bool TENSORS>
@@ -383,6 +340,14 @@ void voteSurface(MaptRun& run, const TriMesh& mesh, double r) {
     } else {
         voteBothOrInner<false, false>(run, mesh, r);
     }
+}
+
+double VotingBuffers::peakBytes(int threads, int nz) const {
+    const double block = static_cast<double>(blockTriangles);
+    const double perBlock = block * (sizeof(std::int64_t) + sizeof(float) + 12 * sizeof(double));
+    const double perBatch = static_cast<double>(batchSamples) * 2 * sizeof(std::int64_t) +
+                            static_cast<double>(threads) * nz * sizeof(std::int64_t);
+    return block * sizeof(PreparedTriangle) + 2 * (perBlock + perBatch);
 }
 
 }  // namespace shapescale

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "mesh/ReaderInput.hpp"
 #include "mesh/TriMesh.hpp"
 
 namespace shapescale::readers {
@@ -27,8 +28,16 @@ class MeshBuilder {
     void addVertex(const Vec3f& v);
     /// Appends a polygon of at least three vertex numbers (from 0, checked
     /// later by build()); `where` is its line or byte offset for messages.
-    void addPolygon(const std::vector<int>& corners, std::uint64_t where);
+    void addPolygon(const int* corners, std::size_t n, std::uint64_t where);
+    void addPolygon(const std::vector<int>& corners, std::uint64_t where) {
+        addPolygon(corners.data(), corners.size(), where);
+    }
+    /// Room for the polygons a file announces, so that the lists of a large
+    /// file grow once. A hint: a reader passes counts that the file's size
+    /// can hold, and adding more is still allowed.
+    void reservePolygons(std::size_t polygons, std::size_t corners);
     std::size_t vertexCount() const { return mesh_.vertices.size(); }
+    std::size_t polygonCount() const { return polygons_; }
 
     /// The mesh: vertices in the order added, each polygon (w0 .. wn-1) split
     /// into the fan (w0, wk, wk+1), neighbour entries w0 -> w1, w1 -> w2 and
@@ -39,17 +48,23 @@ class MeshBuilder {
     TriMesh build();
 
   private:
+    // A polygon with a vertex number outside the vertices read so far: checked
+    // by build(), when every vertex is known.
+    struct Pending {
+        std::size_t polygon;
+        std::uint64_t where;
+        std::vector<int> corners;
+    };
+
     const std::string& fileName_;
     Place place_;
     int firstNumber_;
-    TriMesh mesh_;
-    std::vector<int> corners_;           // all polygons, one after the other
-    std::vector<std::size_t> ends_;      // end of each polygon in corners_
-    std::vector<std::uint64_t> places_;  // line or byte offset of each polygon
+    TriMesh mesh_;  // the fan triangles are made as the polygons come
+    std::size_t polygons_ = 0;
+    // The first triangle of each polygon, kept from the first polygon of more
+    // than three corners on; while empty, polygon j is triangle j.
+    std::vector<std::size_t> firstTriangles_;
+    std::vector<Pending> pending_;
 };
-
-/// Appends the neighbour entries of a face whose first three vertices are
-/// a, b, c: b to the list of a, c to the list of b, a to the list of c.
-void appendNeighbours(TriMesh& mesh, int a, int b, int c);
 
 }  // namespace shapescale::readers

@@ -18,7 +18,7 @@ struct FileCloser {
 };
 using InputFile = std::unique_ptr<std::FILE, FileCloser>;
 
-using Reader = TriMesh (*)(std::FILE*, const std::string&);
+using Reader = TriMesh (*)(std::FILE*, const std::string&, ReadReport*);
 
 /// The reader for the extension of the file name, in any case; OFF for
 /// every other name, so that existing scripts keep their behaviour.
@@ -37,12 +37,18 @@ Reader readerFor(const std::string& path) {
 
 }  // namespace
 
-TriMesh readMesh(const std::string& path) {
+TriMesh readMesh(const std::string& path, std::vector<std::string>* warnings) {
     errno = 0;
     InputFile file(std::fopen(path.c_str(), "r"));
     if (!file) throw MeshFileNotFound("cannot open mesh " + path + ": " + systemReason(errno));
-    TriMesh mesh = readerFor(path)(file.get(), path);
+    ReadReport report;
+    TriMesh mesh = readerFor(path)(file.get(), path, &report);
     if (mesh.vertices.empty()) throw Error(path + ": the mesh has no vertex");
+    // A point cloud or a set of lines has nothing to voxelise.
+    if (mesh.faces.empty())
+        throw Error(path + ": the file has no face: it holds " + report.contents);
+    if (warnings != nullptr)
+        warnings->insert(warnings->end(), report.warnings.begin(), report.warnings.end());
     return mesh;
 }
 

@@ -15,20 +15,24 @@ using readers::MeshBuilder;
 using readers::quoted;
 
 /// The next statement: a line with its continuation lines joined and its
-/// comment removed; the line number is that of its last line.
-bool nextStatement(ByteInput& input, std::string& statement, std::string& line) {
-    statement.clear();
-    bool any = false;
-    while (input.readLine(line)) {
-        any = true;
-        const bool continues = !line.empty() && line.back() == '\\';
-        if (continues) line.back() = ' ';
-        statement += line;
-        if (!continues) break;
+/// comment removed; the line number is that of its last line. The view stays
+/// valid until the next call; `joined` holds the lines of a continued one.
+bool nextStatement(ByteInput& input, std::string_view& statement, std::string& joined) {
+    std::string_view line;
+    if (!input.readLine(line)) return false;
+    statement = line;
+    if (!line.empty() && line.back() == '\\') {
+        joined.clear();
+        do {
+            const bool continues = !line.empty() && line.back() == '\\';
+            joined.append(line.substr(0, line.size() - (continues ? 1 : 0)));
+            if (!continues) break;
+            joined.push_back(' ');
+        } while (input.readLine(line));
+        statement = joined;
     }
-    const std::size_t hash = statement.find('#');
-    if (hash != std::string::npos) statement.resize(hash);
-    return any;
+    statement = statement.substr(0, statement.find('#'));
+    return true;
 }
 
 void readVertex(ByteInput& input, const std::vector<std::string_view>& words,
@@ -59,18 +63,38 @@ int cornerVertex(const ByteInput& input, std::string_view corner, std::size_t ve
     return static_cast<int>(index);
 }
 
+/// "8 vertices ('v') and 7 lines ('l')", for messages.
+std::string statementCounts(std::size_t vertices, long lines, long points) {
+    std::string counts = readers::counted(vertices, "vertex", "vertices") + " ('v')";
+    if (lines > 0)
+        counts += (points > 0 ? ", " : " and ") +
+                  readers::counted(static_cast<std::uint64_t>(lines), "line", "lines") + " ('l')";
+    if (points > 0)
+        counts += " and " +
+                  readers::counted(static_cast<std::uint64_t>(points), "point", "points") +
+                  " ('p')";
+    return counts;
+}
+
 }  // namespace
 
-TriMesh readObjMesh(std::FILE* in, const std::string& name) {
+TriMesh readObjMesh(std::FILE* in, const std::string& name, ReadReport* report) {
     ByteInput input(in, name);
     MeshBuilder builder(name, MeshBuilder::Place::line, 1);
-    std::string statement, line;
+    std::string_view statement;
+    std::string joined;
+    std::vector<std::string_view> words;
     std::vector<int> polygon;
-    while (nextStatement(input, statement, line)) {
-        const std::vector<std::string_view> words = readers::splitTokens(statement);
+    long lines = 0, points = 0;
+    while (nextStatement(input, statement, joined)) {
+        readers::splitTokens(statement, words);
         if (words.empty()) continue;
         if (words[0] == "v") {
             readVertex(input, words, builder);
+        } else if (words[0] == "l") {
+            ++lines;
+        } else if (words[0] == "p") {
+            ++points;
         } else if (words[0] == "f") {
             if (words.size() < 4)
                 input.failAtLine("a face has " + std::to_string(words.size() - 1) +
@@ -81,6 +105,8 @@ TriMesh readObjMesh(std::FILE* in, const std::string& name) {
             builder.addPolygon(polygon, static_cast<std::uint64_t>(input.lineNumber()));
         }
     }
+    if (builder.vertexCount() == 0) input.failIfUtf16();
+    if (report != nullptr) report->contents = statementCounts(builder.vertexCount(), lines, points);
     return builder.build();
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "mesh/ReadReport.hpp"
 #include "mesh/TriMesh.hpp"
 
 namespace shapescale {
@@ -20,14 +21,15 @@ namespace shapescale {
 /// l, p, ...) is skipped. A positive vertex number may refer to a vertex that
 /// comes later in the file.
 ///
-/// @param[in] in    stream positioned at the start of the file
-/// @param[in] name  used in error messages only
+/// @param[in]  in      stream positioned at the start of the file
+/// @param[in]  name    used in error messages only
+/// @param[out] report  when given: the contents, "8 vertices ('v') and 7 lines ('l')"
 /// @return the mesh, vertex normals not yet computed; nVertices and nFaces are
 ///         the numbers of "v" and "f" statements
 /// @throw Error naming the file and line for a vertex with fewer than three
 ///        coordinates or a coordinate that is not finite in single precision, a
 ///        face with fewer than three corners, a corner that is not a number, a
 ///        vertex number 0 or outside the vertices
-TriMesh readObjMesh(std::FILE* in, const std::string& name);
+TriMesh readObjMesh(std::FILE* in, const std::string& name, ReadReport* report = nullptr);
 
 }  // namespace shapescale

@@ -8,113 +8,36 @@
 #include <vector>
 
 #include "core/Error.hpp"
-#include "core/Interrupt.hpp"
+#include "mesh/MeshBuilder.hpp"
+#include "mesh/ReaderInput.hpp"
 
 namespace shapescale {
 
 namespace {
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+using readers::ByteInput;
+using readers::isBlank;
+using readers::MeshBuilder;
+using readers::quoted;
+using readers::TokenStream;
+
+/// The next line with its '#' comment cut; false at the end of the file.
+bool nextLine(ByteInput& input, std::string_view& line) {
+    if (!input.readLine(line)) return false;
+    line = line.substr(0, line.find('#'));
+    return true;
 }
 
-/// Whole lines of any length, numbered from 1, with '#' comments and the
-/// carriage return of Windows line ends removed.
-class LineReader {
-  public:
-    LineReader(std::FILE* in, const std::string& fileName) : in_(in), fileName_(fileName) {}
-    LineReader(const LineReader&) = delete;
-    LineReader& operator=(const LineReader&) = delete;
-    ~LineReader() { std::free(buffer_); }
-
-    /// Next line without its comment; false at the end of the file.
-    bool next(std::string_view& line) {
-        errno = 0;
-        const ssize_t length = getline(&buffer_, &capacity_, in_);
-        if (length < 0) {
-            if (std::ferror(in_)) fail("cannot read: " + systemReason(errno));
-            return false;
-        }
-        // A signal stops the reading of a large file within a few milliseconds.
-        if ((++lineNumber_ & 0xFFFF) == 0) checkInterrupt("while reading " + fileName_);
-        line = std::string_view(buffer_, static_cast<std::size_t>(length));
-        const std::size_t hash = line.find('#');
-        if (hash != std::string_view::npos) line = line.substr(0, hash);
-        return true;
-    }
-
-    /// Next line that holds anything but blanks and comments.
-    bool nextContent(std::string_view& line) {
-        while (next(line)) {
-            for (char c : line)
-                if (!isBlank(c)) return true;
-        }
-        return false;
-    }
-
-    long lineNumber() const { return lineNumber_; }
-
-    [[noreturn]] void fail(const std::string& what) const {
-        throw Error(fileName_ + ":" + std::to_string(lineNumber_) + ": " + what);
-    }
-
-    [[noreturn]] void failAtEnd(const std::string& what) const {
-        throw Error(fileName_ + ": " + what + " (the file ends at line " +
-                    std::to_string(lineNumber_) + ")");
-    }
-
-  private:
-    std::FILE* in_;
-    const std::string& fileName_;
-    char* buffer_ = nullptr;
-    std::size_t capacity_ = 0;
-    long lineNumber_ = 0;
-};
-
-/// Splits a line into whitespace-separated tokens.
-class Tokens {
-  public:
-    explicit Tokens(std::string_view line) : rest_(line) {}
-    bool next(std::string_view& token) {
-        std::size_t b = 0;
-        while (b < rest_.size() && isBlank(rest_[b])) ++b;
-        if (b == rest_.size()) return false;
-        std::size_t e = b;
-        while (e < rest_.size() && !isBlank(rest_[e])) ++e;
-        token = rest_.substr(b, e - b);
-        rest_ = rest_.substr(e);
-        return true;
-    }
-    std::string_view rest() const { return rest_; }
-
-  private:
-    std::string_view rest_;
-};
-
-std::string quoted(std::string_view token) {
-    std::string text(1, '\'');
-    text.append(token);
-    text.push_back('\'');
-    return text;
-}
-
-/// The whole token as a finite float, correctly rounded as "%f" reads it.
-bool parseCoordinate(std::string_view token, float& value) {
-    const std::string text(token);
-    char* end = nullptr;
-    value = std::strtof(text.c_str(), &end);
-    return end == text.c_str() + text.size() && std::isfinite(value);
+bool hasContent(std::string_view line) {
+    for (char c : line)
+        if (!isBlank(c)) return true;
+    return false;
 }
 
 /// The whole token as a decimal int.
 bool parseInt(std::string_view token, int& value) {
-    const std::string text(token);
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (end != text.c_str() + text.size() || text.empty() || errno == ERANGE || v < INT_MIN ||
-        v > INT_MAX)
-        return false;
+    long long v = 0;
+    if (!readers::parseInteger(token, v) || v < INT_MIN || v > INT_MAX) return false;
     value = static_cast<int>(v);
     return true;
 }
@@ -139,163 +62,224 @@ enum class CountsFound { none, both };
 
 /// Reads "%d %d" at the start of text. Throws for a single integer or for
 /// counts out of range; the edge count after them is ignored.
-CountsFound parseCounts(std::string_view text, const LineReader& lines, int& nVertices,
+CountsFound parseCounts(std::string_view text, const ByteInput& input, int& nVertices,
                         int& nFaces) {
     long first = 0, second = 0;
     const std::size_t used = leadingInt(text, first);
     if (used == 0) return CountsFound::none;
     const std::size_t usedSecond = leadingInt(text.substr(used), second);
     if (usedSecond == 0)
-        lines.fail("the counts line holds only one integer; expected vertex and face counts");
-    if (first == LONG_MAX || second == LONG_MAX) lines.fail("a count is too large");
+        input.failAtLine("the counts line holds only one integer; expected vertex and face counts");
+    if (first == LONG_MAX || second == LONG_MAX) input.failAtLine("a count is too large");
     if (first < 0 || second < 0)
-        lines.fail("negative count (" + std::to_string(first) + " vertices, " +
-                   std::to_string(second) + " faces)");
+        input.failAtLine("negative count (" + std::to_string(first) + " vertices, " +
+                         std::to_string(second) + " faces)");
     nVertices = static_cast<int>(first);
     nFaces = static_cast<int>(second);
     return CountsFound::both;
 }
 
+/// Three integers and nothing else: the counts line of a file that starts
+/// without the keyword.
+bool isBareCountsLine(std::string_view line) {
+    const std::vector<std::string_view> tokens = readers::splitTokens(line);
+    int unused = 0;
+    for (std::string_view token : tokens)
+        if (!parseInt(token, unused)) return false;
+    return tokens.size() == 3;
+}
+
+/// 4OFF, homogeneous coordinates: the keyword's prefix in the order [ST][C][N]4.
+bool isHomogeneous(std::string_view prefix) {
+    if (prefix.empty() || prefix.back() != '4') return false;
+    prefix.remove_suffix(1);
+    for (std::string_view part : {"ST", "C", "N"})
+        if (prefix.substr(0, part.size()) == part) prefix.remove_prefix(part.size());
+    return prefix.empty();
+}
+
 struct Header {
     bool oneVertexPerLine = false;  // prefixed keywords: COFF, NOFF, STOFF, ...
-    bool countsOnHeaderLine = false;
+    bool homogeneous = false;       // 4OFF: x y z w per vertex
+    bool countsRead = false;        // on the header line, or a file without keyword
 };
 
-Header readHeader(LineReader& lines, int& nVertices, int& nFaces) {
+Header headerOf(const ByteInput& input, std::string_view line, std::size_t at, int& nVertices,
+                int& nFaces) {
+    std::size_t keywordStart = at;
+    while (keywordStart > 0 && !isBlank(line[keywordStart - 1])) --keywordStart;
+    const std::string_view prefix = line.substr(keywordStart, at - keywordStart);
+    if (prefix.find('n') != std::string_view::npos)
+        input.failAtLine("the header " + quoted(line.substr(keywordStart, at + 3 - keywordStart)) +
+                         " (OFF of n dimensions) is not supported");
+    Header header;
+    header.oneVertexPerLine = !prefix.empty();
+    header.homogeneous = isHomogeneous(prefix);
+    const std::string_view rest = line.substr(at + 3);
+    const std::vector<std::string_view> words = readers::splitTokens(rest);
+    if (!words.empty() && words[0] == "BINARY")
+        input.failAtLine("binary OFF files are not supported");
+    header.countsRead = parseCounts(rest, input, nVertices, nFaces) == CountsFound::both;
+    return header;
+}
+
+// The keyword "OFF" anywhere in a line, after any number of skipped lines.
+// A file without it whose first line of content is three integers starts
+// with its counts; it is read from them only when no line of the whole file
+// holds the keyword, so that a file with lines before its header is read
+// from the header as before. That takes a second pass over a file without
+// keyword, which must therefore be able to seek.
+Header readHeader(ByteInput& input, int& nVertices, int& nFaces) {
     std::string_view line;
-    while (lines.next(line)) {
+    bool seenContent = false;
+    long countsLine = 0;
+    while (nextLine(input, line)) {
         const std::size_t at = line.find("OFF");
-        if (at == std::string_view::npos) continue;
-        std::size_t keywordStart = at;
-        while (keywordStart > 0 && !isBlank(line[keywordStart - 1])) --keywordStart;
-        const std::string_view prefix = line.substr(keywordStart, at - keywordStart);
-        if (prefix.find('n') != std::string_view::npos)
-            lines.fail("the header " + quoted(line.substr(keywordStart, at + 3 - keywordStart)) +
-                       " (OFF of n dimensions) is not supported");
+        if (at != std::string_view::npos) return headerOf(input, line, at, nVertices, nFaces);
+        if (seenContent || !hasContent(line)) continue;
+        seenContent = true;
+        if (isBareCountsLine(line)) countsLine = input.lineNumber();
+    }
+    if (countsLine > 0 && input.rewind()) {
+        while (input.lineNumber() < countsLine)
+            if (!nextLine(input, line)) input.failAtEnd("the file changed while it was read");
+        parseCounts(line, input, nVertices, nFaces);
         Header header;
-        header.oneVertexPerLine = !prefix.empty();
-        const std::string_view rest = line.substr(at + 3);
-        Tokens restTokens(rest);
-        std::string_view word;
-        if (restTokens.next(word) && word == "BINARY")
-            lines.fail("binary OFF files are not supported");
-        header.countsOnHeaderLine =
-            parseCounts(rest, lines, nVertices, nFaces) == CountsFound::both;
+        header.countsRead = true;
         return header;
     }
-    lines.failAtEnd("no OFF header found");
+    input.failIfUtf16();
+    input.failAtEnd("no OFF header found");
 }
 
-void readCounts(LineReader& lines, int& nVertices, int& nFaces) {
+void readCounts(ByteInput& input, int& nVertices, int& nFaces) {
     std::string_view line;
-    while (lines.next(line)) {
-        if (parseCounts(line, lines, nVertices, nFaces) == CountsFound::both) return;
+    while (nextLine(input, line)) {
+        if (parseCounts(line, input, nVertices, nFaces) == CountsFound::both) return;
     }
-    lines.failAtEnd("no vertex and face counts after the OFF header");
+    input.failAtEnd("no vertex and face counts after the OFF header");
 }
 
-[[noreturn]] void failCoordinate(const LineReader& lines, int vertex, std::string_view token) {
-    lines.fail("vertex " + std::to_string(vertex) + ": coordinate " + quoted(token) +
-               " is not a finite number");
+[[noreturn]] void failNumber(const ByteInput& input, int vertex, const char* what,
+                             std::string_view token) {
+    input.failAtLine("vertex " + std::to_string(vertex) + ": " + what + " " + quoted(token) +
+                     " is not a finite number");
 }
 
 // Plain OFF: three numbers per vertex from the stream of tokens, across line
-// ends; the rest of the line of the last vertex is discarded.
-void readVerticesAsStream(LineReader& lines, TriMesh& mesh, int nVertices) {
-    std::string_view line;
-    Tokens tokens(line);
+// ends. Prefixed OFF (COFF, NOFF, 4OFF, ...): one vertex per line, its first
+// three numbers (four with 4); colours, normals and texture coordinates after
+// them are skipped. The rest of the line of the last vertex is discarded.
+void readVertices(TokenStream& tokens, const Header& header, int nVertices, MeshBuilder& builder) {
+    ByteInput& input = tokens.input();
+    const int numbers = header.homogeneous ? 4 : 3;
     for (int i = 0; i < nVertices; ++i) {
-        Vec3f v;
-        for (int a = 0; a < 3; ++a) {
-            std::string_view token;
-            while (!tokens.next(token)) {
-                if (!lines.next(line))
-                    lines.failAtEnd("vertex " + std::to_string(i) + " of " +
-                                    std::to_string(nVertices) + " is missing");
-                tokens = Tokens(line);
+        float x[4];
+        std::string_view text[4];
+        for (int a = 0; a < numbers; ++a) {
+            const bool onSameLine = header.oneVertexPerLine && a > 0;
+            if (!(onSameLine ? tokens.nextOnLine(text[a]) : tokens.next(text[a]))) {
+                if (onSameLine)
+                    input.failAtLine("vertex " + std::to_string(i) +
+                                     (header.homogeneous ? ": fewer than four numbers (x, y, z, w)"
+                                                         : ": fewer than three coordinates"));
+                input.failAtEnd("vertex " + std::to_string(i) + " of " + std::to_string(nVertices) +
+                                " is missing");
             }
-            if (!parseCoordinate(token, v[a])) failCoordinate(lines, i, token);
+            if (!readers::parseFloat(text[a], x[a]))
+                failNumber(input, i, a < 3 ? "coordinate" : "weight", text[a]);
         }
-        appendVertex(mesh, v);
+        if (header.oneVertexPerLine) tokens.skipRestOfLine();
+        if (header.homogeneous) {
+            if (x[3] == 0.0f)
+                input.failAtLine("vertex " + std::to_string(i) + ": weight " + quoted(text[3]) +
+                                 " is 0, which puts the vertex at infinity");
+            // Each quotient correctly rounded to float: a weight of 1 reads as
+            // the same file without weights.
+            for (int a = 0; a < 3; ++a) {
+                x[a] /= x[3];
+                if (!std::isfinite(x[a]))
+                    input.failAtLine("vertex " + std::to_string(i) + ": coordinate " +
+                                     quoted(text[a]) + " divided by the weight " + quoted(text[3]) +
+                                     " is not a finite number in single " + "precision");
+            }
+        }
+        builder.addVertex({x[0], x[1], x[2]});
     }
+    tokens.skipRestOfLine();
 }
 
-// Prefixed OFF (COFF, NOFF, ...): one vertex per line, its first three
-// numbers; colours, normals and texture coordinates after them are skipped.
-void readVerticesAsLines(LineReader& lines, TriMesh& mesh, int nVertices) {
-    std::string_view line;
-    for (int i = 0; i < nVertices; ++i) {
-        if (!lines.nextContent(line))
-            lines.failAtEnd("vertex " + std::to_string(i) + " of " + std::to_string(nVertices) +
-                            " is missing");
-        Tokens tokens(line);
-        Vec3f v;
-        for (int a = 0; a < 3; ++a) {
-            std::string_view token;
-            if (!tokens.next(token))
-                lines.fail("vertex " + std::to_string(i) + ": fewer than three coordinates");
-            if (!parseCoordinate(token, v[a])) failCoordinate(lines, i, token);
-        }
-        appendVertex(mesh, v);
-    }
-}
-
-void readFaces(LineReader& lines, TriMesh& mesh, int nFaces) {
-    std::string_view line;
+// A face is its vertex count n, then n vertex numbers read across line ends;
+// what follows the last of them on its line (a colour) is skipped.
+// Returns the number of faces of fewer than three vertices.
+int readFaces(TokenStream& tokens, int nFaces, int nVertices, MeshBuilder& builder) {
+    ByteInput& input = tokens.input();
+    int shortFaces = 0;
     std::vector<int> w;
     for (int j = 0; j < nFaces; ++j) {
-        if (!lines.nextContent(line))
-            lines.failAtEnd("face " + std::to_string(j) + " of " + std::to_string(nFaces) +
-                            " is missing");
-        Tokens tokens(line);
+        const std::string face = "face " + std::to_string(j);
         std::string_view token;
-        tokens.next(token);
+        if (!tokens.next(token))
+            input.failAtEnd(face + " of " + std::to_string(nFaces) + " is missing");
         int n = 0;
         if (!parseInt(token, n))
-            lines.fail("face " + std::to_string(j) + ": vertex count " + quoted(token) +
-                       " is not an integer");
+            input.failAtLine(face + ": vertex count " + quoted(token) + " is not an integer");
         if (n < 3) {
             // The specified report, on standard output, which scripts read; loading goes on.
             std::printf("errore %d %d \n", j, n);
+            tokens.skipRestOfLine();
+            ++shortFaces;
             continue;
         }
-        // Only the numbers that stand on the line: no allocation from n.
+        // Only the numbers that stand in the file: no allocation from n.
         w.clear();
-        while (static_cast<int>(w.size()) < n && tokens.next(token)) {
+        while (static_cast<int>(w.size()) < n) {
+            if (!tokens.next(token))
+                input.failAtEnd(face + ": " + std::to_string(n) + " vertices announced, " +
+                                std::to_string(w.size()) + " found before the end of the file");
             int index = 0;
             if (!parseInt(token, index))
-                lines.fail("face " + std::to_string(j) + ": vertex number " + quoted(token) +
-                           " is not an integer");
-            if (index < 0 || index >= mesh.nVertices)
-                lines.fail("face " + std::to_string(j) + ": vertex number " +
-                           std::to_string(index) + " is outside 0.." +
-                           std::to_string(mesh.nVertices - 1));
+                input.failAtLine(face + ": vertex number " + quoted(token) + " is not an integer");
+            if (index < 0 || index >= nVertices)
+                input.failAtLine(face + ": vertex number " + std::to_string(index) +
+                                 " is outside 0.." + std::to_string(nVertices - 1));
             w.push_back(index);
         }
-        if (static_cast<int>(w.size()) < n)
-            lines.fail("face " + std::to_string(j) + ": " + std::to_string(n) +
-                       " vertices announced, " + std::to_string(w.size()) + " on the line");
-        mesh.vertexNeighbours[static_cast<std::size_t>(w[0])].push_back(w[1]);
-        mesh.vertexNeighbours[static_cast<std::size_t>(w[1])].push_back(w[2]);
-        mesh.vertexNeighbours[static_cast<std::size_t>(w[2])].push_back(w[0]);
-        for (int k = 1; k + 1 < n; ++k)
-            mesh.faces.push_back(
-                {w[0], w[static_cast<std::size_t>(k)], w[static_cast<std::size_t>(k) + 1]});
+        tokens.skipRestOfLine();
+        builder.addPolygon(w, static_cast<std::uint64_t>(input.lineNumber()));
     }
+    return shortFaces;
+}
+
+/// Room for the faces announced, as far as the file's size can hold them:
+/// a triangle's line takes at least 8 bytes ("3 0 1 2\n").
+void reserveFaces(const ByteInput& input, int nFaces, MeshBuilder& builder) {
+    const std::optional<std::uint64_t> remaining = input.remaining();
+    if (!remaining) return;
+    const std::size_t faces = static_cast<std::size_t>(
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(nFaces), *remaining / 8));
+    builder.reservePolygons(faces, 3 * faces);
 }
 
 }  // namespace
 
-TriMesh loadOffMesh(std::FILE* in, const std::string& fileName) {
-    LineReader lines(in, fileName);
-    TriMesh mesh;
-    const Header header = readHeader(lines, mesh.nVertices, mesh.nFaces);
-    if (!header.countsOnHeaderLine) readCounts(lines, mesh.nVertices, mesh.nFaces);
-    if (header.oneVertexPerLine)
-        readVerticesAsLines(lines, mesh, mesh.nVertices);
-    else
-        readVerticesAsStream(lines, mesh, mesh.nVertices);
-    readFaces(lines, mesh, mesh.nFaces);
+TriMesh loadOffMesh(std::FILE* in, const std::string& fileName, ReadReport* report) {
+    ByteInput input(in, fileName);
+    int nVertices = 0, nFaces = 0;
+    const Header header = readHeader(input, nVertices, nFaces);
+    if (!header.countsRead) readCounts(input, nVertices, nFaces);
+    MeshBuilder builder(fileName, MeshBuilder::Place::line);
+    TokenStream tokens(input, true);
+    readVertices(tokens, header, nVertices, builder);
+    reserveFaces(input, nFaces, builder);
+    const int shortFaces = readFaces(tokens, nFaces, nVertices, builder);
+    TriMesh mesh = builder.build();
+    mesh.nFaces = nFaces;  // face lines, those of fewer than three vertices included
+    if (report != nullptr)
+        report->contents =
+            readers::counted(static_cast<std::uint64_t>(nVertices), "vertex", "vertices") +
+            " and " + readers::counted(static_cast<std::uint64_t>(nFaces), "face", "faces") +
+            (shortFaces > 0 && shortFaces == nFaces ? " of fewer than three vertices" : "");
     return mesh;
 }
 

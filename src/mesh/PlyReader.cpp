@@ -1,6 +1,8 @@
 #include "mesh/PlyReader.hpp"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -99,7 +101,8 @@ struct Property {
     Type countType = Type::u8;
 };
 
-enum class Role { vertex, face, other };
+// Triangle strips: a list of vertex numbers per element, -1 restarting a strip.
+enum class Role { vertex, face, tristrips, other };
 
 struct Element {
     std::string name;
@@ -107,7 +110,8 @@ struct Element {
     std::vector<Property> properties;
     Role role = Role::other;
     std::array<int, 3> xyz = {-1, -1, -1};  // vertex: property numbers of x, y, z
-    int indices = -1;                       // face: property number of the index list
+    int indices = -1;                       // face, tristrips: property number of the index list
+    std::size_t recordBytes = 0;            // binary size of an element without lists, else 0
 };
 
 struct Header {
@@ -137,25 +141,45 @@ void finishElement(const ByteInput& input, Element& e) {
             if (e.properties[static_cast<std::size_t>(e.xyz[static_cast<std::size_t>(a)])].isList)
                 input.failAtLine("the vertex property '" + std::string(axes[a]) + "' is a list");
         }
-    } else if (e.role == Role::face) {
+    } else if (e.role == Role::face || e.role == Role::tristrips) {
         e.indices = find("vertex_indices");
         if (e.indices < 0) e.indices = find("vertex_index");
         if (e.indices < 0)
-            input.failAtLine("the face element has no list property 'vertex_indices'");
+            input.failAtLine("the " + e.name + " element has no list property 'vertex_indices'");
         const Property& p = e.properties[static_cast<std::size_t>(e.indices)];
         if (!p.isList || !isInteger(p.type))
-            input.failAtLine("the face property " + quoted(p.name) + " is not a list of integers");
+            input.failAtLine("the " + e.name + " property " + quoted(p.name) +
+                             " is not a list of integers");
+    }
+    for (const Property& p : e.properties) {
+        if (p.isList) {
+            e.recordBytes = 0;
+            break;
+        }
+        e.recordBytes += sizeOf(p.type);
     }
 }
 
+Role roleOf(const std::string& name) {
+    if (name == "vertex") return Role::vertex;
+    if (name == "face") return Role::face;
+    if (name == "tristrips") return Role::tristrips;
+    return Role::other;
+}
+
 Header readHeader(ByteInput& input) {
-    std::string line;
+    std::string_view line;
     if (!input.readLine(line)) input.failAtEnd("not a PLY file: it is empty");
-    if (line != "ply") input.failAtLine("not a PLY file: the first line is not 'ply'");
+    if (line != "ply") {
+        input.failIfUtf16();
+        input.failAtLine("not a PLY file: the first line is not 'ply'");
+    }
     Header header;
-    bool hasFormat = false, hasVertex = false, hasFace = false;
+    bool hasFormat = false;
+    std::array<bool, 3> seen = {false, false, false};  // vertex, face, tristrips
+    std::vector<std::string_view> words;
     while (input.readLine(line)) {
-        const std::vector<std::string_view> words = readers::splitTokens(line);
+        readers::splitTokens(line, words);
         if (words.empty()) continue;
         const std::string_view key = words[0];
         if (key == "comment" || key == "obj_info") continue;
@@ -183,13 +207,11 @@ Header readHeader(ByteInput& input) {
             Element e;
             e.name = std::string(words[1]);
             e.count = static_cast<std::uint64_t>(count);
-            e.role = e.name == "vertex" ? Role::vertex
-                     : e.name == "face" ? Role::face
-                                        : Role::other;
-            bool& seen = e.role == Role::vertex ? hasVertex : hasFace;
+            e.role = roleOf(e.name);
             if (e.role != Role::other) {
-                if (seen) input.failAtLine("a second " + quoted(e.name) + " element");
-                seen = true;
+                bool& isSeen = seen[static_cast<std::size_t>(e.role)];
+                if (isSeen) input.failAtLine("a second " + quoted(e.name) + " element");
+                isSeen = true;
                 if (count > INT_MAX)
                     input.failAtLine(std::to_string(count) + " " + e.name +
                                      " elements are more than this reader holds");
@@ -231,6 +253,18 @@ std::uint64_t leastBytes(const Element& e, Encoding encoding) {
     return bytes;
 }
 
+/// "8 vertex and 12 edge elements", for messages.
+std::string elementCounts(const Header& header) {
+    std::string counts;
+    for (std::size_t i = 0; i < header.elements.size(); ++i) {
+        const Element& e = header.elements[i];
+        if (i > 0) counts += i + 1 == header.elements.size() ? " and " : ", ";
+        counts += std::to_string(e.count) + " " + readers::printable(e.name);
+    }
+    const bool one = header.elements.size() == 1 && header.elements[0].count == 1;
+    return counts + (one ? " element" : " elements");
+}
+
 /// A short file announcing large counts fails here, before any reading.
 void checkCountsAgainstSize(ByteInput& input, const Header& header) {
     const std::optional<std::uint64_t> remaining = input.remaining();
@@ -247,10 +281,27 @@ void checkCountsAgainstSize(ByteInput& input, const Header& header) {
     if (needed > *remaining) {
         std::string counts;
         for (const Element& e : header.elements)
-            counts += (counts.empty() ? "" : ", ") + std::to_string(e.count) + " " + e.name;
+            counts += (counts.empty() ? "" : ", ") + std::to_string(e.count) + " " +
+                      readers::printable(e.name);
         input.failAtLine("the header announces " + counts + " elements, which need at least " +
                          std::to_string(needed) + " bytes; the file holds " +
                          std::to_string(*remaining) + " after the header");
+    }
+}
+
+/// Room in the builder for the face element's polygons, as many as the
+/// file's size can hold with three vertex numbers each.
+void reserveFaces(const ByteInput& input, const Header& header, MeshBuilder& builder) {
+    const std::optional<std::uint64_t> remaining = input.remaining();
+    if (!remaining) return;
+    for (const Element& e : header.elements) {
+        if (e.role != Role::face) continue;
+        const Property& list = e.properties[static_cast<std::size_t>(e.indices)];
+        const std::uint64_t triangleBytes =
+            header.encoding == Encoding::ascii ? 8 : sizeOf(list.countType) + 3 * sizeOf(list.type);
+        const auto faces =
+            static_cast<std::size_t>(std::min<std::uint64_t>(e.count, *remaining / triangleBytes));
+        builder.reservePolygons(faces, 3 * faces);
     }
 }
 
@@ -261,18 +312,74 @@ struct Value {
     float single = 0;
 };
 
+template <class Bits>
+Bits loadBits(const unsigned char* p, bool swap) {
+    Bits bits;
+    std::memcpy(&bits, p, sizeof bits);
+    if (!swap) return bits;
+    if constexpr (sizeof(Bits) == 2) return static_cast<Bits>(__builtin_bswap16(bits));
+    if constexpr (sizeof(Bits) == 4) return __builtin_bswap32(bits);
+    if constexpr (sizeof(Bits) == 8) return __builtin_bswap64(bits);
+    return bits;
+}
+
+/// The value of type t stored at p, its bytes swapped when the file's byte
+/// order is not the machine's.
+Value decode(Type t, const unsigned char* p, bool swap) {
+    Value v;
+    switch (t) {
+        case Type::i8:
+            v.integer = static_cast<std::int8_t>(p[0]);
+            break;
+        case Type::u8:
+            v.integer = p[0];
+            break;
+        case Type::i16:
+            v.integer = static_cast<std::int16_t>(loadBits<std::uint16_t>(p, swap));
+            break;
+        case Type::u16:
+            v.integer = loadBits<std::uint16_t>(p, swap);
+            break;
+        case Type::i32:
+            v.integer = static_cast<std::int32_t>(loadBits<std::uint32_t>(p, swap));
+            break;
+        case Type::u32:
+            v.integer = loadBits<std::uint32_t>(p, swap);
+            break;
+        case Type::f32: {
+            const std::uint32_t bits = loadBits<std::uint32_t>(p, swap);
+            std::memcpy(&v.single, &bits, sizeof bits);
+            return v;
+        }
+        case Type::f64: {
+            const std::uint64_t bits = loadBits<std::uint64_t>(p, swap);
+            double real;
+            std::memcpy(&real, &bits, sizeof real);
+            // Round to nearest; beyond the float range the value is no coordinate.
+            v.single = std::fabs(real) <= FLT_MAX ? static_cast<float>(real) : NAN;
+            return v;
+        }
+    }
+    v.single = static_cast<float>(v.integer);
+    return v;
+}
+
 /// The element a value belongs to, put into words only for a message.
 struct Item {
     const std::string& element;
     std::uint64_t index;
-    std::string text() const { return element + " " + std::to_string(index); }
+    std::string text() const { return readers::printable(element) + " " + std::to_string(index); }
 };
 
-/// Reads values of the header's types from the data section.
+/// Reads values of the header's types from the data section: text token by
+/// token, binary in place from the input's blocks.
 class DataReader {
   public:
     DataReader(ByteInput& input, Encoding encoding)
-        : input_(input), encoding_(encoding), tokens_(input, false) {}
+        : input_(input),
+          encoding_(encoding),
+          swap_((encoding == Encoding::bigEndian) != (std::endian::native == std::endian::big)),
+          tokens_(input, false) {}
 
     /// Line (text) or byte offset (binary), for messages about the current element.
     std::uint64_t place() const {
@@ -290,6 +397,8 @@ class DataReader {
     }
 
     bool isText() const { return encoding_ == Encoding::ascii; }
+    bool swapsBytes() const { return swap_; }
+    ByteInput& input() { return input_; }
 
     /// Fails at once when a binary file is too short for n values of type t,
     /// so that a list length read from the file costs no loop.
@@ -301,10 +410,40 @@ class DataReader {
                  " values, the file ends before");
     }
 
+    /// Reads n vertex numbers of integer type t into `corners` (cleared
+    /// first), each checked against [lowest, INT_MAX] as it is read.
+    void readIndices(Type t, std::uint64_t n, long long lowest, const Item& what,
+                     std::vector<int>& corners) {
+        corners.clear();
+        const std::uint64_t bytes = n * sizeOf(t);
+        // Binary lists that lie in the input's block are decoded in place.
+        const bool inPlace = encoding_ != Encoding::ascii && bytes <= input_.blockBytes() &&
+                             input_.ensure(static_cast<std::size_t>(bytes)) >= bytes;
+        if (!inPlace) expectValues(t, n, what);
+        for (std::uint64_t c = 0; c < n; ++c) {
+            long long index = 0;
+            if (inPlace) {
+                index = decode(t, input_.data() + c * sizeOf(t), swap_).integer;
+                if (index < lowest || index > INT_MAX) input_.consume((c + 1) * sizeOf(t));
+            } else {
+                index = read(t, what).integer;
+            }
+            if (index < lowest || index > INT_MAX)
+                fail(what.text() + ": vertex number " + std::to_string(index) +
+                     " is outside the vertices");
+            corners.push_back(static_cast<int>(index));
+        }
+        if (inPlace) input_.consume(static_cast<std::size_t>(bytes));
+    }
+
     /// Reads past n values of type t.
     void skip(Type t, std::uint64_t n, const Item& what) {
         expectValues(t, n, what);
-        for (std::uint64_t i = 0; i < n; ++i) read(t, what);
+        if (encoding_ == Encoding::ascii) {
+            for (std::uint64_t i = 0; i < n; ++i) readText(t, what);
+        } else if (input_.skip(n * sizeOf(t)) < n * sizeOf(t)) {
+            fail(what.text() + ": the file ends inside it");
+        }
     }
 
   private:
@@ -331,113 +470,166 @@ class DataReader {
     }
 
     Value readBinary(Type t, const Item& what) {
-        unsigned char bytes[8];
         const std::size_t n = sizeOf(t);
-        if (input_.read(bytes, n) != n) fail(what.text() + ": the file ends inside it");
-        std::uint64_t bits = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::size_t at = encoding_ == Encoding::littleEndian ? n - 1 - i : i;
-            bits = (bits << 8) | bytes[at];
+        if (input_.ensure(n) < n) {
+            input_.consume(input_.available());
+            fail(what.text() + ": the file ends inside it");
         }
-        Value v;
-        switch (t) {
-            case Type::i8:
-                v.integer = static_cast<std::int8_t>(bits);
-                break;
-            case Type::u8:
-                v.integer = static_cast<std::uint8_t>(bits);
-                break;
-            case Type::i16:
-                v.integer = static_cast<std::int16_t>(bits);
-                break;
-            case Type::u16:
-                v.integer = static_cast<std::uint16_t>(bits);
-                break;
-            case Type::i32:
-                v.integer = static_cast<std::int32_t>(bits);
-                break;
-            case Type::u32:
-                v.integer = static_cast<std::uint32_t>(bits);
-                break;
-            case Type::f32: {
-                const std::uint32_t b32 = static_cast<std::uint32_t>(bits);
-                std::memcpy(&v.single, &b32, 4);
-                return v;
-            }
-            case Type::f64: {
-                double real;
-                std::memcpy(&real, &bits, 8);
-                // Round to nearest; beyond the float range the value is no coordinate.
-                v.single = std::fabs(real) <= FLT_MAX ? static_cast<float>(real) : NAN;
-                return v;
-            }
-        }
-        v.single = static_cast<float>(v.integer);
+        const Value v = decode(t, input_.data(), swap_);
+        input_.consume(n);
         return v;
     }
 
     ByteInput& input_;
     Encoding encoding_;
+    bool swap_;
     readers::TokenStream tokens_;
 };
 
-void readElement(DataReader& data, const Element& e, MeshBuilder& builder) {
-    std::vector<int> polygon;
-    for (std::uint64_t i = 0; i < e.count; ++i) {
+[[noreturn]] void failCoordinate(DataReader& data, const Item& what, const Property& p) {
+    data.fail(what.text() + ": coordinate " + p.name +
+              " is not a finite number in single precision");
+}
+
+/// The triangles of a list of strips: -1 ends a strip; every second
+/// triangle of a strip has its first two corners swapped, so that all keep
+/// the strip's orientation; a triangle that repeats a vertex (strips use
+/// them to join) is left out.
+void addStripTriangles(const std::vector<int>& strips, std::uint64_t where, MeshBuilder& builder) {
+    std::size_t stripStart = 0;
+    for (std::size_t k = 0; k < strips.size(); ++k) {
+        if (strips[k] < 0) {
+            stripStart = k + 1;
+            continue;
+        }
+        if (k < stripStart + 2) continue;
+        int t[3] = {strips[k - 2], strips[k - 1], strips[k]};
+        if ((k - stripStart) % 2 == 1) std::swap(t[0], t[1]);
+        if (t[0] == t[1] || t[1] == t[2] || t[0] == t[2]) continue;
+        builder.addPolygon(t, 3, where);
+    }
+}
+
+/// Reads the index list of a face or strip element into `corners`.
+void readIndexList(DataReader& data, const Element& e, const Property& p, const Item& what,
+                   std::vector<int>& corners) {
+    const long long n = data.read(p.countType, what).integer;
+    if (n < 0) data.fail(what.text() + ": negative list length " + std::to_string(n));
+    // A strip restarts at -1; a face needs three vertices.
+    const long long lowest = e.role == Role::tristrips ? -1 : 0;
+    if (e.role == Role::face && n < 3)
+        data.fail(what.text() + " has " + std::to_string(n) + " vertices; a face needs at least 3");
+    data.readIndices(p.type, static_cast<std::uint64_t>(n), lowest, what, corners);
+}
+
+/// Each element value by value, in property order.
+void readElement(DataReader& data, const Element& e, std::uint64_t first, MeshBuilder& builder) {
+    std::vector<int> corners;
+    for (std::uint64_t i = first; i < e.count; ++i) {
         const Item what{e.name, i};
         const std::uint64_t start = data.place();
         Vec3f v = {0, 0, 0};
         for (std::size_t k = 0; k < e.properties.size(); ++k) {
             const Property& p = e.properties[k];
-            if (!p.isList) {
-                const Value value = data.read(p.type, what);
-                for (int a = 0; a < 3; ++a) {
-                    if (e.xyz[static_cast<std::size_t>(a)] != static_cast<int>(k)) continue;
-                    if (!std::isfinite(value.single))
-                        data.fail(what.text() + ": coordinate " + p.name +
-                                  " is not a finite number in single precision");
-                    v[static_cast<std::size_t>(a)] = value.single;
-                }
+            if (static_cast<int>(k) == e.indices) {
+                readIndexList(data, e, p, what, corners);
                 continue;
             }
-            const long long n = data.read(p.countType, what).integer;
-            if (n < 0) data.fail(what.text() + ": negative list length " + std::to_string(n));
-            if (static_cast<int>(k) != e.indices) {
+            if (p.isList) {
+                const long long n = data.read(p.countType, what).integer;
+                if (n < 0) data.fail(what.text() + ": negative list length " + std::to_string(n));
                 data.skip(p.type, static_cast<std::uint64_t>(n), what);
                 continue;
             }
-            if (n < 3)
-                data.fail(what.text() + " has " + std::to_string(n) +
-                          " vertices; a face needs at least 3");
-            data.expectValues(p.type, static_cast<std::uint64_t>(n), what);
-            polygon.clear();
-            for (long long c = 0; c < n; ++c) {
-                const long long index = data.read(p.type, what).integer;
-                if (index < 0 || index > INT_MAX)
-                    data.fail(what.text() + ": vertex number " + std::to_string(index) +
-                              " is outside the vertices");
-                polygon.push_back(static_cast<int>(index));
+            const Value value = data.read(p.type, what);
+            for (int a = 0; a < 3; ++a) {
+                if (e.xyz[static_cast<std::size_t>(a)] != static_cast<int>(k)) continue;
+                if (!std::isfinite(value.single)) failCoordinate(data, what, p);
+                v[static_cast<std::size_t>(a)] = value.single;
             }
         }
-        if (e.role == Role::vertex) builder.addVertex(v);
         // Text names the line the face ends on, binary the byte it starts at.
-        if (e.role == Role::face) builder.addPolygon(polygon, data.isText() ? data.place() : start);
+        const std::uint64_t where = data.isText() ? data.place() : start;
+        if (e.role == Role::vertex) builder.addVertex(v);
+        if (e.role == Role::face) builder.addPolygon(corners, where);
+        if (e.role == Role::tristrips) addStripTriangles(corners, where, builder);
     }
+}
+
+/// Binary elements without lists, whole blocks of records at a time: the
+/// vertices decoded in place, other elements stepped over. The records of a
+/// block's end that the file cuts short are left to readElement, which
+/// reports them as it reports every other element.
+std::uint64_t readFixedRecords(DataReader& data, const Element& e, MeshBuilder& builder) {
+    ByteInput& input = data.input();
+    const std::size_t size = e.recordBytes;
+    if (data.isText() || size == 0 || size > input.blockBytes() ||
+        e.count > std::numeric_limits<std::uint64_t>::max() / size)
+        return 0;
+    if (e.role != Role::vertex) {
+        const std::uint64_t whole = input.skip(e.count * size) / size;
+        if (whole == e.count) return whole;
+        // Back to the start of the record that the file cuts short is not
+        // possible; the message names it at the file's end as readElement would.
+        data.fail(Item{e.name, whole}.text() + ": the file ends inside it");
+    }
+    // Coordinates in property order, as readElement checks them.
+    std::array<std::size_t, 3> at{}, end{};
+    std::array<Type, 3> type{};
+    std::array<int, 3> property = e.xyz;
+    std::sort(property.begin(), property.end());
+    std::array<int, 3> axis{};
+    for (std::size_t c = 0; c < 3; ++c) {
+        std::size_t offset = 0;
+        for (int k = 0; k < property[c]; ++k)
+            offset += sizeOf(e.properties[static_cast<std::size_t>(k)].type);
+        const Property& p = e.properties[static_cast<std::size_t>(property[c])];
+        at[c] = offset;
+        type[c] = p.type;
+        end[c] = offset + sizeOf(p.type);
+        for (int a = 0; a < 3; ++a)
+            if (e.xyz[static_cast<std::size_t>(a)] == property[c]) axis[c] = a;
+    }
+    std::uint64_t i = 0;
+    while (i < e.count && input.ensure(size) >= size) {
+        const std::uint64_t records =
+            std::min<std::uint64_t>(e.count - i, input.available() / size);
+        const unsigned char* record = input.data();
+        for (std::uint64_t r = 0; r < records; ++r, record += size) {
+            Vec3f v;
+            for (std::size_t c = 0; c < 3; ++c) {
+                const float value = decode(type[c], record + at[c], data.swapsBytes()).single;
+                if (!std::isfinite(value)) {
+                    input.consume(static_cast<std::size_t>(r * size + end[c]));
+                    failCoordinate(data, Item{e.name, i + r},
+                                   e.properties[static_cast<std::size_t>(property[c])]);
+                }
+                v[static_cast<std::size_t>(axis[c])] = value;
+            }
+            builder.addVertex(v);
+        }
+        input.consume(static_cast<std::size_t>(records * size));
+        i += records;
+    }
+    return i;
 }
 
 }  // namespace
 
-TriMesh readPlyMesh(std::FILE* in, const std::string& name) {
+TriMesh readPlyMesh(std::FILE* in, const std::string& name, ReadReport* report) {
     ByteInput input(in, name);
     const Header header = readHeader(input);
     checkCountsAgainstSize(input, header);
     MeshBuilder builder(name, header.encoding == Encoding::ascii ? MeshBuilder::Place::line
                                                                  : MeshBuilder::Place::byte);
+    reserveFaces(input, header, builder);
     DataReader data(input, header.encoding);
     for (const Element& e : header.elements) {
         // An element without properties takes no data, whatever its count.
-        if (!e.properties.empty()) readElement(data, e, builder);
+        if (!e.properties.empty())
+            readElement(data, e, readFixedRecords(data, e, builder), builder);
     }
+    if (report != nullptr) report->contents = elementCounts(header);
     return builder.build();
 }
 

@@ -1,3 +1,4 @@
+#include <span>
 #include <vector>
 
 #include "mesh/TriMesh.hpp"
@@ -9,30 +10,43 @@ void smoothVertices(TriMesh& mesh) {
     smoothVertices(mesh, displacement);
 }
 
+// Each vertex's displacement and move are its own, computed from the
+// positions before the pass: the loops split the vertices among the threads
+// without changing any result.
 void smoothVertices(TriMesh& mesh, std::vector<Vec3f>& displacement) {
-    const std::size_t n = mesh.vertices.size();
-    // Every displacement comes from the positions before the pass.
-    displacement.assign(n, Vec3f{0.0f, 0.0f, 0.0f});
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::vector<int>& neighbours = mesh.vertexNeighbours[i];
-        // A vertex of no face has no mean to move towards: it stays.
-        if (neighbours.empty()) continue;
-        const Vec3f& vi = mesh.vertices[i];
+    const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(mesh.vertices.size());
+    Vec3f* vertices = mesh.vertices.data();
+    const std::span<const std::size_t> offsets = mesh.vertexNeighbours.offsets();
+    // A mesh assembled without lists moves no vertex.
+    const std::ptrdiff_t listed = static_cast<std::ptrdiff_t>(mesh.vertexNeighbours.size());
+    const int* entries = mesh.vertexNeighbours.entries().data();
+    displacement.resize(static_cast<std::size_t>(n));
+    Vec3f* d = displacement.data();
+#pragma omp parallel for schedule(static)
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        const std::size_t first = i < listed ? offsets[std::size_t(i)] : 0;
+        const std::size_t end = i < listed ? offsets[std::size_t(i) + 1] : 0;
         Vec3f sum = {0.0f, 0.0f, 0.0f};
-        for (int k : neighbours) {
-            const Vec3f& vk = mesh.vertices[static_cast<std::size_t>(k)];
-            // Single precision, (running + v_k) - v_i: the specified rounding, on
-            // which every later radius's vertex positions depend.
-            for (int a = 0; a < 3; ++a) sum[a] = (sum[a] + vk[a]) - vi[a];
+        // A vertex of no face has no mean to move towards: it stays.
+        if (first != end) {
+            const Vec3f& vi = vertices[i];
+            for (std::size_t e = first; e < end; ++e) {
+                const Vec3f& vk = vertices[static_cast<std::size_t>(entries[e])];
+                // Single precision, (running + v_k) - v_i: the specified rounding, on
+                // which every later radius's vertex positions depend.
+                for (int a = 0; a < 3; ++a) sum[a] = (sum[a] + vk[a]) - vi[a];
+            }
+            const float m = static_cast<float>(end - first);
+            for (int a = 0; a < 3; ++a) sum[a] = sum[a] / m;
         }
-        const float m = static_cast<float>(neighbours.size());
-        for (int a = 0; a < 3; ++a) displacement[i][a] = sum[a] / m;
+        d[i] = sum;
     }
-    for (std::size_t i = 0; i < n; ++i) {
-        Vec3f& v = mesh.vertices[i];
+#pragma omp parallel for schedule(static)
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        Vec3f& v = vertices[i];
         for (int a = 0; a < 3; ++a)
-            v[a] = static_cast<float>(static_cast<double>(v[a]) +
-                                      0.5 * static_cast<double>(displacement[i][a]));
+            v[a] =
+                static_cast<float>(static_cast<double>(v[a]) + 0.5 * static_cast<double>(d[i][a]));
     }
 }
 

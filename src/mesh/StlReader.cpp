@@ -1,10 +1,12 @@
 #include "mesh/StlReader.hpp"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <unordered_map>
+#include <vector>
 
 #include "core/Error.hpp"
 #include "mesh/MeshBuilder.hpp"
@@ -23,48 +25,113 @@ using readers::TokenStream;
 constexpr std::uint64_t HEADER_BYTES = 80;
 constexpr std::uint64_t TRIANGLE_BYTES = 50;  // normal, three corners, attribute count
 
-/// Corners merged by position: the bits of x, y, z with -0 read as +0.
+/// Corners merged by position: the bits of x, y, z with -0 read as +0, in
+/// an open-addressing table (linear probing, at most half full).
 class VertexMerger {
   public:
-    explicit VertexMerger(MeshBuilder& builder) : builder_(builder) {}
+    /// @param[in] expected  vertices the caller expects, to size the table once
+    VertexMerger(MeshBuilder& builder, std::size_t expected) : builder_(builder) {
+        std::size_t slots = 64;
+        while (slots < 2 * expected) slots *= 2;
+        slots_.resize(slots);
+    }
 
     int vertexAt(const Vec3f& p) {
+        const Key key = keyOf(p);
+        if (2 * static_cast<std::size_t>(count_ + 1) > slots_.size()) grow();
+        Slot& slot = find(key);
+        if (slot.number < 0) {
+            slot.key = key;
+            slot.number = count_++;
+            builder_.addVertex(p);
+        }
+        return slot.number;
+    }
+
+  private:
+    using Key = std::array<std::uint32_t, 3>;
+
+    static Key keyOf(const Vec3f& p) {
         Key key;
         for (std::size_t a = 0; a < 3; ++a) {
             const float value = p[a] == 0.0f ? 0.0f : p[a];
             std::memcpy(&key[a], &value, sizeof value);
         }
-        const auto [it, isNew] = numbers_.try_emplace(key, static_cast<int>(numbers_.size()));
-        if (isNew) builder_.addVertex(p);
-        return it->second;
+        return key;
     }
 
-  private:
-    using Key = std::array<std::uint32_t, 3>;
-    struct KeyHash {
-        std::size_t operator()(const Key& k) const {
-            std::uint64_t h = 1469598103934665603ull;
-            for (std::uint32_t v : k) h = (h ^ v) * 1099511628211ull;
-            return static_cast<std::size_t>(h ^ (h >> 29));
-        }
+    struct Slot {
+        Key key{};
+        int number = -1;  // -1: empty
     };
+
+    static std::size_t hash(const Key& k) {
+        std::uint64_t h = (k[0] | static_cast<std::uint64_t>(k[1]) << 32) * 0x9E3779B97F4A7C15ull;
+        h ^= (h >> 29) ^ k[2] * 0xC2B2AE3D27D4EB4Full;
+        h *= 0xBF58476D1CE4E5B9ull;
+        return static_cast<std::size_t>(h ^ (h >> 32));
+    }
+
+    /// The slot that holds the key, or the empty slot where it goes.
+    Slot& find(const Key& key) {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = hash(key) & mask;; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (slot.number < 0 ||
+                (slot.key[0] == key[0] && slot.key[1] == key[1] && slot.key[2] == key[2]))
+                return slot;
+        }
+    }
+
+    void grow() {
+        readers::LargeVector<Slot> old(2 * slots_.size());
+        old.swap(slots_);
+        for (const Slot& slot : old)
+            if (slot.number >= 0) find(slot.key) = slot;
+    }
+
     MeshBuilder& builder_;
-    std::unordered_map<Key, int, KeyHash> numbers_;
+    readers::LargeVector<Slot> slots_;
+    int count_ = 0;
 };
+
+float littleEndianFloat(const unsigned char* b) {
+    std::uint32_t bits;
+    std::memcpy(&bits, b, sizeof bits);
+    if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap32(bits);
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
 
 std::uint32_t littleEndian32(const unsigned char* b) {
     return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
            static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
 }
 
-float littleEndianFloat(const unsigned char* b) {
-    const std::uint32_t bits = littleEndian32(b);
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
+/// The corner c (0 to 2) of a 50-byte triangle record.
+Vec3f cornerOf(const unsigned char* record, std::size_t c) {
+    // The facet normal (12 bytes) comes first; it is not read.
+    const unsigned char* at = record + 12 + 12 * c;
+    return {littleEndianFloat(at), littleEndianFloat(at + 4), littleEndianFloat(at + 8)};
 }
 
-TriMesh readBinary(ByteInput& input, const std::string& name) {
+/// Adds one 50-byte triangle record that starts at byte `start`.
+void addTriangle(const unsigned char* record, std::uint64_t start, std::uint32_t t,
+                 const ByteInput& input, VertexMerger& merger, MeshBuilder& builder) {
+    int corners[3];
+    for (std::size_t c = 0; c < 3; ++c) {
+        const Vec3f p = cornerOf(record, c);
+        for (std::size_t a = 0; a < 3; ++a)
+            if (!std::isfinite(p[a]))
+                input.failAtByte(start, "triangle " + std::to_string(t) +
+                                            ": a coordinate is not a finite number");
+        corners[c] = merger.vertexAt(p);
+    }
+    builder.addPolygon(corners, 3, start);
+}
+
+TriMesh readBinary(ByteInput& input, const std::string& name, ReadReport* report) {
     unsigned char header[HEADER_BYTES + 4];
     if (input.read(header, sizeof header) != sizeof header)
         input.failAtByte(input.offset(), "a binary STL file needs 84 bytes of header and count");
@@ -74,28 +141,28 @@ TriMesh readBinary(ByteInput& input, const std::string& name) {
         input.failAtByte(HEADER_BYTES, "the header announces " + std::to_string(count) +
                                            " triangles, the file holds " +
                                            std::to_string(*remaining / TRIANGLE_BYTES));
+    // A closed mesh has about half as many vertices as triangles.
+    const std::size_t expected = remaining ? count : 0;
     MeshBuilder builder(name, MeshBuilder::Place::byte);
-    VertexMerger merger(builder);
-    std::vector<int> corners(3);
-    for (std::uint32_t t = 0; t < count; ++t) {
-        const std::uint64_t start = input.offset();
-        unsigned char record[TRIANGLE_BYTES];
-        if (input.read(record, sizeof record) != sizeof record)
+    builder.reservePolygons(expected, 3 * expected);
+    VertexMerger merger(builder, expected / 2);
+    std::uint32_t t = 0;
+    while (t < count) {
+        if (input.ensure(TRIANGLE_BYTES) < TRIANGLE_BYTES) {
+            input.consume(input.available());
             input.failAtByte(input.offset(), "triangle " + std::to_string(t) + " of " +
                                                  std::to_string(count) + " is cut short");
-        for (std::size_t c = 0; c < 3; ++c) {
-            Vec3f p;
-            for (std::size_t a = 0; a < 3; ++a) {
-                // The facet normal (12 bytes) comes first; it is not read.
-                p[a] = littleEndianFloat(record + 12 + 12 * c + 4 * a);
-                if (!std::isfinite(p[a]))
-                    input.failAtByte(start, "triangle " + std::to_string(t) +
-                                                ": a coordinate is not a finite number");
-            }
-            corners[c] = merger.vertexAt(p);
         }
-        builder.addPolygon(corners, start);
+        const auto records = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(count - t, input.available() / TRIANGLE_BYTES));
+        const unsigned char* block = input.data();
+        for (std::uint32_t r = 0; r < records; ++r)
+            addTriangle(block + r * TRIANGLE_BYTES, input.offset() + r * TRIANGLE_BYTES, t + r,
+                        input, merger, builder);
+        input.consume(records * TRIANGLE_BYTES);
+        t += records;
     }
+    if (report != nullptr) report->contents = std::to_string(count) + " triangles";
     return builder.build();
 }
 
@@ -105,9 +172,9 @@ class AsciiParser {
         : input_(input),
           tokens_(input, false),
           builder_(name, MeshBuilder::Place::line),
-          merger_(builder_) {}
+          merger_(builder_, 0) {}
 
-    TriMesh parse() {
+    TriMesh parse(ReadReport* report) {
         std::string_view word;
         if (!tokens_.next(word) || !equalsNoCase(word, "solid"))
             input_.failAtLine("an ASCII STL file begins with 'solid'");
@@ -119,6 +186,7 @@ class AsciiParser {
             if (!equalsNoCase(word, "solid"))
                 input_.failAtLine("expected 'solid' after 'endsolid', found " + quoted(word));
         }
+        if (report != nullptr) report->contents = std::to_string(facets_) + " facets";
         return builder_.build();
     }
 
@@ -187,13 +255,17 @@ class AsciiParser {
     long facets_ = 0;
 };
 
+bool beginsWithSolid(std::string_view head) {
+    std::size_t i = 0;
+    while (i < head.size() && readers::isBlank(head[i])) ++i;
+    return head.size() - i >= 5 && equalsNoCase(head.substr(i, 5), "solid");
+}
+
 /// ASCII STL: "solid" at the start and no byte of a binary header (a NUL
 /// or another control character) among the first bytes, so that a cut
 /// binary file whose header says "solid" is reported as binary.
 bool looksAscii(std::string_view head) {
-    std::size_t i = 0;
-    while (i < head.size() && readers::isBlank(head[i])) ++i;
-    if (head.size() - i < 5 || !equalsNoCase(head.substr(i, 5), "solid")) return false;
+    if (!beginsWithSolid(head)) return false;
     for (char c : head)
         if (static_cast<unsigned char>(c) < 0x20 && !readers::isBlank(c)) return false;
     return true;
@@ -201,7 +273,7 @@ bool looksAscii(std::string_view head) {
 
 }  // namespace
 
-TriMesh readStlMesh(std::FILE* in, const std::string& name) {
+TriMesh readStlMesh(std::FILE* in, const std::string& name, ReadReport* report) {
     ByteInput input(in, name);
     const std::string_view head = input.peek(HEADER_BYTES + 4);
     const bool solid = looksAscii(head);
@@ -209,17 +281,35 @@ TriMesh readStlMesh(std::FILE* in, const std::string& name) {
     if (size && head.size() == HEADER_BYTES + 4) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(head.data());
         const std::uint64_t count = littleEndian32(bytes + HEADER_BYTES);
-        if (*size == HEADER_BYTES + 4 + TRIANGLE_BYTES * count) return readBinary(input, name);
-        if (!solid)
-            input.failAtByte(HEADER_BYTES,
-                             "not ASCII STL (no 'solid' at the start of a text) and not binary "
-                             "STL (" +
-                                 std::to_string(count) + " triangles need " +
-                                 std::to_string(HEADER_BYTES + 4 + TRIANGLE_BYTES * count) +
-                                 " bytes, the file has " + std::to_string(*size) + ")");
+        const std::uint64_t expected = HEADER_BYTES + 4 + TRIANGLE_BYTES * count;
+        if (*size == expected) return readBinary(input, name, report);
+        // Fewer bytes after the last triangle than a triangle takes (a
+        // newline, padding to a block): the count and the size agree on the
+        // triangles, and the rest is no part of them.
+        if (!solid && *size > expected && *size - expected < TRIANGLE_BYTES) {
+            const std::uint64_t extra = *size - expected;
+            if (report != nullptr)
+                report->warnings.push_back(name + ": " + std::to_string(extra) + " trailing " +
+                                           (extra == 1 ? "byte" : "bytes") + " after the " +
+                                           std::to_string(count) + " triangles ignored");
+            return readBinary(input, name, report);
+        }
+        if (!solid) {
+            input.failIfUtf16();
+            input.failAtByte(
+                HEADER_BYTES,
+                std::string("not ASCII STL (") +
+                    (beginsWithSolid(head)
+                         ? "it begins with 'solid' but has control bytes in its first 84"
+                         : "no 'solid' at the start of a text") +
+                    ") and not binary STL (" + std::to_string(count) + " triangles need " +
+                    std::to_string(expected) + " bytes, the file has " + std::to_string(*size) +
+                    ")");
+        }
     }
-    if (solid) return AsciiParser(input, name).parse();
-    return readBinary(input, name);
+    if (solid) return AsciiParser(input, name).parse(report);
+    if (head.size() < HEADER_BYTES + 4) input.failIfUtf16();
+    return readBinary(input, name, report);
 }
 
 }  // namespace shapescale

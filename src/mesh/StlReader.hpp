@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "mesh/ReadReport.hpp"
 #include "mesh/TriMesh.hpp"
 
 namespace shapescale {
@@ -15,7 +16,9 @@ namespace shapescale {
 /// "solid" (as many exporters write); otherwise a file that begins with
 /// "solid" and has no control character but blanks in its first 84 bytes is
 /// ASCII (keywords in any case, several solids one after another).
-/// When the stream cannot tell its size, "solid" decides.
+/// When the stream cannot tell its size, "solid" decides. A binary file
+/// with fewer bytes after its last triangle than a triangle takes (a newline,
+/// padding) is read, with a warning in the report.
 ///
 /// STL stores each triangle's corners as coordinates, so corners at the same
 /// position are merged into one vertex: positions are compared after the
@@ -28,13 +31,15 @@ namespace shapescale {
 /// vertices is a polygon, split into a fan like an OFF face. Facet normals
 /// are not read: the mesh's normals come from the corner order.
 ///
-/// @param[in] in    stream positioned at the start of the file
-/// @param[in] name  used in error messages only
+/// @param[in]  in      stream positioned at the start of the file
+/// @param[in]  name    used in error messages only
+/// @param[out] report  when given: the contents ("12 triangles", "12 facets")
+///                     and the warning about bytes after the last triangle
 /// @return the mesh, vertex normals not yet computed; nVertices is the number
 ///         of merged vertices, nFaces the number of facets
 /// @throw Error for a malformed or truncated file, a facet of fewer than three
 ///        vertices, a coordinate that is not finite in single precision; the
 ///        message names the file and the line (ASCII) or byte offset (binary)
-TriMesh readStlMesh(std::FILE* in, const std::string& name);
+TriMesh readStlMesh(std::FILE* in, const std::string& name, ReadReport* report = nullptr);
 
 }  // namespace shapescale

@@ -23,8 +23,7 @@ void setUpGrid(const float* bboxMin, const float* bboxMax, float h, int* dims, f
 }
 
 std::vector<unsigned char> allocateLabelVolume(const int* dims, unsigned char fill) {
-    const std::string grid =
-        std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " + std::to_string(dims[2]);
+    const std::string grid = gridText(dims);
     std::size_t count = 0;
     if (__builtin_mul_overflow(
             static_cast<std::size_t>(dims[0]) * static_cast<std::size_t>(dims[1]),
@@ -35,7 +34,8 @@ std::vector<unsigned char> allocateLabelVolume(const int* dims, unsigned char fi
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
-    throw Error("the label volume of the voxel grid of " + grid + " voxels does not fit in memory");
+    throw OutOfMemory("the label volume of the voxel grid of " + grid +
+                      " voxels does not fit in memory");
 }
 
 }  // namespace shapescale

@@ -18,7 +18,8 @@ namespace shapescale {
 void setUpGrid(const float* bboxMin, const float* bboxMax, float h, int* dims, float* origin);
 
 /// A label volume of nx*ny*nz bytes, each set to `fill`.
-/// @throw Error when the voxel count overflows or the volume does not fit in memory
+/// @throw Error when the voxel count overflows, OutOfMemory when the volume
+///        does not fit in memory
 std::vector<unsigned char> allocateLabelVolume(const int* dims, unsigned char fill);
 
 }  // namespace shapescale

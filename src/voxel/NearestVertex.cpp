@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/Error.hpp"
+#include "core/Interrupt.hpp"
 #include "core/Vec3.hpp"
 #include "kdtree/FastNearest.hpp"
 #include "kdtree/KDTree.hpp"
@@ -102,11 +103,13 @@ std::vector<unsigned char> mesh2Volume(TriMesh mesh, float h, int* dims, float* 
     };
 
     // Each voxel is decided on its own and writes only its own label, so the
-    // result does not depend on the visiting order or the thread count.
+    // result does not depend on the visiting order or the thread count. After
+    // a signal, every thread skips its remaining rows or blocks.
     if (!useFast) {
 #pragma omp parallel for collapse(2) schedule(static)
         for (int z = 0; z < nz; ++z) {
             for (int y = 0; y < ny; ++y) {
+                if (interruptRequested()) continue;
                 for (int x = 0; x < nx; ++x) {
                     const std::vector<double> query = {cx.exact[static_cast<std::size_t>(x)],
                                                        cy.exact[static_cast<std::size_t>(y)],
@@ -115,6 +118,7 @@ std::vector<unsigned char> mesh2Volume(TriMesh mesh, float h, int* dims, float* 
                 }
             }
         }
+        checkInterrupt("while voxelising");
         return labels;
     }
 
@@ -131,6 +135,7 @@ std::vector<unsigned char> mesh2Volume(TriMesh mesh, float h, int* dims, float* 
         for (int bz = 0; bz < blocksZ; ++bz) {
             for (int by = 0; by < blocksY; ++by) {
                 for (int bx = 0; bx < blocksX; ++bx) {
+                    if (interruptRequested()) continue;
                     const int x0 = bx * BLOCK, y0 = by * BLOCK, z0 = bz * BLOCK;
                     const int sx = std::min(BLOCK, nx - x0);
                     const int sy = std::min(BLOCK, ny - y0);
@@ -149,6 +154,7 @@ std::vector<unsigned char> mesh2Volume(TriMesh mesh, float h, int* dims, float* 
             }
         }
     }
+    checkInterrupt("while voxelising");
     return labels;
 }
 

@@ -1,14 +1,12 @@
 #include "voxel/Rasterizer.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
-#include <stdexcept>
 
 #include "core/Error.hpp"
+#include "core/Interrupt.hpp"
 #include "core/Vec3.hpp"
 #include "io/Occupancy.hpp"
 #include "voxel/GridSetup.hpp"
@@ -16,6 +14,12 @@
 namespace shapescale {
 
 namespace {
+
+// Every loop of the rasteriser looks at the signal flag at least once per
+// slice of the grid, per triangle or per million voxels of the flood: a stop
+// comes within a fraction of a second on any grid. Loops inside a parallel
+// region skip their remaining iterations and the flag is checked after it.
+const char* const WHILE_VOXELISING = "while voxelising";
 
 // Working label of a voxel a triangle passes through. It becomes
 // RASTER_SURFACE only after the occupancy file is written; nothing else may
@@ -25,6 +29,9 @@ constexpr unsigned char MARKED = 100;
 using LabelView = VolumeView<unsigned char>;
 
 using Voxel = std::array<int, 3>;
+
+// The six face neighbours (dx, dy, dz), through which the outside floods.
+constexpr Voxel nsix[6] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {-1, 0, 0}, {0, -1, 0}, {0, 0, -1}};
 
 // The voxel that holds grid coordinate g on an axis of n voxels: trunc(g),
 // toward zero, so coordinates down to -0.5 still land in voxel 0. Returns -1
@@ -38,8 +45,7 @@ inline int voxelOnAxis(float g, int n) {
 
 inline void mark(const LabelView& grid, int x, int y, int z) {
     if ((x | y | z) < 0) return;
-    grid.data[static_cast<std::size_t>(x) + grid.grid->nx() * static_cast<std::size_t>(y) +
-              grid.grid->sliceVoxels() * static_cast<std::size_t>(z)] = MARKED;
+    grid.data[grid.grid->index(x, y, z)] = MARKED;
 }
 
 // Marks the seven voxels of one walk step whose coordinates all lie in the
@@ -47,9 +53,7 @@ inline void mark(const LabelView& grid, int x, int y, int z) {
 // next step's first). They are the first voxel plus any sum of at most two
 // of the three axis steps.
 inline void markStepInGrid(const LabelView& grid, const int* at, const int* next) {
-    unsigned char* first = grid.data + static_cast<std::size_t>(at[0]) +
-                           grid.grid->nx() * static_cast<std::size_t>(at[1]) +
-                           grid.grid->sliceVoxels() * static_cast<std::size_t>(at[2]);
+    unsigned char* first = grid.data + grid.grid->index(at[0], at[1], at[2]);
     const std::ptrdiff_t dx = next[0] - at[0];
     const std::ptrdiff_t dy = (next[1] - at[1]) * static_cast<std::ptrdiff_t>(grid.grid->nx());
     const std::ptrdiff_t dz =
@@ -168,6 +172,7 @@ void markSurface(const LabelView& grid, const TriMesh& mesh, const float* origin
     const std::size_t vertexCount = mesh.vertices.size();
     const std::size_t faceCount = mesh.faces.size();
     for (std::size_t f = 0; f < faceCount; ++f) {
+        if (interruptRequested()) checkInterrupt(WHILE_VOXELISING);
         const Triangle& tri = mesh.faces[f];
         const float* corner[3];
         for (int k = 0; k < 3; ++k) {
@@ -236,8 +241,8 @@ void sweepFromAllFaces(const LabelView& grid) {
         std::vector<unsigned char> blocked(static_cast<std::size_t>(nx));
 #pragma omp for schedule(static)
         for (int z = 0; z < nz; ++z) {
-            unsigned char* slice =
-                grid.data + grid.grid->sliceVoxels() * static_cast<std::size_t>(z);
+            if (interruptRequested()) continue;
+            unsigned char* slice = grid.data + grid.grid->index(0, 0, z);
             sweepColumns(slice, grid.grid->nx(), ny, nx, true, blocked.data());
             sweepRows(slice, ny, grid.grid->nx(), true);
             sweepColumns(slice, grid.grid->nx(), ny, nx, false, blocked.data());
@@ -245,11 +250,13 @@ void sweepFromAllFaces(const LabelView& grid) {
         }
 #pragma omp for schedule(static)
         for (int y = 0; y < ny; ++y) {
-            unsigned char* slab = grid.data + grid.grid->nx() * static_cast<std::size_t>(y);
+            if (interruptRequested()) continue;
+            unsigned char* slab = grid.data + grid.grid->index(0, y, 0);
             sweepColumns(slab, grid.grid->sliceVoxels(), nz, nx, true, blocked.data());
             sweepColumns(slab, grid.grid->sliceVoxels(), nz, nx, false, blocked.data());
         }
     }
+    checkInterrupt(WHILE_VOXELISING);
 }
 
 // Outside voxels of the grid's interior that touch an unclassified voxel
@@ -267,9 +274,9 @@ std::vector<Voxel> findSeeds(const LabelView& grid) {
     std::vector<unsigned char> isSeed(nx, 0);
     std::vector<Voxel> seeds;
     for (int z = 1; z < grid.grid->dims[2] - 1; ++z) {
+        checkInterrupt(WHILE_VOXELISING);
         for (int y = 1; y < grid.grid->dims[1] - 1; ++y) {
-            const unsigned char* row = grid.data + grid.grid->nx() * static_cast<std::size_t>(y) +
-                                       grid.grid->sliceVoxels() * static_cast<std::size_t>(z);
+            const unsigned char* row = grid.data + grid.grid->index(0, y, z);
             const unsigned char* neighbourRow[6];
             for (int k = 0; k < 6; ++k) neighbourRow[k] = row + faceOffset[k];
             unsigned char any = 0;
@@ -296,7 +303,9 @@ void floodOutside(const LabelView& grid, std::vector<Voxel> wave) {
     std::vector<Voxel> next;
     while (!wave.empty()) {
         next.clear();
-        for (const Voxel& v : wave) {
+        for (std::size_t i = 0; i < wave.size(); ++i) {
+            if (i % (std::size_t{1} << 20) == 0) checkInterrupt(WHILE_VOXELISING);
+            const Voxel& v = wave[i];
             for (int k = 0; k < 6; ++k) {
                 const auto& step = nsix[static_cast<std::size_t>(k)];
                 const Voxel w = {v[0] + step[0], v[1] + step[1], v[2] + step[2]};
@@ -305,10 +314,7 @@ void floodOutside(const LabelView& grid, std::vector<Voxel> wave) {
                     inGrid = inGrid && static_cast<unsigned>(w[a]) <
                                            static_cast<unsigned>(grid.grid->dims[a]);
                 if (!inGrid) continue;
-                unsigned char& label =
-                    grid.data[static_cast<std::size_t>(w[0]) +
-                              grid.grid->nx() * static_cast<std::size_t>(w[1]) +
-                              grid.grid->sliceVoxels() * static_cast<std::size_t>(w[2])];
+                unsigned char& label = grid.data[grid.grid->index(w[0], w[1], w[2])];
                 if (label != RASTER_INSIDE) continue;
                 label = LABEL_OUTSIDE;
                 next.push_back(w);

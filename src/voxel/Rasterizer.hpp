@@ -2,8 +2,6 @@
 // The closed-mesh rasteriser: draws the triangles into the voxel grid and
 // floods the outside, leaving the enclosed voxels as inside.
 
-#include <array>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,16 +13,6 @@ namespace shapescale {
 /// Labels of the volume returned by rasterizeClosedMesh, besides LABEL_OUTSIDE.
 inline constexpr unsigned char RASTER_INSIDE = 50;
 inline constexpr unsigned char RASTER_SURFACE = 200;
-
-/// Voxel neighbour offsets (dx, dy, dz): the six face neighbours first, then
-/// the twelve edge neighbours, then the eight corner neighbours. The
-/// rasteriser uses only the first six.
-inline constexpr std::array<std::array<std::int16_t, 3>, 26> nsix = {{
-    {1, 0, 0},   {0, 1, 0},  {0, 0, 1},   {-1, 0, 0},  {0, -1, 0},   {0, 0, -1}, {1, 0, 1},
-    {1, 0, -1},  {-1, 0, 1}, {-1, 0, -1}, {1, -1, 0},  {1, 1, 0},    {-1, 1, 0}, {-1, -1, 0},
-    {0, 1, 1},   {0, 1, -1}, {0, -1, 1},  {0, -1, -1}, {1, 1, 1},    {1, 1, -1}, {1, -1, 1},
-    {1, -1, -1}, {-1, 1, 1}, {-1, 1, -1}, {-1, -1, 1}, {-1, -1, -1},
-}};
 
 /// Label volume of a closed mesh: every voxel a triangle passes through is
 /// surface, every voxel reachable from the faces of the grid without crossing

@@ -172,4 +172,11 @@ TriMesh withNormals(const shapes::PolyMesh& poly) {
     return mesh;
 }
 
+std::vector<std::vector<int>> neighbourLists(const TriMesh& mesh) {
+    std::vector<std::vector<int>> lists;
+    for (std::size_t i = 0; i < mesh.vertexNeighbours.size(); ++i)
+        lists.emplace_back(mesh.vertexNeighbours[i].begin(), mesh.vertexNeighbours[i].end());
+    return lists;
+}
+
 }  // namespace shapescale::test

@@ -117,4 +117,7 @@ auto withThreads(int threads, Fn fn) {
 /// The mesh loaded through the OFF reader, with its vertex normals.
 TriMesh withNormals(const shapes::PolyMesh& poly);
 
+/// The neighbour lists of `mesh`, one vector per vertex.
+std::vector<std::vector<int>> neighbourLists(const TriMesh& mesh);
+
 }  // namespace shapescale::test
