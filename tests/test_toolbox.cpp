@@ -593,7 +593,9 @@ class BatchRecipe : public Toolbox {
     }
     int batch(const std::string& command) {
         test::writeText(dir.file("log.txt"), "");
-        return shell("cd " + dir.path() + " && " + command);
+        // `;`, not `&&`: a trailing `&` in `command` then sends the recipe alone, not a
+        // subshell around it, to the background, and its pid is the one to signal.
+        return shell("cd " + dir.path() + "; " + command);
     }
     void checkRecipe();
     bool slurm = false;
