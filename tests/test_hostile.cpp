@@ -121,7 +121,7 @@ TEST(Hostile, EveryCaseEndsWithItsMessageAndStatusAndNoHalfFile) {
          CUBE,
          {},
          2,
-         "cannot create ro/hist.txt: ",
+         "cannot write into output directory ro: ",
          "ro",
          [](const std::string& d) { makeReadOnly(d + "/ro"); }},
     };

@@ -75,6 +75,21 @@ bool orientForRun(TriMesh& mesh, const MeshStats& stats) {
     return true;
 }
 
+// Every file and directory the run will create, checked before it starts: a
+// name that cannot be created fails now, not after hours of computing. A file
+// inside an output directory still to be created is covered by that
+// directory's check.
+void checkOutputsWritable(const Options& options) {
+    checkOutputDirectory(options.outDir);
+    const bool outDirMissing = access(options.outDir.c_str(), F_OK) != 0;
+    for (const std::string* path :
+         {&options.summaryPath, &options.vertexScalePath, &options.centresPath}) {
+        if (path->empty()) continue;
+        if (outDirMissing && path->rfind(options.outDir + "/", 0) == 0) continue;
+        checkFileCanBeCreated(*path);
+    }
+}
+
 std::int64_t peakMemoryBytes() {
     rusage usage{};
     if (getrusage(RUSAGE_SELF, &usage) != 0) return 0;
@@ -133,12 +148,16 @@ int runCommandLine(int argc, char** argv) {
 
     const MeshMeasures measures = measureMesh(mesh);
     const RunSettings s = deriveSettings(options, measures);
+    TransformSettings settings = transformSettings(options, s);
 
     std::printf("%s %g %g %g %g %g %g %d\n", options.meshPath.c_str(),
                 static_cast<double>(s.volume), static_cast<double>(s.baseScale),
                 static_cast<double>(s.startRadius), static_cast<double>(s.gridResolution),
                 static_cast<double>(s.radiusStep), static_cast<double>(s.sigma), options.tensorsOn);
     std::fflush(stdout);
+    // Every refusal that needs no output comes before the run's first line.
+    checkTransform(mesh, settings);
+    checkOutputsWritable(options);
 
     for (std::string& w : meshWarnings(topology, options.closedMesh != 0))
         warnings.push_back(std::move(w));
@@ -148,7 +167,6 @@ int runCommandLine(int argc, char** argv) {
     }
 
     computeVertexNormals(mesh);
-    TransformSettings settings = transformSettings(options, s);
     // A summary names the seed of every run, so that one can be repeated with
     // --seed: without one it is the clock's, read here instead of in the
     // transform, which would seed with the same value.
