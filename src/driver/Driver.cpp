@@ -147,6 +147,7 @@ int runCommandLine(int argc, char** argv) {
     if (reoriented) topology = computeMeshStats(mesh);
 
     const MeshMeasures measures = measureMesh(mesh);
+    checkVolumeForDerivedLengths(mesh, measures, options);
     const RunSettings s = deriveSettings(options, measures);
     TransformSettings settings = transformSettings(options, s);
 
@@ -160,6 +161,8 @@ int runCommandLine(int argc, char** argv) {
     checkOutputsWritable(options);
 
     for (std::string& w : meshWarnings(topology, options.closedMesh != 0))
+        warnings.push_back(std::move(w));
+    for (std::string& w : geometryWarnings(mesh, measures, s.gridResolution))
         warnings.push_back(std::move(w));
     if (showWarnings) {
         for (const std::string& w : warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
