@@ -18,6 +18,7 @@
 #include "driver/Summary.hpp"
 #include "driver/VtkImage.hpp"
 #include "io/OutputFile.hpp"
+#include "mapt/ResolveSettings.hpp"
 #include "mapt/Transform.hpp"
 #include "mapt/VertexScale.hpp"
 #include "mesh/MeshReader.hpp"
@@ -38,7 +39,21 @@ TriMesh loadMeshFile(const std::string& path, std::vector<std::string>& warnings
     }
 }
 
-TransformSettings transformSettings(const Options& options, const RunSettings& s) {
+// Bytes at most of the painted mesh (PLY or VTK XML: position, colour or
+// connectivity, scale and jmapt; 64 per vertex and 32 per triangle), and an
+// allowance for the summary and the centres, whose sizes are known only at
+// the end.
+ExtraOutputs extraOutputs(const Options& options, const TriMesh& mesh) {
+    double other = 0.0;
+    if (!options.vertexScalePath.empty())
+        other += 64.0 * static_cast<double>(mesh.vertices.size()) +
+                 32.0 * static_cast<double>(mesh.faces.size()) + 4096.0;
+    if (!options.summaryPath.empty() || !options.centresPath.empty()) other += 1024.0 * 1024.0;
+    return {.vtkImage = options.vtk, .previews = options.preview, .otherBytes = other};
+}
+
+TransformSettings transformSettings(const Options& options, const RunSettings& s,
+                                    const TriMesh& mesh) {
     return withLengths(
         {.kernel = kernelChoiceFrom(static_cast<float>(options.kernelChoice)),
          .voxeliser = options.closedMesh != 0 ? Voxeliser::closedMesh : Voxeliser::nearestVertex,
@@ -48,7 +63,8 @@ TransformSettings transformSettings(const Options& options, const RunSettings& s
          .outDir = options.outDir,
          .seeded = options.seeded,
          .seed = options.seed,
-         .formats = {.nifti = options.nifti, .niftiGz = options.niftiGz}},
+         .formats = {.nifti = options.nifti, .niftiGz = options.niftiGz},
+         .extras = extraOutputs(options, mesh)},
         s);
 }
 
@@ -147,9 +163,10 @@ int runCommandLine(int argc, char** argv) {
     if (reoriented) topology = computeMeshStats(mesh);
 
     const MeshMeasures measures = measureMesh(mesh);
+    checkMeshScale(mesh);
     checkVolumeForDerivedLengths(mesh, measures, options);
     const RunSettings s = deriveSettings(options, measures);
-    TransformSettings settings = transformSettings(options, s);
+    TransformSettings settings = transformSettings(options, s, mesh);
 
     std::printf("%s %g %g %g %g %g %g %d\n", options.meshPath.c_str(),
                 static_cast<double>(s.volume), static_cast<double>(s.baseScale),

@@ -78,15 +78,6 @@ double largestExtent(const TriMesh& mesh) {
 constexpr double MIN_EXTENT = 0x1p-30;
 constexpr double MAX_EXTENT = 0x1p30;
 
-void checkMeshScale(const TriMesh& mesh) {
-    const double extent = largestExtent(mesh);
-    if (extent == 0.0 || (extent >= MIN_EXTENT && extent <= MAX_EXTENT)) return;
-    throw Error("the mesh's size (largest extent " + number(extent) + ") lies outside " +
-                number(MIN_EXTENT) + " .. " + number(MAX_EXTENT) +
-                ", where single precision computes its normals, areas and votes: give its "
-                "coordinates in a unit that brings it into that range");
-}
-
 // A sphere's area 4 pi r^2 is the unit of a radius's APT values: it must be a
 // normal float in world units, and, against a voxel's votes, hold more than
 // single precision's resolution (2^-23 of a square voxel), or a value becomes
@@ -110,6 +101,15 @@ void checkSphereAreas(const MaptRun& run, int radiusCount, double h) {
 }
 
 }  // namespace
+
+void checkMeshScale(const TriMesh& mesh) {
+    const double extent = largestExtent(mesh);
+    if (extent == 0.0 || (extent >= MIN_EXTENT && extent <= MAX_EXTENT)) return;
+    throw Error("the mesh's size (largest extent " + number(extent) + ") lies outside " +
+                number(MIN_EXTENT) + " .. " + number(MAX_EXTENT) +
+                ", where single precision computes its normals, areas and votes: give its "
+                "coordinates in a unit that brings it into that range");
+}
 
 void resolveSettings(MaptRun& run, const TriMesh& mesh, const TransformSettings& settings) {
     checkLength("starting radius", settings.startRadius);

@@ -26,6 +26,14 @@ struct VolumeFormats {
     bool niftiGz = false;  ///< also <name>.nii.gz
 };
 
+/// Files that the caller writes from the run's results into the output
+/// directory or beside it, counted by the up-front disk check.
+struct ExtraOutputs {
+    bool vtkImage = false;  ///< "result.vti": jmapt, scale, labels (and the tensors)
+    bool previews = false;  ///< two PNG pictures of mid-slices
+    double otherBytes = 0;  ///< the painted mesh, the summary, the centres: bytes at most
+};
+
 /// Everything a transform run needs besides the mesh. Lengths are in world
 /// units; a length of 0 is derived as the transform specifies (h from the
 /// bounding box, 1 voxel for the first radius, 3 voxels for the step and the
@@ -51,6 +59,7 @@ struct TransformSettings {
     /// standard streams. outDir and occupancyPath are then unused.
     bool inMemory = false;
     VolumeFormats formats{};  ///< extra files next to each Analyze pair
+    ExtraOutputs extras{};    ///< the caller's files, for the disk check only
 };
 
 /// The kernel choice of the command line's float: exactly 0 is the ball sum,

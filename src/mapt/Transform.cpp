@@ -87,7 +87,9 @@ void checkedSetUp(MaptRun& run, const TriMesh& mesh, const TransformSettings& se
     setUpGrid(mesh.bboxMin, mesh.bboxMax, static_cast<float>(grid.h()), grid.dims, grid.origin);
     const bool writes = !settings.inMemory;
     checkGridFits(mesh, grid.dims, run.tensorsOn, settings.voxeliser, writes);
-    if (writes) checkOutputFits(run.outDir, grid.dims, settings.radiusCount, run.tensorsOn);
+    if (writes)
+        checkOutputFits(run.outDir, grid.dims, settings.radiusCount, run.tensorsOn,
+                        settings.formats, settings.extras);
 }
 
 // One call of runTransformKeeping: the run's working state, the mesh it
