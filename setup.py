@@ -8,6 +8,7 @@ import pathlib
 import shutil
 import subprocess
 import sys
+import sysconfig
 
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
@@ -25,12 +26,13 @@ class CMakeBuild(build_ext):
                        check=True)
         subprocess.run(["cmake", "--build", str(build_dir), "--target", "shapescale_python",
                         "-j", jobs], check=True)
-        built = sorted((build_dir / "python" / "shapescale").glob("_core*.so"))
-        if not built:
-            raise RuntimeError(f"the build left no _core*.so in {build_dir}/python/shapescale")
+        # The module built for this interpreter, not one left by another's build.
+        built = build_dir / "python" / "shapescale" / ("_core" + sysconfig.get_config_var("EXT_SUFFIX"))
+        if not built.is_file():
+            raise RuntimeError(f"the build left no {built.name} in {built.parent}")
         target = pathlib.Path(self.get_ext_fullpath(ext.name))
         target.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(built[-1], target)
+        shutil.copyfile(built, target)
 
 
 setup(ext_modules=[Extension("shapescale._core", sources=[])],

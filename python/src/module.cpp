@@ -11,8 +11,14 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <atomic>
+#include <chrono>
+#include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -21,6 +27,7 @@
 #include <vector>
 
 #include "core/Error.hpp"
+#include "core/Interrupt.hpp"
 #include "io/PlyWriter.hpp"
 #include "mapt/Centres.hpp"
 #include "mapt/Defaults.hpp"
@@ -28,6 +35,7 @@
 #include "mapt/Transform.hpp"
 #include "mapt/VertexScale.hpp"
 #include "mesh/MeshReader.hpp"
+#include "mesh/Orientation.hpp"
 
 namespace py = pybind11;
 using namespace shapescale;
@@ -39,6 +47,13 @@ namespace {
 [[noreturn]] void raise(PyObject* type, const std::string& message) {
     PyErr_SetString(type, message.c_str());
     throw py::error_already_set();
+}
+
+// "-0.1", "1.5e+300", "nan": a number as Python users read it in a message.
+std::string shortNumber(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
 }
 
 // ---- input arrays ---------------------------------------------------------
@@ -53,6 +68,23 @@ std::string shapeText(const py::array& a) {
 bool isInteger(const py::array& a) {
     const char kind = a.dtype().kind();
     return kind == 'i' || kind == 'u';
+}
+
+std::string typeName(const py::handle& value) {
+    return py::str(py::type::handle_of(value).attr("__name__"));
+}
+
+// `input` as numpy makes an array of it; what numpy refuses (a ragged nested
+// list) is named by its type only, never printed: a mesh is millions of numbers.
+py::array arrayFrom(const py::handle& input, const char* name) {
+    auto a = py::reinterpret_steal<py::array>(
+        py::detail::npy_api::get().PyArray_FromAny_(input.ptr(), nullptr, 0, 0, 0, nullptr));
+    if (!a) {
+        PyErr_Clear();
+        raise(PyExc_TypeError, std::string(name) + " must be an (n, 3) array, not a " +
+                                   typeName(input) + " that numpy cannot make one of");
+    }
+    return a;
 }
 
 // An (n, 3) array of `what`, checked for shape and kind before any conversion.
@@ -70,7 +102,8 @@ void checkTriples(const py::array& a, const char* name, bool integers) {
 }
 
 // Coordinates as the mesh holds them (single precision), every one finite.
-std::vector<Vec3f> verticesFrom(const py::array& input, const char* name = "vertices") {
+std::vector<Vec3f> verticesFrom(const py::object& object, const char* name = "vertices") {
+    const py::array input = arrayFrom(object, name);
     checkTriples(input, name, false);
     const auto v = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(input);
     if (!v) throw py::error_already_set();
@@ -81,14 +114,15 @@ std::vector<Vec3f> verticesFrom(const py::array& input, const char* name = "vert
             const float x = static_cast<float>(r(i, a));
             if (!std::isfinite(x))
                 raise(PyExc_ValueError, std::string(name) + " row " + std::to_string(i) +
-                                            " holds " + std::to_string(r(i, a)) +
+                                            " holds " + shortNumber(r(i, a)) +
                                             ", not a finite single-precision number");
             out[static_cast<std::size_t>(i)][static_cast<std::size_t>(a)] = x;
         }
     return out;
 }
 
-std::vector<std::array<int, 3>> facesFrom(const py::array& input, std::size_t vertexCount) {
+std::vector<std::array<int, 3>> facesFrom(const py::object& object, std::size_t vertexCount) {
+    const py::array input = arrayFrom(object, "faces");
     checkTriples(input, "faces", true);
     const auto f =
         py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>::ensure(input);
@@ -127,7 +161,7 @@ TriMesh meshFrom(const std::vector<Vec3f>& vertices, const std::vector<std::arra
     return mesh;
 }
 
-TriMesh meshFromArrays(const py::array& vertices, const py::array& faces) {
+TriMesh meshFromArrays(const py::object& vertices, const py::object& faces) {
     const std::vector<Vec3f> v = verticesFrom(vertices);
     if (v.empty()) raise(PyExc_ValueError, "the mesh has no vertex");
     const std::vector<std::array<int, 3>> f = facesFrom(faces, v.size());
@@ -166,6 +200,7 @@ struct PyRun {
     TransformResult result;
     RunSettings settings;                 ///< the command line's summary values
     std::vector<std::vector<float>> apt;  ///< per radius, with keep_apt
+    bool reoriented = false;              ///< orient=True flipped the faces
 };
 
 template <class T>
@@ -188,6 +223,7 @@ class PythonObserver : public RunObserver {
     void runStarted(const RunStart& start) override { h_ = start.grid->h(); }
 
     void radiusDone(const RadiusDone& done) override {
+        radiiDone = done.index + 1;
         if (keepApt_) run_.apt.push_back(*done.apt);
         py::gil_scoped_acquire gil;
         try {
@@ -202,6 +238,7 @@ class PythonObserver : public RunObserver {
     /// Thrown through the transform to stop it; `pending` holds the reason.
     struct Stopped {};
     std::unique_ptr<py::error_already_set> pending;
+    int radiiDone = 0;
 
   private:
     PyRun& run_;
@@ -213,10 +250,51 @@ class PythonObserver : public RunObserver {
 // Runs from several Python threads take turns: each run is given every core
 // it asks for, and the memory check of one cannot count what another holds.
 // (Sampling needs no lock: every run draws from its own generator.)
-std::mutex& runLock() {
-    static std::mutex lock;
+std::timed_mutex& runLock() {
+    static std::timed_mutex lock;
     return lock;
 }
+
+// True on the thread whose run holds the lock: a transform started from its
+// progress callback would wait for that run, which waits for the callback.
+thread_local bool insideRun = false;
+
+// Runs holding or waiting for the lock; interrupt() stops them, and the last
+// one to leave withdraws the request so that later runs start afresh.
+std::atomic<int> activeRuns{0};
+
+struct ActiveRun {
+    ActiveRun() { ++activeRuns; }
+    ~ActiveRun() {
+        if (--activeRuns == 0) requestInterrupt(0);
+    }
+    ActiveRun(const ActiveRun&) = delete;
+    ActiveRun& operator=(const ActiveRun&) = delete;
+};
+
+// The run lock, waited for with the interpreter lock released; Ctrl-C and
+// interrupt() are looked at every 50 ms of the wait.
+std::unique_lock<std::timed_mutex> takeRunLock() {
+    std::unique_lock<std::timed_mutex> lock(runLock(), std::defer_lock);
+    for (;;) {
+        {
+            py::gil_scoped_release released;
+            if (lock.try_lock_for(std::chrono::milliseconds(50))) return lock;
+        }
+        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        if (interruptRequested())
+            raise(PyExc_KeyboardInterrupt,
+                  "interrupted by shapescale.interrupt() while waiting for another run");
+    }
+}
+
+// How the refusals of the transform name the keywords of this module.
+const SettingNames PYTHON_NAMES{.resolution = "resolution",
+                                .startRadius = "start_radius",
+                                .radiusStep = "radius_step",
+                                .sigma = "sigma",
+                                .radiusCount = "radii",
+                                .orient = "orient=True"};
 
 // The settings keywords of transform and transform_file, in their order.
 struct RunRequest {
@@ -227,6 +305,7 @@ struct RunRequest {
     std::optional<std::int64_t> seed, threads;
     bool keepApt = false;
     bool evenSampling = false;
+    bool orient = false;
 };
 
 // A length as the command line reads it: rounded to single precision; None
@@ -235,9 +314,32 @@ float requestedLength(const std::optional<double>& value, const char* name) {
     if (!value) return 0.0f;
     const float f = static_cast<float>(*value);
     if (!std::isfinite(f) || !(f > 0.0f))
-        raise(PyExc_ValueError, std::string(name) + " must be a positive finite length, not " +
-                                    std::to_string(*value));
+        raise(PyExc_ValueError,
+              std::string(name) + " must be a positive finite length, not " + shortNumber(*value));
     return f;
+}
+
+// An integer keyword from `low` to `high` (`rule` says so in words); None
+// gives nothing. A bool is refused: seed=True would run as seed 1.
+std::optional<std::int64_t> wholeIn(const py::handle& value, const char* name, std::int64_t low,
+                                    std::int64_t high, const std::string& rule) {
+    if (value.is_none()) return std::nullopt;
+    if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr()))
+        raise(PyExc_TypeError, std::string(name) + " must be an integer, not " + typeName(value));
+    const py::int_ number = py::reinterpret_steal<py::int_>(PyNumber_Index(value.ptr()));
+    int overflow = 0;
+    const long long w = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+    if (overflow != 0 || w < low || w > high)
+        raise(PyExc_ValueError, std::string(name) + " must be " + rule + ", not " +
+                                    std::string(py::str(py::handle(number))));
+    return w;
+}
+
+int wholeRequired(const py::handle& value, const char* name, std::int64_t low, std::int64_t high,
+                  const std::string& rule) {
+    if (value.is_none())
+        raise(PyExc_TypeError, std::string(name) + " must be an integer, not NoneType");
+    return static_cast<int>(*wholeIn(value, name, low, high, rule));
 }
 
 TransformSettings settingsFor(const RunRequest& q, const TriMesh& mesh, RunSettings& derived) {
@@ -248,19 +350,6 @@ TransformSettings settingsFor(const RunRequest& q, const TriMesh& mesh, RunSetti
         .sigma = requestedLength(q.sigma, "sigma"),
         .radiusCount = q.radii,
     };
-    if (q.radii < 1)
-        raise(PyExc_ValueError, "radii must be at least 1, not " + std::to_string(q.radii));
-    if (q.kernel < 0 || q.kernel > 2)
-        raise(PyExc_ValueError,
-              "kernel must be 0 (ball), 1 (Gaussian) or 2 (ball then Gaussian), not " +
-                  std::to_string(q.kernel));
-    if (q.seed && (*q.seed < 0 || *q.seed > 4294967295LL))
-        raise(PyExc_ValueError,
-              "seed must be an integer from 0 to 4294967295, not " + std::to_string(*q.seed));
-    if (q.threads && (*q.threads < 1 || *q.threads > 4096))
-        raise(PyExc_ValueError,
-              "threads must be from 1 to 4096, not " + std::to_string(*q.threads));
-
     derived = deriveRunSettings(requested, measureMesh(mesh), !q.openMesh);
     return withLengths({.kernel = kernelChoiceFrom(static_cast<float>(q.kernel)),
                         .voxeliser = q.openMesh ? Voxeliser::nearestVertex : Voxeliser::closedMesh,
@@ -269,12 +358,28 @@ TransformSettings settingsFor(const RunRequest& q, const TriMesh& mesh, RunSetti
                         .evenSampling = q.evenSampling,
                         .seeded = q.seed.has_value(),
                         .seed = q.seed ? static_cast<std::uint32_t>(*q.seed) : 0,
-                        .inMemory = true},
+                        .inMemory = true,
+                        .names = PYTHON_NAMES},
                        derived);
 }
 
+// orient=True: a closed mesh of negative volume is flipped; one whose
+// outside is unknown is left as it is, with a RuntimeWarning.
+bool orientForRun(TriMesh& mesh) {
+    if (!(measureMesh(mesh).volume < 0.0f)) return false;
+    if (orientOutward(mesh)) return true;
+    if (PyErr_WarnEx(PyExc_RuntimeWarning, unorientedText(mesh, "orient=True").c_str(), 2) != 0)
+        throw py::error_already_set();
+    return false;
+}
+
 std::unique_ptr<PyRun> runOn(TriMesh mesh, const RunRequest& request, const py::object& progress) {
+    if (insideRun)
+        raise(PyExc_RuntimeError,
+              "a transform cannot start inside the progress callback of another: runs take "
+              "turns, so it would wait for ever");
     auto run = std::make_unique<PyRun>();
+    run->reoriented = request.orient && orientForRun(mesh);
     const TransformSettings settings = settingsFor(request, mesh, run->settings);
     computeVertexNormals(mesh);
     PythonObserver observer(*run, request.keepApt, progress);
@@ -283,9 +388,11 @@ std::unique_ptr<PyRun> runOn(TriMesh mesh, const RunRequest& request, const py::
     // The transform's own refusals are about the settings or the mesh, or
     // about a grid too large for the memory.
     PyObject* failureType = PyExc_ValueError;
+    const ActiveRun active;
+    const std::unique_lock<std::timed_mutex> lock = takeRunLock();
+    insideRun = true;
     {
         py::gil_scoped_release released;
-        std::lock_guard<std::mutex> lock(runLock());
         const int threadsBefore = omp_get_max_threads();
         if (request.threads) omp_set_num_threads(static_cast<int>(*request.threads));
         try {
@@ -295,11 +402,17 @@ std::unique_ptr<PyRun> runOn(TriMesh mesh, const RunRequest& request, const py::
         } catch (const OutOfMemory& e) {
             failure = e.what();
             failureType = PyExc_MemoryError;
+        } catch (const Interrupted&) {
+            failure = "the transform was stopped by shapescale.interrupt() after " +
+                      std::to_string(observer.radiiDone) + " of " + std::to_string(request.radii) +
+                      " radii";
+            failureType = PyExc_KeyboardInterrupt;
         } catch (const Error& e) {
             failure = e.what();
         }
         omp_set_num_threads(threadsBefore);
     }
+    insideRun = false;
     if (stopped) throw std::move(*observer.pending);
     if (failure) raise(failureType, *failure);
     return run;
@@ -333,17 +446,31 @@ std::vector<float> floatsFrom(const py::array& input, std::size_t n, const char*
 // `load`) and takes the run's settings after them, in the order of RunRequest.
 template <class... MeshArgs, class Load>
 auto runFrom(Load load) {
-    return
-        [load](MeshArgs... mesh, std::optional<double> resolution,
-               std::optional<double> startRadius, std::optional<double> radiusStep,
-               std::optional<double> sigma, int radii, int kernel, bool tensors, bool bothSides,
-               bool openMesh, std::optional<std::int64_t> seed, std::optional<std::int64_t> threads,
-               bool keepApt, bool evenSampling, const py::object& progress) {
-            const RunRequest request{resolution, startRadius, radiusStep,  sigma,    radii,
-                                     kernel,     tensors,     bothSides,   openMesh, seed,
-                                     threads,    keepApt,     evenSampling};
-            return runOn(load(mesh...), request, progress);
-        };
+    return [load](MeshArgs... mesh, std::optional<double> resolution,
+                  std::optional<double> startRadius, std::optional<double> radiusStep,
+                  std::optional<double> sigma, const py::object& radii, const py::object& kernel,
+                  bool tensors, bool bothSides, bool openMesh, const py::object& seed,
+                  const py::object& threads, bool keepApt, bool evenSampling, bool orient,
+                  const py::object& progress) {
+        const RunRequest request{
+            .resolution = resolution,
+            .startRadius = startRadius,
+            .radiusStep = radiusStep,
+            .sigma = sigma,
+            .radii = wholeRequired(radii, "radii", 1, INT_MAX, "at least 1"),
+            .kernel = wholeRequired(kernel, "kernel", 0, 2,
+                                    "0 (ball), 1 (Gaussian) or 2 (ball then Gaussian)"),
+            .tensors = tensors,
+            .bothSides = bothSides,
+            .openMesh = openMesh,
+            .seed = wholeIn(seed, "seed", 0, UINT32_MAX, "an integer from 0 to 4294967295"),
+            .threads = wholeIn(threads, "threads", 1, MAX_THREADS,
+                               "from 1 to " + std::to_string(MAX_THREADS)),
+            .keepApt = keepApt,
+            .evenSampling = evenSampling,
+            .orient = orient};
+        return runOn(load(mesh...), request, progress);
+    };
 }
 
 // Defines a transform function: its mesh arguments, then the settings keywords
@@ -356,7 +483,8 @@ void defineTransform(py::module_& m, const char* name, Function function, MeshAr
           py::arg("kernel") = 0, py::arg("tensors") = false, py::arg("both_sides") = false,
           py::arg("open_mesh") = false, py::arg("seed") = py::none(),
           py::arg("threads") = py::none(), py::arg("keep_apt") = false,
-          py::arg("even_sampling") = false, py::arg("progress") = py::none());
+          py::arg("even_sampling") = false, py::arg("orient") = false,
+          py::arg("progress") = py::none());
 }
 
 // A property showing one final volume of the run, a view kept alive by the run.
@@ -431,7 +559,7 @@ py::dict settingsDict(const PyRun& r) {
     return d;
 }
 
-py::tuple vertexScaleOf(const PyRun& r, const py::array& vertices, const py::array& normals) {
+py::tuple vertexScaleOf(const PyRun& r, const py::object& vertices, const py::object& normals) {
     const std::vector<Vec3f> v = verticesFrom(vertices);
     const std::vector<Vec3f> n = verticesFrom(normals, "normals");
     if (n.size() != v.size())
@@ -445,6 +573,80 @@ py::tuple vertexScaleOf(const PyRun& r, const py::array& vertices, const py::arr
     std::copy(s.scale.begin(), s.scale.end(), scale.mutable_data());
     std::copy(s.jmapt.begin(), s.jmapt.end(), jmapt.mutable_data());
     return py::make_tuple(scale, jmapt);
+}
+
+// ---- pickling: a run travels between processes (Dask, multiprocessing) ----
+
+template <class T>
+py::bytes bytesOf(const std::vector<T>& values) {
+    return {reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T)};
+}
+
+template <class T>
+std::vector<T> vectorOf(const py::handle& bytes) {
+    const std::string raw = bytes.cast<std::string>();
+    if (raw.size() % sizeof(T) != 0) raise(PyExc_ValueError, "a pickled run is damaged");
+    std::vector<T> out(raw.size() / sizeof(T));
+    std::memcpy(out.data(), raw.data(), raw.size());
+    return out;
+}
+
+template <class Volumes>
+py::list bytesList(const Volumes& volumes) {
+    py::list out;
+    for (const auto& v : volumes) out.append(bytesOf(v));
+    return out;
+}
+
+// Every member of the run, volumes as raw bytes of this machine's layout.
+py::tuple runState(const PyRun& r) {
+    const TransformResult& x = r.result;
+    const RunSettings& s = r.settings;
+    const Grid& g = x.grid;
+    return py::make_tuple(
+        py::make_tuple(g.dims[0], g.dims[1], g.dims[2], g.origin[0], g.origin[1], g.origin[2],
+                       g.voxelSize[0], g.voxelSize[1], g.voxelSize[2]),
+        py::make_tuple(x.startRadius, x.radiusStep, x.sigma, static_cast<int>(x.kernel)),
+        bytesOf(x.radii), bytesOf(x.histograms), bytesOf(x.atLeastOne), bytesOf(x.labels),
+        bytesOf(x.jmapt), bytesOf(x.scale), bytesList(x.bestTensor), bytesList(r.apt),
+        py::make_tuple(s.volume, s.baseScale, s.gridResolution, s.startRadius, s.radiusStep,
+                       s.sigma, s.radiusCount),
+        r.reoriented);
+}
+
+PyRun runFromState(const py::tuple& state) {
+    if (state.size() != 12) raise(PyExc_ValueError, "a pickled run is damaged");
+    PyRun r;
+    TransformResult& x = r.result;
+    const auto g = state[0].cast<py::tuple>();
+    for (int a = 0; a < 3; ++a) {
+        x.grid.dims[a] = g[a].cast<int>();
+        x.grid.origin[a] = g[3 + a].cast<float>();
+        x.grid.voxelSize[a] = g[6 + a].cast<double>();
+    }
+    const auto lengths = state[1].cast<py::tuple>();
+    x.startRadius = lengths[0].cast<double>();
+    x.radiusStep = lengths[1].cast<double>();
+    x.sigma = lengths[2].cast<double>();
+    x.kernel = static_cast<KernelChoice>(lengths[3].cast<int>());
+    x.radii = vectorOf<double>(state[2]);
+    x.histograms = vectorOf<Histogram>(state[3]);
+    x.atLeastOne = vectorOf<std::int64_t>(state[4]);
+    x.labels = vectorOf<unsigned char>(state[5]);
+    x.jmapt = vectorOf<float>(state[6]);
+    x.scale = vectorOf<float>(state[7]);
+    const auto tensors = state[8].cast<py::list>();
+    for (std::size_t t = 0; t < x.bestTensor.size() && t < tensors.size(); ++t)
+        x.bestTensor[t] = vectorOf<float>(tensors[t]);
+    for (const py::handle a : state[9].cast<py::list>()) r.apt.push_back(vectorOf<float>(a));
+    const auto s = state[10].cast<py::tuple>();
+    r.settings = {s[0].cast<float>(), s[1].cast<float>(), s[2].cast<float>(), s[3].cast<float>(),
+                  s[4].cast<float>(), s[5].cast<float>(), s[6].cast<int>()};
+    r.reoriented = state[11].cast<bool>();
+    const std::size_t voxels = x.grid.voxels();
+    if (x.jmapt.size() != voxels || x.scale.size() != voxels || x.labels.size() != voxels)
+        raise(PyExc_ValueError, "a pickled run is damaged");
+    return r;
 }
 
 void bindRun(py::module_& m) {
@@ -476,7 +678,9 @@ void bindRun(py::module_& m) {
         .def_property_readonly("settings", &settingsDict)
         .def("centres", &centresOf, py::arg("threshold"))
         .def_property_readonly("descriptor", &descriptorOf)
-        .def("vertex_scale", &vertexScaleOf, py::arg("vertices"), py::arg("normals"));
+        .def("vertex_scale", &vertexScaleOf, py::arg("vertices"), py::arg("normals"))
+        .def_property_readonly("reoriented", [](const PyRun& r) { return r.reoriented; })
+        .def(py::pickle(&runState, &runFromState));
 }
 
 py::tuple readMeshArrays(const std::string& path) {
@@ -487,9 +691,9 @@ py::tuple readMeshArrays(const std::string& path) {
                           matrix(faces, static_cast<py::ssize_t>(mesh.faces.size()), 3));
 }
 
-void writePaintedPlyFile(const std::string& path, const py::array& vertices, const py::array& faces,
-                         const py::array& scale, const py::array& jmapt, double low, double high,
-                         bool binary) {
+void writePaintedPlyFile(const std::string& path, const py::object& vertices,
+                         const py::object& faces, const py::array& scale, const py::array& jmapt,
+                         double low, double high, bool binary) {
     const std::vector<Vec3f> v = verticesFrom(vertices);
     const std::vector<std::array<int, 3>> f = facesFrom(faces, v.size());
     const std::vector<float> s = floatsFrom(scale, v.size(), "scale");
@@ -508,7 +712,7 @@ void bindMeshFunctions(py::module_& m) {
     m.def("read_mesh", &readMeshArrays, py::arg("path"));
     m.def(
         "vertex_normals",
-        [](const py::array& vertices, const py::array& faces) {
+        [](const py::object& vertices, const py::object& faces) {
             return verticesArray(normalsOf(meshFromArrays(vertices, faces)));
         },
         py::arg("vertices"), py::arg("faces"));
@@ -525,7 +729,15 @@ PYBIND11_MODULE(_core, m) {
     // Run first, so that the signatures of the functions that return one name it.
     bindRun(m);
     bindMeshFunctions(m);
-    defineTransform(m, "transform", runFrom<const py::array&, const py::array&>(&meshFromArrays),
+    m.def(
+        "interrupt",
+        [] {
+            if (activeRuns.load() == 0) return false;
+            requestInterrupt(SIGINT);
+            return true;
+        },
+        "Stops the runs in progress; True if there was one.");
+    defineTransform(m, "transform", runFrom<const py::object&, const py::object&>(&meshFromArrays),
                     py::arg("vertices"), py::arg("faces"));
     defineTransform(m, "transform_file", runFrom<const std::string&>(&readMeshFile),
                     py::arg("path"));

@@ -43,6 +43,12 @@ inline int interruptSignal() {
     return detail::pendingSignal.load(std::memory_order_relaxed);
 }
 
+/// Asks the runs in progress to stop as `signal` would (a library caller's
+/// own stop request); 0 withdraws the request once they have stopped.
+inline void requestInterrupt(int signal) {
+    detail::pendingSignal.store(signal, std::memory_order_relaxed);
+}
+
 /// "SIGINT", "SIGTERM", or "signal <n>".
 std::string signalName(int signal);
 

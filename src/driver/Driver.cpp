@@ -72,16 +72,11 @@ TransformSettings transformSettings(const Options& options, const RunSettings& s
 // clockwise seen from outside; flipping them makes the volume and every
 // derived length positive. An open or inconsistently oriented mesh has no
 // inside to decide by.
-bool orientForRun(TriMesh& mesh, const MeshStats& stats) {
+bool orientForRun(TriMesh& mesh) {
     const float volume = measureMesh(mesh).volume;
     if (!(volume < 0.0f)) return false;
     if (!orientOutward(mesh)) {
-        std::fprintf(stderr,
-                     "--orient: the mesh has a negative volume (%g) but is open (%lld boundary "
-                     "edges) or not consistently oriented (%lld edges), so its outside is "
-                     "unknown; left as it is\n",
-                     static_cast<double>(volume), static_cast<long long>(stats.boundaryEdges),
-                     static_cast<long long>(stats.misorientedEdges));
+        std::fprintf(stderr, "%s\n", unorientedText(mesh, "--orient").c_str());
         std::fflush(stderr);
         return false;
     }
@@ -159,7 +154,7 @@ int runCommandLine(int argc, char** argv) {
     const bool showWarnings = options.warnings || (terminal && !options.quiet);
     MeshStats topology;
     if (summary || showWarnings || options.orient) topology = computeMeshStats(mesh);
-    const bool reoriented = options.orient && orientForRun(mesh, topology);
+    const bool reoriented = options.orient && orientForRun(mesh);
     if (reoriented) topology = computeMeshStats(mesh);
 
     const MeshMeasures measures = measureMesh(mesh);

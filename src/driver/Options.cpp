@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/Error.hpp"
+#include "mapt/Settings.hpp"
 #include "mapt/VertexScale.hpp"
 
 namespace shapescale {
@@ -155,7 +156,7 @@ constexpr OptionRow ROWS[] = {
     {0, "seed", "N", seed,
      "seed the surface sampling with N (0..4294967295) instead of\nthe clock: the same input and "
      "seed give identical files"},
-    {0, "threads", "N", checked<&Options::threads, 1, 1024>,
+    {0, "threads", "N", checked<&Options::threads, 1, MAX_THREADS>,
      "worker threads (1..1024); default: OpenMP's default, all\ncores unless OMP_NUM_THREADS "
      "says otherwise"},
     {0, "nifti", nullptr, flag<&Options::nifti>,

@@ -19,17 +19,23 @@ std::string number(double value) {
     return text;
 }
 
-// A negative length derived from the mesh comes from a negative volume.
-const char* const CLOCKWISE_HINT =
-    "; a negative value derived from the mesh means that its faces seem to be ordered "
-    "clockwise seen from outside (negative volume): run again with --orient, reorient the mesh "
-    "or give the lengths explicitly (-r, -s, -p, -g)";
+// A negative length derived from the mesh comes from a negative volume; the
+// remedies are named as the caller (`names`) spells its settings.
+std::string clockwiseHint(const SettingNames& names) {
+    return std::string(
+               "; a negative value derived from the mesh means that its faces seem to be ordered "
+               "clockwise seen from outside (negative volume): run again with ") +
+           names.orient + ", reorient the mesh or give the lengths explicitly (" +
+           names.resolution + ", " + names.startRadius + ", " + names.radiusStep + ", " +
+           names.sigma + ")";
+}
 
-double deriveGridResolution(const TriMesh& mesh, double h) {
+double deriveGridResolution(const TriMesh& mesh, double h, const SettingNames& names) {
     if (!std::isfinite(h)) throw Error("the grid resolution is not a finite number: " + number(h));
     if (h != 0.0) {
         if (h < 0.0)
-            throw Error("the grid resolution " + number(h) + " is not positive" + CLOCKWISE_HINT);
+            throw Error("the grid resolution " + number(h) + " is not positive" +
+                        clockwiseHint(names));
         return h;
     }
     // Differences and product in single precision, root and division in double.
@@ -40,7 +46,7 @@ double deriveGridResolution(const TriMesh& mesh, double h) {
         throw Error(
             "no grid resolution can be derived from the mesh: its bounding box is flat "
             "(volume " +
-            number(extent) + "); give one with -r");
+            number(extent) + "); give one with " + names.resolution);
     return derived;
 }
 
@@ -51,13 +57,14 @@ void checkLength(const char* what, double value) {
 
 // Every radius of the run must be positive: the offsets would change side and
 // the sphere-area normaliser would be zero or negative.
-void checkRadii(const MaptRun& run, int radiusCount, double h) {
+void checkRadii(const MaptRun& run, int radiusCount, double h, const SettingNames& names) {
     double r = run.startRadius;
     for (int k = 0; k < radiusCount; ++k) {
         if (!(r > 0.0) || !std::isfinite(r))
             throw Error("radius " + std::to_string(k) + " of the run would be " + number(r * h) +
                         " (starting radius " + number(run.startRadius * h) + ", step " +
-                        number(run.radiusStep * h) + "): radii must be positive" + CLOCKWISE_HINT);
+                        number(run.radiusStep * h) + "): radii must be positive" +
+                        clockwiseHint(names));
         r += run.radiusStep;
     }
 }
@@ -82,22 +89,26 @@ constexpr double MAX_EXTENT = 0x1p30;
 // normal float in world units, and, against a voxel's votes, hold more than
 // single precision's resolution (2^-23 of a square voxel), or a value becomes
 // infinite or meaningless.
-void checkSphereArea(const std::string& what, double voxels, double h, const char* change) {
+void checkSphereArea(const std::string& what, double voxels, double h, const std::string& change,
+                     const SettingNames& names) {
     const float area = static_cast<float>(FOUR_PI * (voxels * h) * (voxels * h));
     const bool underflows = !(area >= FLT_MIN) || FOUR_PI * voxels * voxels < FLT_EPSILON;
     if (!underflows) return;
     throw Error(what + " is " + number(voxels * h) + " (" + number(voxels) +
                 " voxels): the area 4 pi r^2 of its sphere underflows single precision against "
                 "the voxel; give " +
-                change + " or a finer grid resolution (-r)");
+                change + " or a finer grid resolution (" + names.resolution + ")");
 }
 
-void checkSphereAreas(const MaptRun& run, int radiusCount, double h) {
+void checkSphereAreas(const MaptRun& run, int radiusCount, double h, const SettingNames& names) {
     double r = run.startRadius;
     for (int k = 0; k < radiusCount; ++k, r += run.radiusStep)
         checkSphereArea("radius " + std::to_string(k) + " of the run", r, h,
-                        "a larger starting radius (-s) or step (-p)");
-    checkSphereArea("sigma", run.sigma, h, "a larger sigma (-g)");
+                        std::string("a larger starting radius (") + names.startRadius +
+                            ") or step (" + names.radiusStep + ")",
+                        names);
+    checkSphereArea("sigma", run.sigma, h, std::string("a larger sigma (") + names.sigma + ")",
+                    names);
 }
 
 }  // namespace
@@ -116,7 +127,7 @@ void resolveSettings(MaptRun& run, const TriMesh& mesh, const TransformSettings&
     checkLength("radius step", settings.radiusStep);
     checkLength("sigma", settings.sigma);
     checkMeshScale(mesh);
-    const double h = deriveGridResolution(mesh, settings.gridResolution);
+    const double h = deriveGridResolution(mesh, settings.gridResolution, settings.names);
     for (double& size : run.grid.voxelSize) size = h;
     run.startRadius = settings.startRadius / h;
     run.radiusStep = settings.radiusStep / h;
@@ -126,9 +137,10 @@ void resolveSettings(MaptRun& run, const TriMesh& mesh, const TransformSettings&
     if (run.radiusStep == 0.0) run.radiusStep = 3.0;
     if (run.sigma == 0.0) run.sigma = 3.0;
     if (run.sigma < 0.0)
-        throw Error("sigma " + number(settings.sigma) + " is negative" + CLOCKWISE_HINT);
-    checkRadii(run, settings.radiusCount, h);
-    checkSphereAreas(run, settings.radiusCount, h);
+        throw Error("sigma " + number(settings.sigma) + " is negative" +
+                    clockwiseHint(settings.names));
+    checkRadii(run, settings.radiusCount, h, settings.names);
+    checkSphereAreas(run, settings.radiusCount, h, settings.names);
     run.kernel = settings.kernel;
     run.tensorsOn = settings.tensorsOn;
     run.bothSides = settings.bothSides;

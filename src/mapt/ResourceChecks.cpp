@@ -131,8 +131,8 @@ double extraBytes(double voxels, bool tensorsOn, const ExtraOutputs& extras) {
 }  // namespace
 
 void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, Voxeliser voxeliser,
-                   bool writesFiles) {
-    checkAnalyzeDims(dims);
+                   bool writesFiles, const SettingNames& names) {
+    if (writesFiles) checkAnalyzeDims(dims);
     const MemoryEstimate m = estimateMemory(mesh, dims, tensorsOn, voxeliser, writesFiles);
     const double needed = m.total();
     std::string limit;
@@ -152,11 +152,12 @@ void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, Voxelis
                       std::to_string(m.floatVolumes) + " float volumes " + gibibytes(m.volumes) +
                       ", filter and voting temporaries " + gibibytes(m.temporaries) + ", mesh " +
                       gibibytes(m.mesh) + "), " + limit +
-                      "; choose a coarser grid resolution with -r");
+                      "; choose a coarser grid resolution with " + names.resolution);
 }
 
 void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount, bool tensorsOn,
-                     const VolumeFormats& formats, const ExtraOutputs& extras) {
+                     const VolumeFormats& formats, const ExtraOutputs& extras,
+                     const SettingNames& names) {
     const double voxels = static_cast<double>(voxelCount(dims));
     const double volume = volumeBytes(voxels, formats);
     const double perRadius = (tensorsOn ? 2.0 : 1.0) * volume + 12.0 * 21.0;  // hist line
@@ -168,7 +169,8 @@ void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount
     throw Error("the run would write " + gibibytes(needed) + " into " + outDir + " (" +
                 std::to_string(radiusCount) + " radii of " + gibibytes(perRadius) +
                 " each and the final volumes), more than its file system has free (" +
-                gibibytes(free) + "); use fewer radii (-n) or a coarser grid (-r)");
+                gibibytes(free) + "); use fewer radii (" + names.radiusCount +
+                ") or a coarser grid (" + names.resolution + ")");
 }
 
 }  // namespace shapescale

@@ -20,10 +20,12 @@ namespace shapescale {
 /// @param[in] tensorsOn  the run keeps the twelve tensor volumes
 /// @param[in] voxeliser  the nearest-vertex voxeliser's tree is counted too
 /// @param[in] writesFiles  the run writes result files (through the writer)
-/// @throw Error for a grid the format cannot hold; OutOfMemory naming the
-///        grid, the bytes it needs (by part) and the limit it exceeds
+/// @param[in] names        how the message names the grid resolution
+/// @throw Error for a grid the format cannot hold (checked only when the run
+///        writes files); OutOfMemory naming the grid, the bytes it needs (by
+///        part) and the limit it exceeds
 void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, Voxeliser voxeliser,
-                   bool writesFiles);
+                   bool writesFiles, const SettingNames& names);
 
 /// Refuses a run whose result files cannot fit on the file system of `outDir`
 /// (or of its nearest existing ancestor): without this a huge radius count
@@ -38,8 +40,10 @@ void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, Voxelis
 /// @param[in] tensorsOn    the run writes the tensor volumes too
 /// @param[in] formats      the formats every volume is written in besides Analyze
 /// @param[in] extras       the caller's files
+/// @param[in] names        how the message names the radius count and the resolution
 /// @throw Error naming the bytes the run would write and the free space
 void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount, bool tensorsOn,
-                     const VolumeFormats& formats, const ExtraOutputs& extras);
+                     const VolumeFormats& formats, const ExtraOutputs& extras,
+                     const SettingNames& names);
 
 }  // namespace shapescale

@@ -34,6 +34,20 @@ struct ExtraOutputs {
     double otherBytes = 0;  ///< the painted mesh, the summary, the centres: bytes at most
 };
 
+/// How the caller names the settings where a message tells what to change:
+/// the command line's options by default; the Python module gives its keywords.
+struct SettingNames {
+    const char* resolution = "-r";
+    const char* startRadius = "-s";
+    const char* radiusStep = "-p";
+    const char* sigma = "-g";
+    const char* radiusCount = "-n";
+    const char* orient = "--orient";  ///< the request to flip a clockwise mesh
+};
+
+/// The most worker threads a run accepts, from any front end.
+inline constexpr int MAX_THREADS = 1024;
+
 /// Everything a transform run needs besides the mesh. Lengths are in world
 /// units; a length of 0 is derived as the transform specifies (h from the
 /// bounding box, 1 voxel for the first radius, 3 voxels for the step and the
@@ -60,6 +74,7 @@ struct TransformSettings {
     bool inMemory = false;
     VolumeFormats formats{};  ///< extra files next to each Analyze pair
     ExtraOutputs extras{};    ///< the caller's files, for the disk check only
+    SettingNames names{};     ///< for the hints of the refusals
 };
 
 /// The kernel choice of the command line's float: exactly 0 is the ball sum,

@@ -86,10 +86,10 @@ void checkedSetUp(MaptRun& run, const TriMesh& mesh, const TransformSettings& se
     Grid& grid = run.grid;
     setUpGrid(mesh.bboxMin, mesh.bboxMax, static_cast<float>(grid.h()), grid.dims, grid.origin);
     const bool writes = !settings.inMemory;
-    checkGridFits(mesh, grid.dims, run.tensorsOn, settings.voxeliser, writes);
+    checkGridFits(mesh, grid.dims, run.tensorsOn, settings.voxeliser, writes, settings.names);
     if (writes)
         checkOutputFits(run.outDir, grid.dims, settings.radiusCount, run.tensorsOn,
-                        settings.formats, settings.extras);
+                        settings.formats, settings.extras, settings.names);
 }
 
 // One call of runTransformKeeping: the run's working state, the mesh it

@@ -1,5 +1,7 @@
 #include "mesh/Orientation.hpp"
 
+#include <cstdio>
+
 #include "mesh/MeshStats.hpp"
 
 namespace shapescale {
@@ -15,6 +17,19 @@ bool orientOutward(TriMesh& mesh) {
         NeighbourLists::ofTriangles(mesh.vertices.size(), {mesh.faces.data(), mesh.faces.size()});
     if (!mesh.vertexNormals.empty()) refreshVertexNormals(mesh);
     return true;
+}
+
+std::string unorientedText(const TriMesh& mesh, const char* request) {
+    const MeshStats stats = computeMeshStats(mesh);
+    char text[400];
+    std::snprintf(
+        text, sizeof text,
+        "%s: the mesh has a negative volume (%g) but is open (%lld boundary edges) or "
+        "not consistently oriented (%lld edges), so its outside is unknown; left as it is",
+        request, static_cast<double>(measureMesh(mesh).volume),
+        static_cast<long long>(stats.boundaryEdges),
+        static_cast<long long>(stats.misorientedEdges));
+    return text;
 }
 
 }  // namespace shapescale

@@ -2,6 +2,8 @@
 // Turns a closed mesh whose faces are ordered clockwise seen from outside so
 // that they are counter-clockwise, as the voxelisers and normals expect.
 
+#include <string>
+
 #include "mesh/TriMesh.hpp"
 
 namespace shapescale {
@@ -28,5 +30,12 @@ namespace shapescale {
 ///                      this mesh's, its copies keep the lists they had
 /// @return true when the faces were reversed
 bool orientOutward(TriMesh& mesh);
+
+/// Why orientOutward left a mesh of negative volume as it was: one line
+/// without a newline, "<request>: the mesh has a negative volume (V) but is
+/// open (B boundary edges) or not consistently oriented (M edges), ...".
+/// @param[in] mesh     the mesh left as it was
+/// @param[in] request  how the caller names the request to orient, e.g. "--orient"
+std::string unorientedText(const TriMesh& mesh, const char* request);
 
 }  // namespace shapescale
