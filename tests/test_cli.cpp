@@ -234,7 +234,7 @@ TEST_F(Cli, FailuresEndWithOneLineAndStatus2BeforeAnyOutput) {
         {"-f empty.off", "empty.off: the mesh has no vertex", ""},
         {"-f " + flat, "bounding box is flat", summary("0 0 0 0 0 0")},
         {c + " -o no/such/parent", "no/such/parent: No such file or directory", summary(CUBE)},
-        {c + " -o taken", "cannot create taken/hist.txt: Not a directory", summary(CUBE)},
+        {c + " -o taken", "output directory taken: Not a directory", summary(CUBE)},
         // Derived from a negative volume, every length is negative.
         {"-f " + flipped,
          "the grid resolution -0.024814 is not positive; a negative value derived from the "

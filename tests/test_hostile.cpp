@@ -50,6 +50,36 @@ std::string prism(int n) {
     return shapes::toOff(m);
 }
 
+// The unit cube's corners times `scale`, plus `offset` on every axis, printed
+// so that a float reads them back exactly.
+std::string scaledCube(float scale, float offset = 0.0f) {
+    std::string text = "OFF\n8 6 0\n";
+    const int corners[8][3] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
+                               {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
+    char line[128];
+    for (const auto& c : corners) {
+        std::snprintf(line, sizeof line, "%.9g %.9g %.9g\n", c[0] * scale + offset,
+                      c[1] * scale + offset, c[2] * scale + offset);
+        text += line;
+    }
+    return text + F;
+}
+
+// `count` triangles of one corner each.
+std::string degenerate(int count) {
+    std::string faces;
+    for (int i = 0; i < count; ++i)
+        faces += "3 " + std::to_string(i % 8) + " " + std::to_string(i % 8) + " " +
+                 std::to_string(i % 8) + "\n";
+    return faces;
+}
+
+// A tmpfs of `megabytes` on `path` (root only; elsewhere the case cannot be set up).
+void mountSmall(const std::string& path, int megabytes) {
+    fs::create_directory(path);
+    mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + std::to_string(megabytes) + "m").c_str());
+}
+
 // Mounts a read-only file system on `path` as root (permissions do not bind
 // root), or makes the directory read-only otherwise.
 void makeReadOnly(const std::string& path) {
@@ -121,11 +151,84 @@ TEST(Hostile, EveryCaseEndsWithItsMessageAndStatusAndNoHalfFile) {
          CUBE,
          {},
          2,
-         "cannot create ro/hist.txt: ",
+         "cannot write into output directory ro: ",
          "ro",
          [](const std::string& d) { makeReadOnly(d + "/ro"); }},
+        // Single precision's range: sizes, radii and the voxel.
+        {"cube of 1e19",
+         scaledCube(1e19f),
+         {"-r", "5e17", "-s", "1e18", "-p", "5e17", "-g", "5e17", "-n", "1"},
+         2,
+         "the mesh's size (largest extent 1e+19) lies outside 9.31323e-10 .. "
+         "1.07374e+09, where single precision"},
+        {"cube of 1e30", scaledCube(1e30f), {"-r", "5e28", "-n", "1"}, 2, "(largest extent 1e+30)"},
+        {"cube of 1e-30", scaledCube(1e-30f), {}, 2, "(largest extent 1e-30) lies outside"},
+        {"radii of 1e-30",
+         CUBE,
+         {"-s", "1e-30", "-p", "1e-30", "-n", "2"},
+         2,
+         "radius 0 of the run is 1e-30 (4.02998e-29 voxels): the area 4 pi r^2 of its sphere "
+         "underflows single precision against the voxel; give a larger starting radius (-s)"},
+        {"sigma of 1e-6",
+         CUBE,
+         {"-r", "0.05", "-g", "1e-6"},
+         2,
+         "sigma is 1e-06 (2e-05 voxels): the area 4 pi r^2"},
+        {"-r 1e-12",
+         CUBE,
+         {"-r", "1e-12"},
+         2,
+         "the voxel grid cannot be laid out: 1e+12 voxels along axis 0 at grid resolution 1e-12"},
+        {"far from the origin",
+         scaledCube(1, 1000),
+         {"-r", "0.05", "-s", "0.1", "-p", "0.05", "-g", "0.05", "-n", "1", "--warnings"},
+         1,
+         "single precision keeps 9 bits of a position inside a voxel; move the mesh to the origin"},
+        // Degenerate meshes.
+        {"two-sided sheet",
+         "OFF\n4 4 0\n0 0 0\n1 0 0\n1 1 1\n0 1 0\n3 0 1 2\n3 0 2 3\n3 0 2 1\n"
+         "3 0 3 2\n",
+         {},
+         2,
+         "the mesh encloses no volume (0 in a bounding box of 1), so no length "
+         "can be derived from it: give -r -s -p -g, or use -c for an open surface"},
+        {"mostly degenerate",
+         "OFF\n8 19 0\n" + V + F + degenerate(13),
+         {"-n", "1", "--warnings"},
+         1,
+         "13 of 25 triangles are degenerate (area 0)"},
+        {"clockwise with -r only",
+         shapes::toOff(shapes::flipped(shapes::unitCube())),
+         {"-r", "0.05"},
+         2,
+         "is negative; a negative value derived from the mesh"},
+        // Outputs: names, writability, disk space, a shared directory.
+        {"summary of 250 characters", CUBE, {"-n", "1", "--summary", name250}, 1, "offset "},
+        {"summary in a missing directory",
+         CUBE,
+         {"-n", "1", "--summary", "no/s.json"},
+         2,
+         "cannot create no/s.json: No such file or directory"},
+        {"NIfTI and VTK files beyond the disk",
+         CUBE,
+         {"-r", "0.02", "-n", "2", "--nifti", "--nifti-gz", "--vtk"},
+         2,
+         "more than its file system has free",
+         "small/out",
+         [](const std::string& d) { mountSmall(d + "/small", 4); }},
+        {"a second run into the same directory",
+         CUBE,
+         {"-n", "1"},
+         2,
+         "output directory out is in use by another run (process ",
+         "out",
+         [](const std::string& d) {
+             fs::create_directory(d + "/out");
+             // flock(1) holds the lock as a run would, for longer than the case takes.
+             ASSERT_EQ(std::system(("flock " + d + "/out sleep 3 & sleep 0.3").c_str()), 0);
+         }},
     };
-    ASSERT_GE(cases.size(), 30u);
+    ASSERT_GE(cases.size(), 40u);
     for (const Hostile& c : cases) {
         SCOPED_TRACE(c.name);
         test::TempDir dir;
@@ -134,7 +237,7 @@ TEST(Hostile, EveryCaseEndsWithItsMessageAndStatusAndNoHalfFile) {
         std::vector<std::string> args = {"-f", "m.off", "-o", c.outDir};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const test::RunResult r = test::runBinary(args, dir.path());
-        umount2(dir.file("ro").c_str(), MNT_DETACH);
+        for (const char* mounted : {"ro", "small"}) umount2(dir.file(mounted).c_str(), MNT_DETACH);
         ASSERT_FALSE(r.killedAtTimeLimit);
         EXPECT_EQ(r.termSignal, 0);
         EXPECT_EQ(r.status, c.status) << r.err;
@@ -142,6 +245,8 @@ TEST(Hostile, EveryCaseEndsWithItsMessageAndStatusAndNoHalfFile) {
         if (c.status == 2) {
             const std::vector<std::string> errLines = test::lines(r.err);
             ASSERT_FALSE(errLines.empty());
+            // Every refusal comes before the run's first line.
+            EXPECT_EQ(errLines.size(), 1u) << r.err;
             EXPECT_EQ(errLines.back().rfind("shapescale: ", 0), 0u) << r.err;
             EXPECT_NE(errLines.back().find(c.expected), std::string::npos) << r.err;
             EXPECT_FALSE(fs::is_directory(out) && !fs::is_empty(out)) << "a result was left";
@@ -152,6 +257,48 @@ TEST(Hostile, EveryCaseEndsWithItsMessageAndStatusAndNoHalfFile) {
         }
         EXPECT_EQ(test::brokenPairs(dir.path()), "");
         EXPECT_EQ(test::temporaryFiles(dir.path()), std::vector<std::string>{});
+    }
+}
+
+// The cube scaled by powers of two from 2^-133 to 2^133 (about 1e-40 to
+// 1e40), every other one moved off the origin by three sizes, with every
+// length scaled alike: each run is either refused with one line or gives the
+// unscaled run's jmapt bit for bit. Scaling by a power of two is exact in
+// binary floating point, so inside the accepted range no tolerance is needed;
+// the range must hold at least 2^-29 .. 2^29.
+TEST(Hostile, ScaledCubeIsRefusedOrGivesTheUnitResult) {
+    auto runScaled = [](int exponent, test::TempDir& dir) {
+        const float s = std::ldexp(1.0f, exponent);
+        const float offset = exponent % 2 != 0 ? 3 * s : 0.0f;
+        test::writeText(dir.file("m.off"), scaledCube(s, offset));
+        auto length = [&](float unit) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.9g", static_cast<double>(unit * s));
+            return std::string(text);
+        };
+        return test::runBinary({"-f", "m.off", "-o", "out", "-r", length(0.1f), "-s", length(0.2f),
+                                "-p", length(0.1f), "-g", length(0.1f), "-n", "2", "--seed", "3"},
+                               dir.path());
+    };
+    std::vector<unsigned char> unit[2];
+    for (int odd = 0; odd < 2; ++odd) {
+        test::TempDir dir;
+        ASSERT_EQ(runScaled(odd, dir).status, 1);
+        unit[odd] = test::readBytes(dir.file("out/jmapt.img"));
+        ASSERT_FALSE(unit[odd].empty());
+    }
+    for (int exponent = -133; exponent <= 133; exponent += 7) {
+        SCOPED_TRACE(exponent);
+        test::TempDir dir;
+        const test::RunResult r = runScaled(exponent, dir);
+        if (r.status == 2) {
+            EXPECT_GT(std::abs(exponent), 29);
+            EXPECT_EQ(test::lines(r.err).size(), 1u) << r.err;
+            EXPECT_EQ(r.err.rfind("shapescale: ", 0), 0u) << r.err;
+        } else {
+            ASSERT_EQ(r.status, 1) << r.err;
+            EXPECT_EQ(test::readBytes(dir.file("out/jmapt.img")), unit[std::abs(exponent) % 2]);
+        }
     }
 }
 

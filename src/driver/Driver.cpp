@@ -18,6 +18,7 @@
 #include "driver/Summary.hpp"
 #include "driver/VtkImage.hpp"
 #include "io/OutputFile.hpp"
+#include "mapt/ResolveSettings.hpp"
 #include "mapt/Transform.hpp"
 #include "mapt/VertexScale.hpp"
 #include "mesh/MeshReader.hpp"
@@ -38,7 +39,21 @@ TriMesh loadMeshFile(const std::string& path, std::vector<std::string>& warnings
     }
 }
 
-TransformSettings transformSettings(const Options& options, const RunSettings& s) {
+// Bytes at most of the painted mesh (PLY or VTK XML: position, colour or
+// connectivity, scale and jmapt; 64 per vertex and 32 per triangle), and an
+// allowance for the summary and the centres, whose sizes are known only at
+// the end.
+ExtraOutputs extraOutputs(const Options& options, const TriMesh& mesh) {
+    double other = 0.0;
+    if (!options.vertexScalePath.empty())
+        other += 64.0 * static_cast<double>(mesh.vertices.size()) +
+                 32.0 * static_cast<double>(mesh.faces.size()) + 4096.0;
+    if (!options.summaryPath.empty() || !options.centresPath.empty()) other += 1024.0 * 1024.0;
+    return {.vtkImage = options.vtk, .previews = options.preview, .otherBytes = other};
+}
+
+TransformSettings transformSettings(const Options& options, const RunSettings& s,
+                                    const TriMesh& mesh) {
     return withLengths(
         {.kernel = kernelChoiceFrom(static_cast<float>(options.kernelChoice)),
          .voxeliser = options.closedMesh != 0 ? Voxeliser::closedMesh : Voxeliser::nearestVertex,
@@ -48,7 +63,8 @@ TransformSettings transformSettings(const Options& options, const RunSettings& s
          .outDir = options.outDir,
          .seeded = options.seeded,
          .seed = options.seed,
-         .formats = {.nifti = options.nifti, .niftiGz = options.niftiGz}},
+         .formats = {.nifti = options.nifti, .niftiGz = options.niftiGz},
+         .extras = extraOutputs(options, mesh)},
         s);
 }
 
@@ -68,6 +84,21 @@ bool orientForRun(TriMesh& mesh) {
                  static_cast<double>(volume));
     std::fflush(stderr);
     return true;
+}
+
+// Every file and directory the run will create, checked before it starts: a
+// name that cannot be created fails now, not after hours of computing. A file
+// inside an output directory still to be created is covered by that
+// directory's check.
+void checkOutputsWritable(const Options& options) {
+    checkOutputDirectory(options.outDir);
+    const bool outDirMissing = access(options.outDir.c_str(), F_OK) != 0;
+    for (const std::string* path :
+         {&options.summaryPath, &options.vertexScalePath, &options.centresPath}) {
+        if (path->empty()) continue;
+        if (outDirMissing && path->rfind(options.outDir + "/", 0) == 0) continue;
+        checkFileCanBeCreated(*path);
+    }
 }
 
 std::int64_t peakMemoryBytes() {
@@ -127,15 +158,23 @@ int runCommandLine(int argc, char** argv) {
     if (reoriented) topology = computeMeshStats(mesh);
 
     const MeshMeasures measures = measureMesh(mesh);
+    checkMeshScale(mesh);
+    checkVolumeForDerivedLengths(mesh, measures, options);
     const RunSettings s = deriveSettings(options, measures);
+    TransformSettings settings = transformSettings(options, s, mesh);
 
     std::printf("%s %g %g %g %g %g %g %d\n", options.meshPath.c_str(),
                 static_cast<double>(s.volume), static_cast<double>(s.baseScale),
                 static_cast<double>(s.startRadius), static_cast<double>(s.gridResolution),
                 static_cast<double>(s.radiusStep), static_cast<double>(s.sigma), options.tensorsOn);
     std::fflush(stdout);
+    // Every refusal that needs no output comes before the run's first line.
+    checkTransform(mesh, settings);
+    checkOutputsWritable(options);
 
     for (std::string& w : meshWarnings(topology, options.closedMesh != 0))
+        warnings.push_back(std::move(w));
+    for (std::string& w : geometryWarnings(mesh, measures, s.gridResolution))
         warnings.push_back(std::move(w));
     if (showWarnings) {
         for (const std::string& w : warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
@@ -143,7 +182,6 @@ int runCommandLine(int argc, char** argv) {
     }
 
     computeVertexNormals(mesh);
-    TransformSettings settings = transformSettings(options, s);
     // A summary names the seed of every run, so that one can be repeated with
     // --seed: without one it is the clock's, read here instead of in the
     // transform, which would seed with the same value.

@@ -13,7 +13,7 @@
 
 namespace shapescale {
 
-void writeOccupancy(const std::string& path, const unsigned char* labels, const int* dims,
+bool writeOccupancy(const std::string& path, const unsigned char* labels, const int* dims,
                     float h) {
     const std::size_t count = voxelCount(dims);
     try {
@@ -41,6 +41,7 @@ void writeOccupancy(const std::string& path, const unsigned char* labels, const 
             checkInterrupt("while writing " + path);
         }
         file.close();
+        return true;
     } catch (const Interrupted&) {
         throw;  // the run stops; the temporary file is already gone
     } catch (const Error& e) {
@@ -48,6 +49,7 @@ void writeOccupancy(const std::string& path, const unsigned char* labels, const 
         // earlier complete "volume.vol" as it was and no partial one.
         std::fprintf(stderr, "shapescale: warning: %s\n", e.what());
     }
+    return false;
 }
 
 }  // namespace shapescale

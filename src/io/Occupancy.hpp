@@ -17,6 +17,7 @@ namespace shapescale {
 /// @param[in] labels  nx*ny*nz labels, index x + nx*(y + ny*z)
 /// @param[in] dims    nx, ny, nz
 /// @param[in] h       voxel edge length, world units, as the voxeliser used it
-void writeOccupancy(const std::string& path, const unsigned char* labels, const int* dims, float h);
+/// @return whether the file was written (false after the warning)
+bool writeOccupancy(const std::string& path, const unsigned char* labels, const int* dims, float h);
 
 }  // namespace shapescale

@@ -1,6 +1,7 @@
 #include "io/OutputFile.hpp"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +37,27 @@ std::string replacedFile(const std::string& path) {
     return target;
 }
 
+// The directory a relative or absolute path names its entry in: "." for a
+// bare name, "/" for an entry of the root.
+std::string parentOf(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// 0 when `dir` is a directory in which this process may create entries,
+// else the errno that says why not.
+int writableDirectoryError(const std::string& dir) {
+    struct stat info {};
+    if (stat(dir.c_str(), &info) != 0) return errno;
+    if (!S_ISDIR(info.st_mode)) return ENOTDIR;
+    // The effective ids decide, as they do for the files created later; a
+    // read-only file system says EROFS even to root.
+    if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return errno;
+    return 0;
+}
+
 bool isSpecialFile(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
@@ -53,8 +75,9 @@ OutputFile::OutputFile(std::string path, Incomplete incomplete) : path_(std::mov
     target_ = replacedFile(path_);
     const std::size_t slash = target_.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : target_.substr(0, slash);
-    const std::string name = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-    std::string pattern = dir + "/." + name + ".tmp-XXXXXX";
+    // A short fixed pattern: any legal final name (up to NAME_MAX) has a
+    // legal temporary name beside it.
+    std::string pattern = dir + "/" + TEMPORARY_PREFIX + "XXXXXX";
     const int fd = mkstemp(pattern.data());
     if (fd < 0) fail("create", errno);
     temporary_ = pattern;
@@ -116,6 +139,30 @@ void OutputFile::publish() {
 void OutputFile::close() {
     finish();
     publish();
+}
+
+void checkOutputDirectory(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0) {
+        const int errnum = writableDirectoryError(path);
+        if (errnum != 0)
+            throw Error("cannot write into output directory " + path + ": " + systemReason(errnum));
+        return;
+    }
+    int errnum = errno;
+    if (errnum == ENOENT) errnum = writableDirectoryError(parentOf(path));
+    if (errnum != 0)
+        throw Error("cannot create output directory " + path + ": " + systemReason(errnum));
+}
+
+void checkFileCanBeCreated(const std::string& path) {
+    std::string name = path;
+    while (name.size() > 1 && name.back() == '/') name.pop_back();
+    name = name.substr(name.rfind('/') + 1);  // npos + 1 is 0
+    int errnum = name.size() > NAME_MAX ? ENAMETOOLONG : writableDirectoryError(parentOf(path));
+    struct stat info {};
+    if (errnum == 0 && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) errnum = EISDIR;
+    if (errnum != 0) throw Error("cannot create " + path + ": " + systemReason(errnum));
 }
 
 void createOutputDirectory(const std::string& path) {

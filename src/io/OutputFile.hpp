@@ -8,12 +8,15 @@
 
 namespace shapescale {
 
+/// Start of the hidden name under which a file is written until complete.
+inline constexpr const char* TEMPORARY_PREFIX = ".ss-";
+
 class OutputFile {
   public:
     /// How the file reaches its name.
     enum class Incomplete {
         /// Whole or absent: written under a temporary name in the same
-        /// directory (".<name>.tmp-XXXXXX") and renamed over `path` by close(),
+        /// directory (".ss-XXXXXX", TEMPORARY_PREFIX) and renamed over `path` by close(),
         /// so no reader sees a partial file under the final name and a failed
         /// or interrupted write leaves an earlier file at `path` untouched.
         /// A device or FIFO at `path` is written in place; a symbolic link is
@@ -68,5 +71,19 @@ void createOutputDirectory(const std::string& path);
 /// Writes `text` to `path`, whole or absent (OutputFile::Incomplete::remove).
 /// @throw Error as OutputFile
 void writeWholeFile(const std::string& path, const std::string& text);
+
+/// Refuses, before anything is written, an output directory that a run could
+/// not write into: an existing `path` must be a directory this process may
+/// write into; a missing one must have a parent directory it may write into
+/// (createOutputDirectory makes no parents).
+/// @throw Error "cannot write into output directory <path>: <reason>" or
+///        "cannot create output directory <path>: <reason>"
+void checkOutputDirectory(const std::string& path);
+
+/// Refuses, before anything is written, a file that OutputFile could not
+/// create: its directory must exist and be writable, its name at most
+/// NAME_MAX bytes, and `path` must not be a directory.
+/// @throw Error "cannot create <path>: <reason>"
+void checkFileCanBeCreated(const std::string& path);
 
 }  // namespace shapescale

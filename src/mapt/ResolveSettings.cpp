@@ -1,10 +1,13 @@
 #include "mapt/ResolveSettings.hpp"
 
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "core/Error.hpp"
+#include "core/Vec3.hpp"
 
 namespace shapescale {
 
@@ -66,12 +69,64 @@ void checkRadii(const MaptRun& run, int radiusCount, double h, const SettingName
     }
 }
 
+// The mesh's largest bounding-box extent, world units.
+double largestExtent(const TriMesh& mesh) {
+    double extent = 0.0;
+    for (int a = 0; a < 3; ++a)
+        extent = std::max(extent, static_cast<double>(mesh.bboxMax[a] - mesh.bboxMin[a]));
+    return extent;
+}
+
+// Normals take squared lengths of cross products of edges, the fourth power
+// of the mesh's size, in single precision: beyond 2^31 they overflow, below
+// 2^-32 they lose bits to underflow. Inside 2^-30 .. 2^30 every quantity of the
+// run (areas, sample counts, voxel-unit coordinates, votes) is a finite float
+// and a mesh scaled by a power of two gives the bits of the unscaled one.
+constexpr double MIN_EXTENT = 0x1p-30;
+constexpr double MAX_EXTENT = 0x1p30;
+
+// A sphere's area 4 pi r^2 is the unit of a radius's APT values: it must be a
+// normal float in world units, and, against a voxel's votes, hold more than
+// single precision's resolution (2^-23 of a square voxel), or a value becomes
+// infinite or meaningless.
+void checkSphereArea(const std::string& what, double voxels, double h, const std::string& change,
+                     const SettingNames& names) {
+    const float area = static_cast<float>(FOUR_PI * (voxels * h) * (voxels * h));
+    const bool underflows = !(area >= FLT_MIN) || FOUR_PI * voxels * voxels < FLT_EPSILON;
+    if (!underflows) return;
+    throw Error(what + " is " + number(voxels * h) + " (" + number(voxels) +
+                " voxels): the area 4 pi r^2 of its sphere underflows single precision against "
+                "the voxel; give " +
+                change + " or a finer grid resolution (" + names.resolution + ")");
+}
+
+void checkSphereAreas(const MaptRun& run, int radiusCount, double h, const SettingNames& names) {
+    double r = run.startRadius;
+    for (int k = 0; k < radiusCount; ++k, r += run.radiusStep)
+        checkSphereArea("radius " + std::to_string(k) + " of the run", r, h,
+                        std::string("a larger starting radius (") + names.startRadius +
+                            ") or step (" + names.radiusStep + ")",
+                        names);
+    checkSphereArea("sigma", run.sigma, h, std::string("a larger sigma (") + names.sigma + ")",
+                    names);
+}
+
 }  // namespace
+
+void checkMeshScale(const TriMesh& mesh) {
+    const double extent = largestExtent(mesh);
+    if (extent == 0.0 || (extent >= MIN_EXTENT && extent <= MAX_EXTENT)) return;
+    throw Error("the mesh's size (largest extent " + number(extent) + ") lies outside " +
+                number(MIN_EXTENT) + " .. " + number(MAX_EXTENT) +
+                ", where single precision computes its normals, areas and votes: give its "
+                "coordinates in a unit that brings it into that range");
+}
 
 void resolveSettings(MaptRun& run, const TriMesh& mesh, const TransformSettings& settings) {
     checkLength("starting radius", settings.startRadius);
     checkLength("radius step", settings.radiusStep);
     checkLength("sigma", settings.sigma);
+    checkMeshScale(mesh);
     const double h = deriveGridResolution(mesh, settings.gridResolution, settings.names);
     for (double& size : run.grid.voxelSize) size = h;
     run.startRadius = settings.startRadius / h;
@@ -85,6 +140,7 @@ void resolveSettings(MaptRun& run, const TriMesh& mesh, const TransformSettings&
         throw Error("sigma " + number(settings.sigma) + " is negative" +
                     clockwiseHint(settings.names));
     checkRadii(run, settings.radiusCount, h, settings.names);
+    checkSphereAreas(run, settings.radiusCount, h, settings.names);
     run.kernel = settings.kernel;
     run.tensorsOn = settings.tensorsOn;
     run.bothSides = settings.bothSides;

@@ -7,6 +7,12 @@
 
 namespace shapescale {
 
+/// Refuses a mesh whose size lies outside the range in which single
+/// precision computes its normals, areas and votes (largest bounding-box
+/// extent 2^-30 .. 2^30 world units); a single point passes.
+/// @throw Error naming the extent and the range
+void checkMeshScale(const TriMesh& mesh);
+
 /// Fills run.grid.voxelSize (h on every axis, derived from the bounding box
 /// when settings.gridResolution is 0), the radii and sigma in voxel units (1,
 /// 3 and 3 voxels where a length is 0) and the run's flags, output directory

@@ -110,6 +110,29 @@ double freeSpaceFor(std::string dir) {
     return static_cast<double>(fs.f_bavail) * static_cast<double>(fs.f_frsize);
 }
 
+// Bytes of one float volume of `voxels` in every format it is written in: an
+// Analyze pair (348-byte header), a NIfTI file (352-byte header), a gzipped one
+// no larger than deflate's stored blocks (5 bytes per 65535) and the gzip frame.
+double volumeBytes(double voxels, const VolumeFormats& formats) {
+    const double data = 4.0 * voxels;
+    double bytes = 348.0 + data;
+    if (formats.nifti) bytes += 352.0 + data;
+    if (formats.niftiGz) bytes += 352.0 + data + 5.0 * std::ceil((352.0 + data) / 65535.0) + 64.0;
+    return bytes;
+}
+
+// The caller's files: "result.vti" holds jmapt, scale (and six tensors) as
+// floats and the labels as bytes, each array behind an 8-byte length, under an
+// XML header; a PNG preview is at most its raw pixels (about 1300 x 450 RGB)
+// plus deflate's overhead.
+double extraBytes(double voxels, bool tensorsOn, const ExtraOutputs& extras) {
+    double bytes = extras.otherBytes;
+    const int floatArrays = tensorsOn ? 8 : 2;
+    if (extras.vtkImage) bytes += (4.0 * floatArrays + 1.0) * voxels + 8.0 * 9 + 4096.0;
+    if (extras.previews) bytes += 2 * 2.0 * 1024 * 1024;
+    return bytes;
+}
+
 }  // namespace
 
 void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, KernelChoice kernel,
@@ -138,11 +161,13 @@ void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, KernelC
 }
 
 void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount, bool tensorsOn,
+                     const VolumeFormats& formats, const ExtraOutputs& extras,
                      const SettingNames& names) {
-    // An Analyze pair: the 348-byte header and 4 bytes per voxel.
-    const double pair = 348.0 + 4.0 * static_cast<double>(voxelCount(dims));
-    const double perRadius = (tensorsOn ? 2.0 : 1.0) * pair + 12.0 * 21.0;  // hist line
-    const double finals = (tensorsOn ? 8.0 : 2.0) * pair + 200.0;           // info.txt
+    const double voxels = static_cast<double>(voxelCount(dims));
+    const double volume = volumeBytes(voxels, formats);
+    const double perRadius = (tensorsOn ? 2.0 : 1.0) * volume + 12.0 * 21.0;  // hist line
+    const double finals = (tensorsOn ? 8.0 : 2.0) * volume + 200.0 +          // info.txt
+                          extraBytes(voxels, tensorsOn, extras);
     const double needed = std::max(radiusCount, 0) * perRadius + finals;
     const double free = freeSpaceFor(outDir);
     if (needed <= free) return;

@@ -32,15 +32,20 @@ void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, KernelC
 /// Refuses a run whose result files cannot fit on the file system of `outDir`
 /// (or of its nearest existing ancestor): without this a huge radius count
 /// would write for hours and then fail on a full disk. Counted: every volume
-/// pair and the two text files; not the occupancy file, which goes to the
-/// working directory. A file system that cannot be asked passes.
+/// in each of its formats (Analyze, NIfTI, gzipped NIfTI at its stored-block
+/// worst), the two text files and the caller's extras; not the occupancy
+/// file, which goes to the working directory. A file system that cannot be
+/// asked passes.
 /// @param[in] outDir       the output directory, existing or not
 /// @param[in] dims         nx, ny, nz
 /// @param[in] radiusCount  radii of the run; 0 or less writes only the final results
 /// @param[in] tensorsOn    the run writes the tensor volumes too
+/// @param[in] formats      the formats every volume is written in besides Analyze
+/// @param[in] extras       the caller's files
 /// @param[in] names        how the message names the radius count and the resolution
 /// @throw Error naming the bytes the run would write and the free space
 void checkOutputFits(const std::string& outDir, const int* dims, int radiusCount, bool tensorsOn,
+                     const VolumeFormats& formats, const ExtraOutputs& extras,
                      const SettingNames& names);
 
 }  // namespace shapescale

@@ -26,6 +26,14 @@ struct VolumeFormats {
     bool niftiGz = false;  ///< also <name>.nii.gz
 };
 
+/// Files that the caller writes from the run's results into the output
+/// directory or beside it, counted by the up-front disk check.
+struct ExtraOutputs {
+    bool vtkImage = false;  ///< "result.vti": jmapt, scale, labels (and the tensors)
+    bool previews = false;  ///< two PNG pictures of mid-slices
+    double otherBytes = 0;  ///< the painted mesh, the summary, the centres: bytes at most
+};
+
 /// How the caller names the settings where a message tells what to change:
 /// the command line's options by default; the Python module gives its keywords.
 struct SettingNames {
@@ -65,6 +73,7 @@ struct TransformSettings {
     /// standard streams. outDir and occupancyPath are then unused.
     bool inMemory = false;
     VolumeFormats formats{};  ///< extra files next to each Analyze pair
+    ExtraOutputs extras{};    ///< the caller's files, for the disk check only
     SettingNames names{};     ///< for the hints of the refusals
 };
 

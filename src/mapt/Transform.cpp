@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "core/Error.hpp"
 #include "core/Interrupt.hpp"
 #include "core/Stopwatch.hpp"
+#include "io/DirectoryLock.hpp"
 #include "mapt/Filtering.hpp"
 #include "mapt/MaptRun.hpp"
 #include "mapt/Maxima.hpp"
@@ -44,12 +46,15 @@ void preliminaryGrid(const TriMesh& mesh, double h, int& nx, float& originX) {
     nx = extent < 2147483000.0 ? static_cast<int>(extent) + 3 : INT32_MAX;
 }
 
+// `occupancyWritten` says whether the closed-mesh voxeliser wrote its side file.
 std::vector<unsigned char> voxelise(const TriMesh& mesh, const TransformSettings& settings,
-                                    Grid& grid) {
+                                    Grid& grid, bool& occupancyWritten) {
     const float hFloat = static_cast<float>(grid.h());
+    occupancyWritten = false;
     if (settings.voxeliser == Voxeliser::closedMesh)
         return rasterizeClosedMesh(mesh, hFloat, grid.dims, grid.origin,
-                                   settings.inMemory ? std::string() : settings.occupancyPath);
+                                   settings.inMemory ? std::string() : settings.occupancyPath,
+                                   &occupancyWritten);
     if (!settings.inMemory) {
         int nx = 0;
         float originX = 0.0f;
@@ -74,6 +79,20 @@ void stopIfInterrupted() {
     if (interruptRequested()) throw Interrupted(interruptSignal(), "");
 }
 
+// Resolves the settings into `run` and lays out its grid, refusing a run
+// that could not complete: everything here needs no output.
+void checkedSetUp(MaptRun& run, const TriMesh& mesh, const TransformSettings& settings) {
+    resolveSettings(run, mesh, settings);
+    Grid& grid = run.grid;
+    setUpGrid(mesh.bboxMin, mesh.bboxMax, static_cast<float>(grid.h()), grid.dims, grid.origin);
+    const bool writes = !settings.inMemory;
+    checkGridFits(mesh, grid.dims, run.tensorsOn, run.kernel, settings.voxeliser, writes,
+                  settings.names);
+    if (writes)
+        checkOutputFits(run.outDir, grid.dims, settings.radiusCount, run.tensorsOn,
+                        settings.formats, settings.extras, settings.names);
+}
+
 // One call of runTransformKeeping: the run's working state, the mesh it
 // smooths, and whom it tells.
 class TransformRun {
@@ -92,13 +111,14 @@ class TransformRun {
     }
 
     TransformResult run() {
-        if (writes_) {
-            reportLine("in=%d\n", settings_.voxeliser == Voxeliser::closedMesh ? 1 : 0);
-            reportLine("both=%d\n", settings_.bothSides ? 1 : 0);
-        }
         try {
             stopIfInterrupted();
             setUp();
+            // After the checks: a refused run prints nothing before its error line.
+            if (writes_) {
+                reportLine("in=%d\n", settings_.voxeliser == Voxeliser::closedMesh ? 1 : 0);
+                reportLine("both=%d\n", settings_.bothSides ? 1 : 0);
+            }
             RunStart start{.grid = &run_.grid,
                            .startRadius = run_.startRadius,
                            .radiusStep = run_.radiusStep,
@@ -157,25 +177,19 @@ class TransformRun {
     // with "hist.txt": everything that can refuse the run comes before any output.
     void setUp() {
         ensureVertexNormals(mesh_);
-        resolveSettings(run_, mesh_, settings_);
-        Grid& grid = run_.grid;
-        setUpGrid(mesh_.bboxMin, mesh_.bboxMax, static_cast<float>(grid.h()), grid.dims,
-                  grid.origin);
-        checkGridFits(mesh_, grid.dims, run_.tensorsOn, run_.kernel, settings_.voxeliser, writes_,
-                      settings_.names);
+        checkedSetUp(run_, mesh_, settings_);
         if (!writes_) return;
-        checkOutputFits(run_.outDir, grid.dims, settings_.radiusCount, run_.tensorsOn,
-                        settings_.names);
         createOutputDirectory(run_.outDir);
+        lock_.emplace(run_.outDir);
         // Keeps the lines of the radii done if a later stage fails.
         run_.histFile =
             std::make_unique<OutputFile>(run_.outputPath("hist.txt"), OutputFile::Incomplete::keep);
     }
 
     void voxeliseMesh() {
-        run_.labels = voxelise(mesh_, settings_, run_.grid);
-        if (writes_ && settings_.voxeliser == Voxeliser::closedMesh)
-            observer_.fileWritten(settings_.occupancyPath);
+        bool occupancyWritten = false;
+        run_.labels = voxelise(mesh_, settings_, run_.grid, occupancyWritten);
+        if (occupancyWritten) observer_.fileWritten(settings_.occupancyPath);
     }
 
     void computeRadius() {
@@ -295,11 +309,18 @@ class TransformRun {
     int position_ = -1;
     /// Radii whose files are all in place; set by the writer.
     std::atomic<int> completeRadii_ = 0;
+    /// Held until the run's files are written and closed.
+    std::optional<DirectoryLock> lock_;
     /// Declared last, so that it is gone before the buffers its job reads.
     ResultWriter writer_;
 };
 
 }  // namespace
+
+void checkTransform(const TriMesh& mesh, const TransformSettings& settings) {
+    MaptRun run;
+    checkedSetUp(run, mesh, settings);
+}
 
 TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& settings,
                                     RunObserver* observer) {

@@ -48,6 +48,13 @@ TransformResult runTransformKeeping(TriMesh mesh, const TransformSettings& setti
 std::vector<float> runTransform(TriMesh mesh, const TransformSettings& settings,
                                 RunObserver* observer = nullptr);
 
+/// Refuses, without any output, a run that runTransform would refuse before
+/// its first line: settings, grid layout, memory and disk estimates.
+/// @param mesh      as runTransform; only its bounding box and sizes are read
+/// @param settings  as runTransform
+/// @throw Error as runTransform's set-up
+void checkTransform(const TriMesh& mesh, const TransformSettings& settings);
+
 /// Computes, for the radii r_k = start + k * step (k < radiusCount), the APT
 /// volume of the mesh surface and keeps per voxel the largest value ("jmapt")
 /// and the radius where it was reached ("scale"); writes every result into

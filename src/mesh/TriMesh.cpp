@@ -212,6 +212,7 @@ MeshMeasures measureMesh(const TriMesh& mesh) {
     std::vector<FaceMeasures> terms(std::min(nFaces, BLOCK));
     double volumeSum = 0.0;
     double areaSum = 0.0;
+    std::int64_t degenerate = 0;
     for (std::size_t begin = 0; begin < nFaces; begin += BLOCK) {
         const std::ptrdiff_t count = std::ptrdiff_t(std::min(BLOCK, nFaces - begin));
 #pragma omp parallel for schedule(static)
@@ -220,10 +221,12 @@ MeshMeasures measureMesh(const TriMesh& mesh) {
         for (std::ptrdiff_t j = 0; j < count; ++j) {
             volumeSum += terms[std::size_t(j)].volume;
             areaSum += terms[std::size_t(j)].area;
+            degenerate += terms[std::size_t(j)].area == 0.0 ? 1 : 0;
         }
     }
     MeshMeasures m;
     m.volume = static_cast<float>(volumeSum / 6.0);
+    m.degenerateTriangles = degenerate;
     m.areaSum = areaSum;
     return m;
 }

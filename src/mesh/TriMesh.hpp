@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <vector>
@@ -131,6 +132,7 @@ void refreshVertexNormals(TriMesh& mesh);
 struct MeshMeasures {
     float volume = 0.0f;   ///< signed; positive for counter-clockwise faces seen from outside
     double areaSum = 0.0;  ///< sum of |(b - a) x (c - a)|, twice the surface area
+    std::int64_t degenerateTriangles = 0;  ///< triangles of area 0 (as areaSum computes it)
 };
 MeshMeasures measureMesh(const TriMesh& mesh);
 

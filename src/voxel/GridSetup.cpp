@@ -1,5 +1,6 @@
 #include "voxel/GridSetup.hpp"
 
+#include <cstdio>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -14,10 +15,14 @@ void setUpGrid(const float* bboxMin, const float* bboxMax, float h, int* dims, f
         const float extent = (bboxMax[a] - origin[a]) / h;
         // 2^31 - 128 is the largest float below INT_MAX - 3; beyond it (or for
         // NaN) the truncation would not be defined.
-        if (!(extent >= 0.0f && extent <= 2147483520.0f))
-            throw Error("the voxel grid cannot be laid out: " + std::to_string(extent) +
-                        " voxels along axis " + std::to_string(a) + " at grid resolution " +
-                        std::to_string(h));
+        if (!(extent >= 0.0f && extent <= 2147483520.0f)) {
+            char text[200];
+            std::snprintf(text, sizeof text,
+                          "the voxel grid cannot be laid out: %g voxels along axis %d at grid "
+                          "resolution %g; choose a coarser grid resolution (-r)",
+                          static_cast<double>(extent), a, static_cast<double>(h));
+            throw Error(text);
+        }
         dims[a] = static_cast<int>(extent) + 3;
     }
 }

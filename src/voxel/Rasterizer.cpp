@@ -327,7 +327,8 @@ void floodOutside(const LabelView& grid, std::vector<Voxel> wave) {
 }  // namespace
 
 std::vector<unsigned char> rasterizeClosedMesh(TriMesh mesh, float h, int* dims, float* origin,
-                                               const std::string& occupancyPath) {
+                                               const std::string& occupancyPath,
+                                               bool* occupancyWritten) {
     if (!(h > 0.0f)) throw Error("the voxel size must be positive, not " + std::to_string(h));
     setUpGrid(mesh.bboxMin, mesh.bboxMax, h, dims, origin);
     // Every voxel starts unclassified (RASTER_INSIDE) and keeps that label
@@ -340,7 +341,9 @@ std::vector<unsigned char> rasterizeClosedMesh(TriMesh mesh, float h, int* dims,
     markSurface(grid, mesh, origin, h);
     sweepFromAllFaces(grid);
     floodOutside(grid, findSeeds(grid));
-    if (!occupancyPath.empty()) writeOccupancy(occupancyPath, labels.data(), dims, h);
+    const bool written =
+        !occupancyPath.empty() && writeOccupancy(occupancyPath, labels.data(), dims, h);
+    if (occupancyWritten != nullptr) *occupancyWritten = written;
     for (unsigned char& label : labels) label = label == MARKED ? RASTER_SURFACE : label;
     return labels;
 }

@@ -25,11 +25,14 @@ inline constexpr unsigned char RASTER_SURFACE = 200;
 /// @param[out] origin world position of the low corner of voxel (0, 0, 0)
 /// @param[in]  occupancyPath  where writeOccupancy puts the occupancy file,
 ///        taken before the surface marks become RASTER_SURFACE; empty: no file
+/// @param[out] occupancyWritten  when not null: whether the file was written
+///        (a file that cannot be written costs a warning, not the run)
 /// @return nx*ny*nz labels, index x + nx*(y + ny*z): RASTER_INSIDE,
 ///         RASTER_SURFACE or LABEL_OUTSIDE
 /// @throw Error when h is not positive, a face names a vertex that does not
 ///        exist, or the grid cannot be laid out or held in memory
 std::vector<unsigned char> rasterizeClosedMesh(TriMesh mesh, float h, int* dims, float* origin,
-                                               const std::string& occupancyPath = "volume.vol");
+                                               const std::string& occupancyPath = "volume.vol",
+                                               bool* occupancyWritten = nullptr);
 
 }  // namespace shapescale

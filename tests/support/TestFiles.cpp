@@ -1,5 +1,7 @@
 #include "support/TestFiles.hpp"
 
+#include "io/OutputFile.hpp"
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -135,7 +137,7 @@ std::vector<std::string> temporaryFiles(const std::string& dir) {
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
          it.increment(ec))
-        if (it->path().filename().string().find(".tmp-") != std::string::npos)
+        if (it->path().filename().string().rfind(TEMPORARY_PREFIX, 0) == 0)
             names.push_back(it->path().string());
     return names;
 }

@@ -82,8 +82,8 @@ inline RunResult runBinary(const std::vector<std::string>& args, const std::stri
     return runBounded(run);
 }
 
-/// Names of every entry below `dir` (recursively) holding ".tmp-": the
-/// temporary names of files being written.
+/// Names of every entry below `dir` (recursively) starting with
+/// TEMPORARY_PREFIX (".ss-"): the temporary names of files being written.
 std::vector<std::string> temporaryFiles(const std::string& dir);
 
 /// Empty when every Analyze pair below `dir` is whole: a header of 348 bytes
