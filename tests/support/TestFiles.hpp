@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,9 @@ struct BoundedRun {
     double secondsAllowed = 300;       ///< then SIGKILL
     int signal = 0;                    ///< sent once `sendWhen` returns true; 0: none
     std::function<bool()> sendWhen;    ///< polled every 5 ms until it returns true
+    /// Standard error on a pseudo-terminal, whose text (carriage returns of
+    /// line ends removed) comes back as `err`.
+    bool terminal = false;
 };
 
 /// Runs the shapescale binary as `run` says and waits for it; standard input is empty.
@@ -81,6 +85,24 @@ inline RunResult runBinary(const std::vector<std::string>& args, const std::stri
     run.cwd = cwd;
     return runBounded(run);
 }
+
+using Files = std::map<std::string, std::vector<unsigned char>>;
+
+/// The fixture of the tests that run the binary: a temporary directory, the
+/// meshes written into it, runs in it and the files they leave.
+class BinaryRuns : public testing::Test {
+  protected:
+    /// Writes `poly` as OFF text to dir/name; returns its path.
+    std::string mesh(const shapes::PolyMesh& poly, const std::string& name = "mesh.off");
+    /// Runs in dir/cwd (created when missing; dir itself when empty), where
+    /// "volume.vol" lands.
+    RunResult run(const std::vector<std::string>& args, const std::string& cwd = "");
+    /// Every file of dir/sub with its bytes, and "volume.vol" of its parent.
+    Files files(const std::string& sub);
+    bool exists(const std::string& name) const;
+
+    TempDir dir;
+};
 
 /// Names of every entry below `dir` (recursively) holding ".tmp-": the
 /// temporary names of files being written.

@@ -2,14 +2,16 @@
 // limits checked up front; and the replay of the fuzzers' corpora.
 
 #include <gtest/gtest.h>
-
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -196,6 +198,143 @@ TEST_F(Reliability, AddressSpaceLimitIsCheckedUpFront) {
         EXPECT_EQ(r.status, 2);
         EXPECT_NE(lastLine(r.err).find(c.message), std::string::npos) << r.err;
         EXPECT_FALSE(test::fileExists(dir.file("out")));
+    }
+}
+
+// Hostile inputs through the real binary: broken and odd meshes, absurd
+// option values, awkward output paths. Each case has its specified or chosen
+// outcome; none may crash, hang (every run is bounded), leave a temporary
+// file, or leave a result file after a failure.
+
+const std::string V = "0 0 0\n1 0 0\n1 1 0\n0 1 0\n0 0 1\n1 0 1\n1 1 1\n0 1 1\n";
+const std::string F = "4 0 3 2 1\n4 4 5 6 7\n4 0 1 5 4\n4 1 2 6 5\n4 2 3 7 6\n4 3 0 4 7\n";
+const std::string CUBE = "OFF\n8 6 0\n" + V + F;  // counter-clockwise seen from outside
+
+std::string withFace(const std::string& face) {
+    return "OFF\n8 7 0\n" + V + F + face + "\n";
+}
+
+// A prism of height 1 over a regular n-gon: two n-gon caps (split into fans by
+// the reader), n quads.
+std::string prism(int n) {
+    shapes::PolyMesh m;
+    std::vector<int> bottom, top;
+    for (int i = 0; i < n; ++i) {
+        const double a = 2 * M_PI * i / n;
+        m.vertices.push_back({std::cos(a), std::sin(a), 0});
+        m.vertices.push_back({std::cos(a), std::sin(a), 1});
+        bottom.insert(bottom.begin(), 2 * i);  // clockwise seen from above: faces down
+        top.push_back(2 * i + 1);
+        const int j = 2 * ((i + 1) % n);
+        m.faces.push_back({2 * i, j, j + 1, 2 * i + 1});
+    }
+    m.faces.push_back(bottom);
+    m.faces.push_back(top);
+    return shapes::toOff(m);
+}
+
+// Mounts a read-only file system on `path` as root (permissions do not bind
+// root), or makes the directory read-only otherwise.
+void makeReadOnly(const std::string& path) {
+    fs::create_directory(path);
+    if (geteuid() != 0 || mount("tmpfs", path.c_str(), "tmpfs", MS_RDONLY, "size=100m") != 0)
+        chmod(path.c_str(), 0555);
+}
+
+struct Hostile {
+    const char* name;
+    std::string mesh;               // written to m.off
+    std::vector<std::string> args;  // after -f m.off
+    int status;
+    std::string expected;  // in the standard error's last line (status 2) or in the output
+    std::string outDir = "out";
+    std::function<void(const std::string&)> prepare = nullptr;
+};
+
+TEST(Hostile, EveryCaseEndsWithItsMessageAndStatusAndNoHalfFile) {
+    const std::string name250(250, 'n');
+    const std::string longDir = std::string(150, 'd') + "/" + std::string(140, 'f');
+    const std::string elf = {'\x7f', 'E', 'L', 'F', '\x02', '\x01', '\0', '\xff'};
+    const std::string nanV = "nan" + V.substr(1);
+    const std::vector<Hostile> cases = {
+        {"empty file", "", {}, 2, "m.off: no OFF header found"},
+        {"binary bytes", elf, {}, 2, "no OFF header found"},
+        {"header only", "OFF\n", {}, 2, "no vertex and face counts after the OFF header"},
+        {"counts only", "OFF\n8 6 0\n", {}, 2, "vertex 0 of 8 is missing"},
+        {"cut in a vertex", "OFF\n8 6 0\n0 0 0\n1 0", {}, 2, "vertex 1 of 8 is missing"},
+        {"cut in the faces", "OFF\n8 6 0\n" + V + "4 0 3 2 1\n", {}, 2, "face 1 of 6 is missing"},
+        {"cut in a face", "OFF\n8 6 0\n" + V + "4 0 3 2", {}, 2, "4 vertices announced, 3 found"},
+        {"more vertices announced", "OFF\n100 6 0\n" + V + F, {}, 2, "of 100 is missing"},
+        {"more faces announced", "OFF\n8 60 0\n" + V + F, {}, 2, "face 6 of 60 is missing"},
+        {"2^30 vertices", "OFF\n1073741824 2 0\n0 0 0\n", {}, 2, "vertex 1 of 1073741824 is"},
+        {"negative counts", "OFF\n-8 6 0\n" + V + F, {}, 2, "negative count (-8 vertices, 6"},
+        {"count beyond int", "OFF\n" + std::string(400, '9') + " 6 0\n", {}, 2, "too large"},
+        {"index too large", withFace("3 0 1 8"), {}, 2, "vertex number 8 is outside 0..7"},
+        {"negative index", withFace("3 0 -1 2"), {}, 2, "vertex number -1 is outside 0..7"},
+        {"face of 0 vertices", withFace("0"), {"-n", "2"}, 1, "errore 6 0 \n"},
+        {"face of 1 vertex", withFace("1 0"), {"-n", "2"}, 1, "errore 6 1 \n"},
+        {"face of 2 vertices", withFace("2 0 1"), {"-n", "2"}, 1, "errore 6 2 \n"},
+        // The summary line's volume: the n-gon's area (n / 2) sin(2 pi / n) times height 1.
+        {"faces of 8 vertices", prism(8), {"-n", "2"}, 1, "m.off 2.82843 "},
+        {"faces of 100 vertices", prism(100), {"-n", "2"}, 1, "m.off 3.13953 "},
+        {"NaN", "OFF\n8 6 0\n" + nanV + F, {}, 2, "vertex 0: coordinate 'nan' is not a finite"},
+        {"infinite coordinate", "OFF\n8 6 0\n-inf" + V.substr(1) + F, {}, 2, "coordinate '-inf'"},
+        {"coordinate beyond float", "OFF\n8 6 0\n1e39" + V.substr(1) + F, {}, 2, "'1e39'"},
+        {"one vertex", "OFF\n1 1 0\n0 0 0\n3 0 0 0\n", {}, 2, "its bounding box is flat"},
+        {"no face", "OFF\n8 0 0\n" + V, {}, 2, "m.off: the file has no face: it holds 8 vertices"},
+        {"-r infinite", CUBE, {"-r", "inf"}, 2, "the grid resolution is not a finite number: inf"},
+        {"-r 1e-9", CUBE, {"-r", "1e-9"}, 2, "cannot be written as Analyze 7.5"},
+        {"-p NaN", CUBE, {"-p", "nan"}, 2, "the radius step is not a finite number: nan"},
+        {"-n negative", CUBE, {"-n", "-5"}, 1, "in=1\nboth=0\noffset "},
+        // About 4 TiB of results on a 1 cm grid: more than a test machine's disk holds.
+        {"-n 1000000", CUBE, {"-n", "1000000", "-r", "0.01"}, 2, "more than its file system has"},
+        {"%s and %n in the output directory", CUBE, {"-n", "2"}, 1, "offset ", "out%s%n"},
+        {"output directory of 250 characters", CUBE, {"-n", "2"}, 1, "offset ", name250},
+        {"mesh path of 300 characters",
+         CUBE,
+         {"-n", "2", "-f", longDir + "/m.off"},
+         1,
+         longDir + "/m.off 1 ",
+         "out",
+         [&](const std::string& d) {
+             fs::create_directories(d + "/" + longDir);
+             fs::copy_file(d + "/m.off", d + "/" + longDir + "/m.off");
+         }},
+        {"read-only output directory",
+         CUBE,
+         {},
+         2,
+         "cannot create ro/hist.txt: ",
+         "ro",
+         [](const std::string& d) { makeReadOnly(d + "/ro"); }},
+    };
+    ASSERT_GE(cases.size(), 30u);
+    for (const Hostile& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        test::writeText(dir.file("m.off"), c.mesh);
+        if (c.prepare) c.prepare(dir.path());
+        std::vector<std::string> args = {"-f", "m.off", "-o", c.outDir};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const test::RunResult r = test::runBinary(args, dir.path());
+        umount2(dir.file("ro").c_str(), MNT_DETACH);
+        ASSERT_FALSE(r.killedAtTimeLimit);
+        EXPECT_EQ(r.termSignal, 0);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        const std::string out = dir.file(c.outDir);
+        if (c.status == 2) {
+            const std::vector<std::string> errLines = test::lines(r.err);
+            ASSERT_FALSE(errLines.empty());
+            EXPECT_EQ(errLines.back().rfind("shapescale: ", 0), 0u) << r.err;
+            EXPECT_NE(errLines.back().find(c.expected), std::string::npos) << r.err;
+            EXPECT_FALSE(fs::is_directory(out) && !fs::is_empty(out)) << "a result was left";
+        } else {
+            EXPECT_NE((r.out + r.err).find(c.expected), std::string::npos) << r.out << r.err;
+            EXPECT_TRUE(test::fileExists(out + "/jmapt.img"));
+            EXPECT_TRUE(test::fileExists(out + "/info.txt"));
+        }
+        EXPECT_EQ(test::brokenPairs(dir.path()), "");
+        EXPECT_EQ(test::temporaryFiles(dir.path()), std::vector<std::string>{});
     }
 }
 
