@@ -249,6 +249,7 @@ struct Hostile {
     std::string expected;  // in the standard error's last line (status 2) or in the output
     std::string outDir = "out";
     std::function<void(const std::string&)> prepare = nullptr;
+    std::string out = "?";  // the whole standard output of a failure; "?": not checked
 };
 
 TEST(Hostile, EveryCaseEndsWithItsMessageAndStatusAndNoHalfFile) {
@@ -256,7 +257,46 @@ TEST(Hostile, EveryCaseEndsWithItsMessageAndStatusAndNoHalfFile) {
     const std::string longDir = std::string(150, 'd') + "/" + std::string(140, 'f');
     const std::string elf = {'\x7f', 'E', 'L', 'F', '\x02', '\x01', '\0', '\xff'};
     const std::string nanV = "nan" + V.substr(1);
+    const std::string UNIT = shapes::toOff(shapes::unitCube());
+    // The unit cube's summary fields after the path: V, base scale, start, h, step, sigma.
+    const std::string UNIT_FIELDS = "1 0.024814 0.049628 0.024814 0.024814 0.024814";
+    const auto summary = [](const std::string& fields) { return "m.off " + fields + " 0\n"; };
     const std::vector<Hostile> cases = {
+        // Refused before any voxel work: the summary line, if printed, and
+        // nothing more on standard output.
+        {"missing mesh", CUBE, {"-f", "nowhere.off"}, 2,
+         "cannot open mesh nowhere.off: No such file or directory", "out", nullptr,
+         "file not found\n"},
+        {"face past the vertices", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n", {}, 2,
+         "m.off:6: face 0: vertex number 7", "out", nullptr, ""},
+        {"no vertex", "OFF\n0 0 0\n", {}, 2, "m.off: the mesh has no vertex", "out", nullptr, ""},
+        {"flat triangle", shapes::toOff({{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}}}), {}, 2,
+         "bounding box is flat", "out", nullptr, summary("0 0 0 0 0 0")},
+        {"missing parent", UNIT, {}, 2, "no/such/parent: No such file or directory",
+         "no/such/parent", nullptr, summary(UNIT_FIELDS)},
+        {"output path is a file", UNIT, {}, 2, "cannot create taken/hist.txt: Not a directory",
+         "taken", [](const std::string& d) { test::writeText(d + "/taken", "x"); },
+         summary(UNIT_FIELDS)},
+        // Derived from a negative volume, every length is negative.
+        {"clockwise mesh", shapes::toOff(shapes::flipped(shapes::unitCube())), {}, 2,
+         "the grid resolution -0.024814 is not positive; a negative value derived from the "
+         "mesh means that its faces seem to be ordered clockwise",
+         "out", nullptr, summary("-1 -0.024814 -0.049628 -0.024814 -0.024814 -0.024814")},
+        {"-g -1", UNIT, {"-g", "-1"}, 2, "sigma -1 is negative", "out", nullptr,
+         summary("1 0.024814 0.049628 0.024814 0.024814 -1")},
+        {"-r -0.1", UNIT, {"-r", "-0.1"}, 2, "the grid resolution -0.1 is not positive", "out",
+         nullptr, summary("1 0.024814 0.049628 -0.1 0.024814 0.024814")},
+        {"-s -0.5", UNIT, {"-s", "-0.5"}, 2, "radius 0 of the run would be -0.5", "out", nullptr,
+         summary("1 0.024814 -0.5 0.024814 0.024814 0.024814")},
+        {"-r nan", UNIT, {"-r", "nan"}, 2, "the grid resolution is not a finite number: nan", "out",
+         nullptr, summary("1 0.024814 0.049628 nan 0.024814 0.024814")},
+        {"-p inf", UNIT, {"-p", "inf"}, 2, "the radius step is not a finite number: inf", "out",
+         nullptr, summary("1 0.024814 0.049628 0.024814 inf 0.024814")},
+        {"negative step", UNIT, {"-s", "0.1", "-p", "-0.05", "-n", "3"}, 2, "radius", "out", nullptr,
+         summary("1 0.024814 0.1 0.024814 -0.05 0.024814")},
+        // Every extent fits into memory, but not into the volume format.
+        {"-r 1e-5", UNIT, {"-r", "1e-5"}, 2, "32767", "out", nullptr,
+         summary("1 0.024814 0.049628 1e-05 0.024814 0.024814")},
         {"empty file", "", {}, 2, "m.off: no OFF header found"},
         {"binary bytes", elf, {}, 2, "no OFF header found"},
         {"header only", "OFF\n", {}, 2, "no vertex and face counts after the OFF header"},
@@ -308,7 +348,7 @@ TEST(Hostile, EveryCaseEndsWithItsMessageAndStatusAndNoHalfFile) {
          "ro",
          [](const std::string& d) { makeReadOnly(d + "/ro"); }},
     };
-    ASSERT_GE(cases.size(), 30u);
+    ASSERT_GE(cases.size(), 44u);
     for (const Hostile& c : cases) {
         SCOPED_TRACE(c.name);
         test::TempDir dir;
@@ -328,6 +368,10 @@ TEST(Hostile, EveryCaseEndsWithItsMessageAndStatusAndNoHalfFile) {
             EXPECT_EQ(errLines.back().rfind("shapescale: ", 0), 0u) << r.err;
             EXPECT_NE(errLines.back().find(c.expected), std::string::npos) << r.err;
             EXPECT_FALSE(fs::is_directory(out) && !fs::is_empty(out)) << "a result was left";
+            // One line, after the transform's two set-up lines if it started.
+            EXPECT_EQ(errLines.size() - (r.err.rfind("in=", 0) == 0 ? 2 : 0), 1u) << r.err;
+            EXPECT_FALSE(test::fileExists(dir.file("volume.vol")));  // stopped before voxel work
+            if (c.out != "?") EXPECT_EQ(r.out, c.out);
         } else {
             EXPECT_NE((r.out + r.err).find(c.expected), std::string::npos) << r.out << r.err;
             EXPECT_TRUE(test::fileExists(out + "/jmapt.img"));
