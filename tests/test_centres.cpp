@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "mapt/Centres.hpp"
-#include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 
 namespace shapescale {

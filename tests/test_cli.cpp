@@ -49,20 +49,14 @@ bool allFiniteAndNonNegative(const std::vector<float>& v) {
     return std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x) && x >= 0; });
 }
 
-class Cli : public testing::Test {
+class Cli : public test::BinaryRuns {
   protected:
-    std::string mesh(const shapes::PolyMesh& poly, const std::string& name = "mesh.off") {
-        shapes::writeOff(poly, dir.file(name));
-        return dir.file(name);
-    }
-    RunResult run(const Args& args) { return test::runBinary(args, dir.path()); }
+    using BinaryRuns::run;
     RunResult run(const std::string& line) { return run(words(line)); }
     std::vector<float> volume(const std::string& name) {
         return test::readFloats(dir.file(name + ".img"));
     }
-    bool exists(const std::string& name) { return test::fileExists(dir.file(name)); }
 
-    test::TempDir dir;
     const std::string cube = mesh(shapes::unitCube());
 };
 

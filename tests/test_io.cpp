@@ -22,7 +22,6 @@
 #include "io/PlyWriter.hpp"
 #include "io/PngPreview.hpp"
 #include "mapt/VertexScale.hpp"
-#include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 
 namespace shapescale {

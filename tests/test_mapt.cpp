@@ -25,7 +25,6 @@
 #include "mapt/VertexScale.hpp"
 #include "mapt/Voting.hpp"
 #include "mapt/reference/ReferenceVoting.hpp"
-#include "shapes/Shapes.hpp"
 #include "support/RandomVolume.hpp"
 #include "support/TestFiles.hpp"
 #include "voxel/GridSetup.hpp"

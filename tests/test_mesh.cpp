@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "core/Error.hpp"
+#include "driver/MeshCheck.hpp"
 #include "mesh/MeshReader.hpp"
 #include "mesh/MeshStats.hpp"
 #include "mesh/ObjReader.hpp"
@@ -28,7 +30,6 @@
 #include "mesh/PlyReader.hpp"
 #include "mesh/ReaderInput.hpp"
 #include "mesh/StlReader.hpp"
-#include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 
 namespace shapescale {
@@ -282,37 +283,30 @@ const std::vector<PolyMesh>& sampleMeshes() {
 }
 
 TEST(Readers, EveryEncodingGivesTheOffMesh) {
-    struct Case {
+    const struct {
         const char* what;
-        Reader reader;
-        std::string (*write)(const PolyMesh&);
-    };
-    const std::vector<Case> cases = {
-        {"ply ascii", readPlyMesh, [](const PolyMesh& m) { return shapes::toPly(m); }},
-        {"ply ascii extras, double, uint/short", readPlyMesh,
-         [](const PolyMesh& m) {
-             return shapes::toPly(m, {Enc::ascii, "double", "uint", "short", true});
-         }},
-        {"ply little endian extras, uchar/int", readPlyMesh,
-         [](const PolyMesh& m) {
-             return shapes::toPly(m, {Enc::binaryLittleEndian, "float", "uchar", "int", true});
-         }},
-        {"ply big endian extras, double, ushort/uint32", readPlyMesh,
-         [](const PolyMesh& m) {
-             return shapes::toPly(m, {Enc::binaryBigEndian, "float64", "ushort", "uint32", true});
-         }},
-        {"ply big endian, int8/uint16", readPlyMesh,
-         [](const PolyMesh& m) {
-             return shapes::toPly(m, {Enc::binaryBigEndian, "float", "int8", "uint16", false});
-         }},
-        {"obj", readObjMesh, [](const PolyMesh& m) { return shapes::toObj(m, false); }},
-        {"obj relative", readObjMesh, [](const PolyMesh& m) { return shapes::toObj(m, true); }},
+        std::optional<PlyStyle> ply;  // none: OBJ
+        bool relative;                // OBJ vertex numbers
+    } cases[] = {
+        {"ply ascii", PlyStyle{}, false},
+        {"ply ascii extras, double, uint/short",
+         PlyStyle{Enc::ascii, "double", "uint", "short", true}, false},
+        {"ply little endian extras, uchar/int",
+         PlyStyle{Enc::binaryLittleEndian, "float", "uchar", "int", true}, false},
+        {"ply big endian extras, double, ushort/uint32",
+         PlyStyle{Enc::binaryBigEndian, "float64", "ushort", "uint32", true}, false},
+        {"ply big endian, int8/uint16", PlyStyle{Enc::binaryBigEndian, "float", "int8", "uint16"},
+         false},
+        {"obj", std::nullopt, false},
+        {"obj relative", std::nullopt, true},
     };
     for (const PolyMesh& poly : sampleMeshes()) {
         const TriMesh want = shapes::loadMesh(poly);
-        for (const Case& c : cases) {
+        for (const auto& c : cases) {
             SCOPED_TRACE(c.what);
-            expectSameMesh(readBytes(c.reader, c.write(poly), "memory"), want);
+            const std::string bytes =
+                c.ply ? shapes::toPly(poly, *c.ply) : shapes::toObj(poly, c.relative);
+            expectSameMesh(readBytes(c.ply ? readPlyMesh : readObjMesh, bytes, "memory"), want);
         }
     }
 }
@@ -655,6 +649,38 @@ TEST(MeshStats, EdgesOfClosedOpenAndBrokenMeshes) {
     EXPECT_EQ(h.boundaryEdges, 2 * h.edges - 3 * hf);
     EXPECT_GT(h.boundaryEdges, 0);
     EXPECT_TRUE(h.consistentlyOriented());
+}
+
+// The counts behind the warnings, and the warnings of the nearest-vertex mode.
+TEST(MeshStats, WarningsOfOpenFinnedAndTurnedMeshes) {
+    PolyMesh open = shapes::unitCube(), fin = shapes::unitCube(), turned = shapes::unitCube();
+    // Drop the two triangles of one side; add a fin on an edge; turn one triangle.
+    open.faces.resize(10);  // the last two are the side x = 1
+    fin.vertices.push_back({0.5, 0.5, 3.0});
+    fin.faces.push_back({fin.faces[0][0], fin.faces[0][1], 8});
+    std::reverse(turned.faces[0].begin(), turned.faces[0].end());
+    struct Case {
+        PolyMesh mesh;
+        std::array<std::int64_t, 4> expected;  // edges, boundary, non-manifold, misoriented
+        std::vector<std::string> warnings;
+    };
+    const std::vector<Case> cases = {
+        {shapes::unitCube(), {18, 0, 0, 0}, {}},
+        {open, {17, 4, 0, 0}, {"the mesh is open (4 boundary edges)"}},
+        {fin, {20, 2, 1, 0}, {"the mesh is open (2", "1 non-manifold edges"}},
+        {turned, {18, 0, 0, 3}, {"not consistently oriented: 3 edges"}},
+    };
+    for (const Case& c : cases) {
+        const MeshStats t = computeMeshStats(shapes::loadMesh(c.mesh));
+        EXPECT_EQ((std::array{t.edges, t.boundaryEdges, t.nonManifoldEdges, t.misorientedEdges}),
+                  c.expected);
+        const std::vector<std::string> w = meshWarnings(t, true);
+        ASSERT_EQ(w.size(), c.warnings.size());
+        for (std::size_t k = 0; k < w.size(); ++k)
+            EXPECT_NE(w[k].find(c.warnings[k]), std::string::npos) << w[k];
+        // The nearest-vertex mode does not need a closed mesh.
+        EXPECT_EQ(meshWarnings(t, false).size(), w.size() - (t.boundaryEdges > 0 ? 1 : 0));
+    }
 }
 
 // Orientation: a clockwise closed mesh comes out as the same file with every

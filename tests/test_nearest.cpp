@@ -13,7 +13,6 @@
 #include "kdtree/FastNearest.hpp"
 #include "kdtree/KDTree.hpp"
 #include "mesh/TriMesh.hpp"
-#include "shapes/Shapes.hpp"
 #include "support/RandomVolume.hpp"
 #include "support/TestFiles.hpp"
 #include "voxel/NearestVertex.hpp"

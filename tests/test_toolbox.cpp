@@ -16,9 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/MeshCheck.hpp"
 #include "mesh/MeshReader.hpp"
-#include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 
 namespace shapescale {
@@ -274,44 +272,6 @@ TEST_F(Toolbox, OrientFlipsAClockwiseMeshAsAHandEditWould) {
     EXPECT_NE(lines(refused.err).back().find("--orient"), std::string::npos) << refused.err;
 }
 
-TEST_F(Toolbox, MeshTopologyAndWarnings) {
-    PolyMesh open = shapes::unitCube(), fin = shapes::unitCube(), turned = shapes::unitCube();
-    // Drop the two triangles of one side; add a fin on an edge; turn one triangle.
-    open.faces.resize(10);  // the last two are the side x = 1
-    fin.vertices.push_back({0.5, 0.5, 3.0});
-    fin.faces.push_back({fin.faces[0][0], fin.faces[0][1], 8});
-    std::reverse(turned.faces[0].begin(), turned.faces[0].end());
-    struct Case {
-        PolyMesh mesh;
-        std::array<std::int64_t, 4> expected;  // edges, boundary, non-manifold, misoriented
-        std::vector<std::string> warnings;
-    };
-    const std::vector<Case> cases = {
-        {shapes::unitCube(), {18, 0, 0, 0}, {}},
-        {open, {17, 4, 0, 0}, {"the mesh is open (4 boundary edges)"}},
-        {fin, {20, 2, 1, 0}, {"the mesh is open (2", "1 non-manifold edges"}},
-        {turned, {18, 0, 0, 3}, {"not consistently oriented: 3 edges"}},
-    };
-    for (const Case& c : cases) {
-        const MeshStats t = computeMeshStats(shapes::loadMesh(c.mesh));
-        EXPECT_EQ((std::array{t.edges, t.boundaryEdges, t.nonManifoldEdges, t.misorientedEdges}),
-                  c.expected);
-        const std::vector<std::string> w = meshWarnings(t, true);
-        ASSERT_EQ(w.size(), c.warnings.size());
-        for (std::size_t k = 0; k < w.size(); ++k)
-            EXPECT_NE(w[k].find(c.warnings[k]), std::string::npos) << w[k];
-        // The nearest-vertex mode does not need a closed mesh.
-        EXPECT_EQ(meshWarnings(t, false).size(), w.size() - (t.boundaryEdges > 0 ? 1 : 0));
-    }
-    // Off a terminal the warnings need --warnings.
-    const std::string path = mesh(open, "open.off");
-    const RunResult quiet = run({"-f", path, "-n", "1", "-o", "out"});
-    const RunResult warned = run({"-f", path, "-n", "1", "-o", "out", "--warnings"});
-    EXPECT_EQ(lines(quiet.err).size(), 4u) << quiet.err;
-    EXPECT_EQ(lines(warned.err).at(0),
-              "warning: " + meshWarnings(computeMeshStats(shapes::loadMesh(open)), true).at(0));
-}
-
 // The bin of an APT value: b/12 <= a < (b+1)/12 with both bounds in single
 // precision; -1 for none.
 int binOf(float a) {
@@ -419,16 +379,19 @@ TEST_F(Toolbox, ProgressAndWarningsOnATerminalOnly) {
         std::vector<std::string> args;
         int progressLines;  // lines drawn, each erased again
         bool warning;
+        bool terminal = true;  // standard error on a terminal; off one, warnings need the option
     };
     const std::vector<Case> cases = {
         {{"-f", cube, "-r", "0.1", "-n", "3", "-o", "out"}, 3, false},
         {{"-f", open, "-n", "2", "-o", "out"}, 2, true},
         {{"-f", open, "-n", "2", "-o", "out", "--quiet"}, 0, false},
         {{"-f", open, "-n", "2", "-o", "out", "--quiet", "--warnings"}, 0, true},
+        {{"-f", open, "-n", "2", "-o", "out"}, 0, false, false},
+        {{"-f", open, "-n", "2", "-o", "out", "--warnings"}, 0, true, false},
     };
     for (const Case& c : cases) {
         const std::string text =
-            test::runBounded({.args = c.args, .cwd = dir.path(), .terminal = true}).err;
+            test::runBounded({.args = c.args, .cwd = dir.path(), .terminal = c.terminal}).err;
         // Pieces between the control sequences alternate: the run's own
         // output, a progress line, the run's own output, ...
         std::string own;

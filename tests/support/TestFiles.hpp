@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "core/Error.hpp"
-#include "shapes/Shapes.hpp"
+#include "support/TestMeshes.hpp"
 
 namespace shapescale::test {
 
