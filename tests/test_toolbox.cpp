@@ -130,17 +130,15 @@ TEST_F(Toolbox, SeedRepeatsTheRunAndOptionsAddOnlyTheirOwnFiles) {
         std::vector<std::string> more;      // further files of the output directory
     };
     const std::vector<Variant> variants = {
+        // clang-format off
         {{"--seed", "42", "--threads", "2", "--quiet", "--warnings", "--orient"}, 1, {}, {}},
         {{"--seed", "42", "--exit-zero", "--nifti", "--nifti-gz"}, 0, {".nii", ".nii.gz"}, {}},
-        {{"--seed", "42", "--preview", "--summary", "../s.json"},
-         1,
-         {},
+        {{"--seed", "42", "--preview", "--summary", "../s.json"}, 1, {},
          {"preview_jmapt.png", "preview_scale.png"}},
         {{"--seed", "42", "--vertex-scale", "painted.ply"}, 1, {}, {}},
-        {{"--seed", "42", "--vtk", "--vertex-scale", "painted.vtp", "--summary", "s.json"},
-         1,
-         {},
+        {{"--seed", "42", "--vtk", "--vertex-scale", "painted.vtp", "--summary", "s.json"}, 1, {},
          {"result.vti"}},
+        // clang-format on
     };
     for (std::size_t v = 0; v < variants.size(); ++v) {
         const Variant& variant = variants[v];
@@ -211,22 +209,16 @@ TEST_F(Toolbox, VtkFilesAreWholeOrAbsentAndABadExtensionRunsNothing) {
         bool runs;             // the run starts (its summary line) before the failure
     };
     const std::vector<Case> cases = {
-        {{"--vertex-scale", "p.obj"},
-         "extension",
-         "shapescale: --vertex-scale 'p.obj': expected a file name ending in .ply or .vtp",
-         "out",
+        // clang-format off
+        {{"--vertex-scale", "p.obj"}, "extension",
+         "shapescale: --vertex-scale 'p.obj': expected a file name ending in .ply or .vtp", "out",
          false},
-        {{"--vertex-scale", "none/p.vtp"},
-         "create",
-         "shapescale: cannot create none/p.vtp: No such file or directory",
-         "none/p.vtp",
-         true},
+        {{"--vertex-scale", "none/p.vtp"}, "create",
+         "shapescale: cannot create none/p.vtp: No such file or directory", "none/p.vtp", true},
         // A full disk: result.vti is a link to /dev/full, which is written in place.
-        {{"--vtk", "-t"},
-         "full",
-         "shapescale: cannot write out/result.vti: No space left on device",
-         "out/result.vti",
-         true},
+        {{"--vtk", "-t"}, "full", "shapescale: cannot write out/result.vti: No space left on device",
+         "out/result.vti", true},
+        // clang-format on
     };
     mkdir(dir.file("full").c_str(), 0775);
     mkdir(dir.file("full/out").c_str(), 0775);
