@@ -414,40 +414,146 @@ TEST_F(Toolbox, ProgressAndWarningsOnATerminalOnly) {
     }
 }
 
-TEST_F(Toolbox, ParallelExampleRunsEveryMeshInItsOwnDirectoryAndResumes) {
-    if (shell("command -v parallel > /dev/null") != 0) GTEST_SKIP() << "GNU parallel is missing";
+// The two batch recipes run without a scheduler: GNU parallel locally, the
+// Slurm script once per array task with SLURM_ARRAY_TASK_ID set here.
+class BatchRecipe : public Toolbox {
+  protected:
+    // A shell command, run in the test's directory, that takes `meshes` through
+    // the recipe into `results` with the tool's `options`; its own lines go to
+    // log.txt. With one mesh the Slurm task is the command itself, so that a
+    // signal to it reaches the tool the script execs.
+    std::string recipe(const std::vector<std::string>& meshes, const std::string& results,
+                       const std::string& options) const {
+        std::string all;
+        for (const std::string& m : meshes) all += " " + m;
+        const std::string env = "SHAPESCALE=" + BINARY + " " SHAPESCALE_SOURCE_DIR "/scripts/";
+        if (!slurm)
+            return env + "parallel-example.sh -j 2 " + results + all + " -- " + options +
+                   " >> log.txt 2>&1";
+        const std::string task =
+            env + "slurm-array.sh list.txt " + results + " " + options + " >> log.txt 2>&1";
+        const std::string list = "printf '%s\\n'" + all + " > list.txt; ";
+        if (meshes.size() == 1) return list + "SLURM_ARRAY_TASK_ID=1 " + task;
+        return list + "st=0; for k in $(seq " + std::to_string(meshes.size()) +
+               "); do SLURM_ARRAY_TASK_ID=$k " + task + " || st=$?; done; (exit $st)";
+    }
+    int batch(const std::string& command) {
+        test::writeText(dir.file("log.txt"), "");
+        // `;`, not `&&`: a trailing `&` in `command` then sends the recipe alone, not a
+        // subshell around it, to the background, and its pid is the one to signal.
+        return shell("cd " + dir.path() + "; " + command);
+    }
+    void checkRecipe();
+    bool slurm = false;
+};
+
+void BatchRecipe::checkRecipe() {
+    const std::string log = dir.file("log.txt");
+    for (const std::string sub : {"a", "b"}) {
+        mkdir(dir.file(sub).c_str(), 0775);
+        mesh(shapes::unitCube(), sub + "/x.off");
+    }
+    mesh(shapes::unitCube(), "x.off");
+    test::writeText(dir.file("x.ply"), "");
+    for (const auto& same : {std::vector<std::string>{"a/x.off", "b/x.off"}, {"x.off", "x.ply"}}) {
+        EXPECT_EQ(batch(recipe(same, "twins", "-n 2")), 2) << readText(log);
+        const std::string said = readText(log);
+        EXPECT_NE(said.find(same[1]), std::string::npos) << said;
+        EXPECT_NE(said.find("would share twins/x;"), std::string::npos) << said;
+        EXPECT_FALSE(test::fileExists(dir.file("twins/x"))) << same[1];  // nothing ran
+    }
+
+    // A failed mesh and a completed one; then a list with a new mesh in front:
+    // only the meshes without a summary run.
     mesh(shapes::unitCube(), "cube.off");
     mesh(shapes::icosphere(2), "ball.off");
-    mesh(shapes::torus(1.0, 0.35, 16, 8), "ring.off");
     test::writeText(dir.file("bad.off"), "OFF\n1 1 0\n0 0 0\n3 0 1 2\n");
-    const std::string command = "cd " + dir.path() + " && SHAPESCALE=" + BINARY +
-                                " " SHAPESCALE_SOURCE_DIR
-                                "/scripts/parallel-example.sh -j 2 results cube.off ball.off "
-                                "bad.off ring.off -- -n 2 -r 0.1 > log.txt 2>&1";
-    EXPECT_EQ(shell(command), 1) << readText(dir.file("log.txt"));  // parallel: one job failed
-    for (const std::string name : {"cube", "ball", "ring"}) {
+    const int failed = slurm ? 2 : 1;  // parallel: the number of failed jobs
+    EXPECT_EQ(batch(recipe({"cube.off", "bad.off"}, "results", "-n 2 -r 0.1")), failed)
+        << readText(log);
+    const std::string cube = readText(dir.file("results/cube/summary.json"));
+    EXPECT_EQ(batch(recipe({"ball.off", "cube.off", "bad.off"}, "results", "-n 2 -r 0.1")), failed)
+        << readText(log);
+    EXPECT_NE(readText(log).find("cube: done before, skipped"), std::string::npos) << readText(log);
+    EXPECT_EQ(readText(dir.file("results/cube/summary.json")), cube);
+    for (const std::string name : {"cube", "ball"}) {
         const std::string run = dir.file("results/" + name + "/");
         const json s = json::parse(readText(run + "summary.json"));
         EXPECT_EQ(s["mesh"]["path"], dir.file(name + ".off"));
         EXPECT_EQ(s["settings"]["threads"], 1);
         EXPECT_EQ(lines(readText(run + "hist.txt")).size(), 2u) << name;
-        EXPECT_EQ(readBytes(run + "volume.vol").size() - 24, readFloats(run + "jmapt.img").size())
-            << name;
     }
     EXPECT_NE(readText(dir.file("results/bad/stderr.txt")).find("vertex number"),
               std::string::npos);
-    // The job log: a header and one line per mesh, exit value 0 but for bad.off.
-    const std::string log = readText(dir.file("results/joblog"));
-    const std::vector<std::string> rows = lines(log);
-    ASSERT_EQ(rows.size(), 5u) << log;
-    for (std::size_t k = 1; k < rows.size(); ++k) {
-        int seq = 0, exitValue = -1;
-        ASSERT_EQ(std::sscanf(rows[k].c_str(), "%d %*s %*s %*s %*s %*s %d", &seq, &exitValue), 2);
-        EXPECT_EQ(exitValue, rows[k].find("/bad.off") != std::string::npos ? 2 : 0) << rows[k];
+    if (!slurm) {  // the job log tells completed (0) from failed (2) runs
+        for (const std::string& row : lines(readText(dir.file("results/joblog")))) {
+            if (row.find("-f ") != std::string::npos) {
+                EXPECT_EQ(row.find("\t2\t0\t") != std::string::npos,
+                          row.find("bad.off") != std::string::npos)
+                    << row;
+            }
+        }
     }
-    // Run again: every mesh is in the log, nothing runs.
-    EXPECT_EQ(shell(command), 0) << readText(dir.file("log.txt"));
-    EXPECT_EQ(readText(dir.file("results/joblog")), log);
+
+    // SIGTERM to the recipe once a radius is done: the tool stops with its
+    // line, status 143, and leaves whole files of the finished radii only.
+    mesh(shapes::icosphere(5), "big.off");
+    const std::string started = dir.file("results/big/hist.txt");
+    const int status = batch(recipe({"big.off"}, "results", "-n 40 -g 0.01") +
+                             " & pid=$!; while [ ! -s " + started +
+                             " ] && kill -0 $pid 2>/dev/null; do sleep 0.05; done; "
+                             "kill -TERM $pid; wait $pid");
+    const std::string run = dir.file("results/big/");
+    const std::string all = readText(run + "stderr.txt");
+    const std::string err = all.substr(std::min(all.find("shapescale: "), all.size()));
+    int done = -1, count = 0;
+    ASSERT_EQ(std::sscanf(err.c_str(), "shapescale: interrupted by SIGTERM at radius %d of %d",
+                          &done, &count),
+              2)
+        << all << readText(log);
+    // Parallel stopped by a signal waits for its jobs to end, then ends with
+    // its own status for any error, 255.
+    EXPECT_EQ(status, slurm ? 143 : 255) << err;
+    EXPECT_EQ(lines(readText(run + "hist.txt")).size(), static_cast<std::size_t>(done));
+    const std::vector<std::string> left = test::listDir(run);
+    EXPECT_EQ(
+        std::count_if(left.begin(), left.end(),
+                      [](const std::string& f) { return f.find(".tmp") != std::string::npos; }),
+        0);
+    EXPECT_FALSE(test::fileExists(run + "summary.json"));
+    for (int k = 0; k < done; ++k) {
+        const std::array<int, 3> n = test::analyzeDims(run + "apt_" + std::to_string(k) + ".hdr");
+        EXPECT_EQ(readFloats(run + "apt_" + std::to_string(k) + ".img").size(),
+                  static_cast<std::size_t>(n[0]) * n[1] * n[2]);
+    }
+
+    // The report of that results directory: one line per mesh, then the totals.
+    const int reported =
+        shell(withPython("numpy") + "/scripts/batch-report " + dir.file("results") + " > " +
+              dir.file("report.txt") + PYTHON_MISSING);
+    if (reported == 77) GTEST_SKIP() << "no python3 with numpy for scripts/batch-report";
+    const std::vector<std::string> report = lines(readText(dir.file("report.txt")));
+    ASSERT_EQ(report.size(), 7u) << readText(dir.file("report.txt"));
+    const std::array<std::string, 4> starts = {
+        "bad failed - - - - - shapescale: /", "ball done 320 ",
+        "big interrupted - - - - - " + err.substr(0, 30), "cube done 12 "};
+    for (std::size_t k = 0; k < starts.size(); ++k) {
+        std::string row;  // blanks folded: the columns' widths are not the point
+        for (char c : report[k + 1])
+            if (c != ' ' || (!row.empty() && row.back() != ' ')) row += c;
+        EXPECT_EQ(row.substr(0, starts[k].size()), starts[k]) << report[k + 1];
+    }
+    EXPECT_EQ(report[6], "2 done, 1 failed, 1 interrupted");
+}
+
+TEST_F(BatchRecipe, ParallelRefusesSameNamesResumesByResultAndStopsCleanly) {
+    if (shell("command -v parallel > /dev/null") != 0) GTEST_SKIP() << "GNU parallel is missing";
+    checkRecipe();
+}
+
+TEST_F(BatchRecipe, SlurmTasksRefuseSameNamesResumeByResultAndStopCleanly) {
+    slurm = true;
+    checkRecipe();
 }
 
 }  // namespace

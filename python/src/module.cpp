@@ -259,6 +259,13 @@ std::timed_mutex& runLock() {
 // progress callback would wait for that run, which waits for the callback.
 thread_local bool insideRun = false;
 
+struct InsideRun {
+    InsideRun() { insideRun = true; }
+    ~InsideRun() { insideRun = false; }
+    InsideRun(const InsideRun&) = delete;
+    InsideRun& operator=(const InsideRun&) = delete;
+};
+
 // Runs holding or waiting for the lock; interrupt() stops them, and the last
 // one to leave withdraws the request so that later runs start afresh.
 std::atomic<int> activeRuns{0};
@@ -390,7 +397,7 @@ std::unique_ptr<PyRun> runOn(TriMesh mesh, const RunRequest& request, const py::
     PyObject* failureType = PyExc_ValueError;
     const ActiveRun active;
     const std::unique_lock<std::timed_mutex> lock = takeRunLock();
-    insideRun = true;
+    const InsideRun inside;
     {
         py::gil_scoped_release released;
         const int threadsBefore = omp_get_max_threads();
@@ -412,7 +419,6 @@ std::unique_ptr<PyRun> runOn(TriMesh mesh, const RunRequest& request, const py::
         }
         omp_set_num_threads(threadsBefore);
     }
-    insideRun = false;
     if (stopped) throw std::move(*observer.pending);
     if (failure) raise(failureType, *failure);
     return run;
