@@ -206,8 +206,6 @@ TEST(BoxFilter, NonWholeRadiusWindows) {
     }
 }
 
-// The fast filters against the straightforward ones, voxel by voxel.
-
 enum Which { BALL, BOX, GAUSS, GAUSS_NN, PASS_X, PASS_Y, PASS_Z, WHICH_COUNT };
 
 // Applies filter `which` at width r: the fast one with `ws` (or a local

@@ -3,8 +3,9 @@
 // directories, whole-file reads, the runner of the real shapescale binary
 // (optionally under limits: a file-size or address-space limit set in the child
 // before exec, a signal sent once a condition holds, and a time bound after which
-// the child is killed, so that a hang fails the test, never the suite), and small
-// helpers for errors, threads and meshes.
+// the child is killed, so that a hang fails the test, never the suite; standard
+// error on a terminal when asked), the fixture of the tests that run it, and
+// small helpers for errors, threads and meshes.
 
 #include <gtest/gtest.h>
 #include <omp.h>
