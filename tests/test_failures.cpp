@@ -357,10 +357,15 @@ TEST(Hostile, EveryCaseEndsWithItsMessageAndStatusAndNoHalfFile) {
             EXPECT_EQ(errLines.back().rfind("shapescale: ", 0), 0u) << r.err;
             EXPECT_NE(errLines.back().find(c.expected), std::string::npos) << r.err;
             EXPECT_FALSE(fs::is_directory(out) && !fs::is_empty(out)) << "a result was left";
+            if (!c.prepare) {
+                EXPECT_FALSE(fs::exists(out)) << "the output directory was made";
+            }
             // One line, after the transform's two set-up lines if it started.
             EXPECT_EQ(errLines.size() - (r.err.rfind("in=", 0) == 0 ? 2 : 0), 1u) << r.err;
             EXPECT_FALSE(test::fileExists(dir.file("volume.vol")));  // stopped before voxel work
-            if (c.out != "?") EXPECT_EQ(r.out, c.out);
+            if (c.out != "?") {
+                EXPECT_EQ(r.out, c.out);
+            }
         } else {
             EXPECT_NE((r.out + r.err).find(c.expected), std::string::npos) << r.out << r.err;
             EXPECT_TRUE(test::fileExists(out + "/jmapt.img"));
