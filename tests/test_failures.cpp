@@ -186,7 +186,7 @@ TEST_F(Reliability, AddressSpaceLimitIsCheckedUpFront) {
         std::string message;
     };
     const Case cases[] = {
-        {{"-r", "0.0025"}, "shapescale: the grid 405 x 405 x 405 needs 1.81 GiB of memory"},
+        {{"-r", "0.0025"}, "shapescale: the grid 405 x 405 x 405 needs 1.32 GiB of memory"},
         {{"-r", "0.0025"}, "than the address-space limit leaves (RLIMIT_AS 1.00 GiB"},
         {{"-f", "huge.off"}, "shapescale: huge.off: vertex 2 of 1073741824 is missing"},
     };

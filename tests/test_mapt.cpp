@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <numeric>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "core/Error.hpp"
+#include "core/Interrupt.hpp"
 #include "filters/BallSum.hpp"
 #include "filters/Gaussian.hpp"
 #include "io/PlyWriter.hpp"
@@ -227,6 +230,87 @@ TEST(FilterChoice, KernelChoiceSelectsTheFilterAtAWidthProportionalToTheRadius) 
         filterVotes(run, 5.0);
         EXPECT_EQ(run.apt, *result) << "choice " << choice;
     }
+}
+
+// The maxima folded into the last filter pass (rows in any order, on several
+// threads) give the same volumes and counts as the separate pass after it.
+TEST(FilterChoice, MaximaInTheLastPassEqualTheSeparatePass) {
+    for (const float choice : {0.0f, 1.0f, 2.0f}) {
+        auto makeRun = [&] {
+            MaptRun run = emptyRun(32, 0.25);  // 2^15 voxels: the filters use every thread
+            run.votes = test::randomVolume(run.grid.dims, 0.0f, 1.0f);
+            run.startRadius = 2.0;
+            run.sigma = 1.0;
+            run.kernel = kernelChoiceFrom(choice);
+            for (std::size_t i = 0; i < run.voxels(); i += 7) run.labels[i] = LABEL_OUTSIDE;
+            return run;
+        };
+        MaptRun separate = makeRun();
+        MaptRun fused = makeRun();
+        for (const double r : {3.0, 5.0}) {
+            filterVotes(separate, r);
+            updateMaxima(separate, r);
+            MaximaPass maxima(fused, r);
+            test::withThreads(2, [&] {
+                return filterVotes(fused, r, [&](std::size_t row) { maxima.row(row); }), 0;
+            });
+            maxima.finish();
+            EXPECT_EQ(fused.apt, separate.apt) << choice;
+            EXPECT_EQ(fused.jmapt, separate.jmapt) << choice;
+            EXPECT_EQ(fused.scale, separate.scale) << choice;
+            EXPECT_EQ(fused.histogram, separate.histogram) << choice;
+            EXPECT_EQ(fused.atLeastOne, separate.atLeastOne) << choice;
+        }
+    }
+}
+
+// A signal stops each filter within its rows (the rows after it are skipped)
+// and the voting before it adds a vote; both throw Interrupted.
+TEST(Interruption, FiltersAndVotingStopInsideTheirLoops) {
+    auto expectStopped = [](const std::function<void()>& work, const char* where) {
+        try {
+            work();
+            ADD_FAILURE() << "no interruption " << where;
+        } catch (const Interrupted& e) {
+            EXPECT_EQ(std::string(e.what()), std::string("interrupted by SIGTERM ") + where);
+        }
+        detail::pendingSignal.store(0);
+    };
+    for (const float choice : {0.0f, 1.0f, 2.0f}) {
+        MaptRun run = emptyRun(64);
+        run.votes = test::randomVolume(run.grid.dims, 0.0f, 1.0f);
+        run.startRadius = 2.0;
+        run.sigma = 1.0;
+        run.kernel = kernelChoiceFrom(choice);
+        std::atomic<std::size_t> rows{0};
+        expectStopped(
+            [&] {
+                filterVotes(run, 4.0, [&](std::size_t) {
+                    if (rows++ == 0) detail::pendingSignal.store(SIGTERM);
+                });
+            },
+            WHILE_FILTERING);
+        EXPECT_LT(rows.load(), 64u * 64u / 2) << choice;  // most rows never finished
+    }
+    MaptRun run = emptyRun(64, 1.0, true);
+    run.votes = test::randomVolume(run.grid.dims, 0.0f, 1.0f);
+    run.startRadius = 2.0;
+    run.sigma = 1.0;
+    expectStopped(
+        [&] {
+            detail::pendingSignal.store(SIGTERM);
+            filterVotes(run, 4.0);
+        },
+        WHILE_FILTERING);  // the box filter of the tensors among them
+    std::fill(run.votes.begin(), run.votes.end(), 0.0f);
+    const TriMesh triangle = withNormals({{{2, 2, 2.5}, {60, 2, 2.5}, {2, 60, 2.5}}, {{0, 1, 2}}});
+    expectStopped(
+        [&] {
+            detail::pendingSignal.store(SIGTERM);
+            voteSurface(run, triangle, 8.0);
+        },
+        "while voting");
+    EXPECT_EQ(*std::max_element(run.votes.begin(), run.votes.end()), 0.0f);
 }
 
 bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {

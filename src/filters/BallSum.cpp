@@ -9,16 +9,18 @@
 #include <cstdlib>
 
 #include "core/Grid.hpp"
+#include "core/Interrupt.hpp"
 #include "filters/FilterWorkspace.hpp"
 
 namespace shapescale {
 
 namespace {
 
-void clearVolume(float* out, const int* dims) {
+void clearVolume(float* out, const int* dims, const RowSink& sink) {
     const std::int64_t count = static_cast<std::int64_t>(voxelCount(dims));
 #pragma omp parallel for schedule(static) if (threaded(dims))
     for (std::int64_t i = 0; i < count; ++i) out[i] = 0.0f;
+    sinkEveryRow(dims, sink);
 }
 
 // Offsets run from trunc(-r) = -R to R - 1: one longer on the negative side.
@@ -52,13 +54,15 @@ int chordHalfWidth(std::int64_t squaredRest, int R, float rr) {
 // The direct sum, each voxel's terms in the order a, b, c, for volumes that
 // hold an infinity or a NaN: fixed point cannot carry them, and this gives
 // the IEEE results of the straightforward sum. (2R)^3 terms per voxel.
-void sphereDirect(const float* in, float* out, const int* dims, int R, float rr) {
+void sphereDirect(const float* in, float* out, const int* dims, int R, float rr,
+                  const RowSink& sink) {
     const int nx = dims[0];
     const int ny = dims[1];
     const int nz = dims[2];
 #pragma omp parallel for schedule(static) if (threaded(dims))
     for (int z = 0; z < nz; ++z) {
         for (int y = 0; y < ny; ++y) {
+            if (interruptRequested()) continue;
             float* dst = out + voxelIndex(dims, 0, y, z);
             for (int x = 0; x < nx; ++x) dst[x] = 0.0f;
             for (int a = std::max(-R, 1 - nx); a <= std::min(R - 1, nx - 1); ++a) {
@@ -72,8 +76,10 @@ void sphereDirect(const float* in, float* out, const int* dims, int R, float rr)
                     }
                 }
             }
+            if (sink) sink(static_cast<std::size_t>(y) + static_cast<std::size_t>(ny) * z);
         }
     }
+    checkInterrupt(WHILE_FILTERING);
 }
 
 // The input's non-zero voxels, row by row (row = y + ny*z), as x and a 64-bit
@@ -236,14 +242,15 @@ void gatherBallRows(int y0, int count, int z, const int* dims, const BallShape& 
 
 }  // namespace
 
-void sphereFlt(const float* in, float* out, const int* dims, float r, FilterWorkspace& ws) {
+void sphereFlt(const float* in, float* out, const int* dims, float r, FilterWorkspace& ws,
+               const RowSink& sink) {
     if (hasNoVoxel(dims)) return;
     const int R = ballRadius(dims, r);
     const float rr = r * r;
     const FixedPointRows rows =
         R == 0 ? FixedPointRows{true, true, 0.0} : buildFixedPointRows(in, dims, ws);
-    if (!rows.finite) return sphereDirect(in, out, dims, R, rr);
-    if (rows.empty) return clearVolume(out, dims);
+    if (!rows.finite) return sphereDirect(in, out, dims, R, rr, sink);
+    if (rows.empty) return clearVolume(out, dims, sink);
     indexLiveRows(dims, ws);
 
     const int nx = dims[0];
@@ -279,14 +286,18 @@ void sphereFlt(const float* in, float* out, const int* dims, float r, FilterWork
         // crossing the grid loads both alike; each row is written by one thread.
 #pragma omp for schedule(static, 2)
         for (std::int64_t block = 0; block < blocks; ++block) {
+            if (interruptRequested()) continue;
             const int y0 = static_cast<int>(block % blocksPerPlane) * BALL_ROW_BLOCK;
             const int z = static_cast<int>(block / blocksPerPlane);
             const int count = std::min(BALL_ROW_BLOCK, ny - y0);
             gatherBallRows(y0, count, z, dims, ball, ws, diff, touched);
             for (int k = 0; k < count; ++k) {
                 float* dst = out + voxelIndex(dims, 0, y0 + k, z);
+                const std::size_t row =
+                    static_cast<std::size_t>(y0 + k) + static_cast<std::size_t>(ny) * z;
                 if (!touched[k]) {
                     std::fill(dst, dst + nx, 0.0f);
+                    if (sink) sink(row);
                     continue;
                 }
                 // Entries before pad stand for x < 0: terms that start left of the row.
@@ -297,9 +308,11 @@ void sphereFlt(const float* in, float* out, const int* dims, float r, FilterWork
                     sum += d[ball.pad + x];
                     dst[x] = static_cast<float>(static_cast<double>(sum) * rows.fromFixed);
                 }
+                if (sink) sink(row);
             }
         }
     }
+    checkInterrupt(WHILE_FILTERING);
 }
 
 void sphereFlt(const float* in, float* out, const int* dims, float r) {

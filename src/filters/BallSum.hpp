@@ -4,6 +4,8 @@
 // Volumes are flat arrays of nx*ny*nz floats, voxel (x, y, z) at index
 // x + nx*(y + ny*z); `dims` = {nx, ny, nz}. Radii are in voxel units.
 
+#include "filters/RowSink.hpp"
+
 namespace shapescale {
 
 struct FilterWorkspace;
@@ -28,7 +30,10 @@ struct FilterWorkspace;
 /// instead, at (2 trunc(r))^3 terms per voxel.
 void sphereFlt(const float* in, float* out, const int* dims, float r);
 
-/// As above, with scratch memory kept by the caller.
-void sphereFlt(const float* in, float* out, const int* dims, float r, FilterWorkspace& ws);
+/// As above, with scratch memory kept by the caller, telling `sink` of each
+/// finished row of `out`.
+/// @throw Interrupted when a signal arrives (the output is then incomplete)
+void sphereFlt(const float* in, float* out, const int* dims, float r, FilterWorkspace& ws,
+               const RowSink& sink = {});
 
 }  // namespace shapescale

@@ -7,7 +7,9 @@
 #include <cstdint>
 
 #include "core/Grid.hpp"
+#include "core/Interrupt.hpp"
 #include "filters/FilterWorkspace.hpp"
+#include "filters/RowSink.hpp"
 #include "filters/VectorClones.hpp"
 
 namespace shapescale {
@@ -84,6 +86,7 @@ void boxPassX(const float* in, const int* dims, AxisWindows w, float* t1, unsign
     const std::int64_t groups = (rows + BOX_X_ROWS - 1) / BOX_X_ROWS;
 #pragma omp parallel for schedule(static) if (threaded(dims))
     for (std::int64_t g = 0; g < groups; ++g) {
+        if (interruptRequested()) continue;
         const float* src[BOX_X_ROWS];
         float* dst[BOX_X_ROWS];
         bool anyLive = false;
@@ -183,6 +186,7 @@ void boxPassY(const float* t1, const unsigned char* live1, const int* dims, Axis
         RowAccumulator acc = lines.forThisThread();
 #pragma omp for schedule(static)
         for (int z = 0; z < nz; ++z) {
+            if (interruptRequested()) continue;
             const std::size_t plane = static_cast<std::size_t>(ny) * z;
             auto row = [&](auto* v, int y) {
                 return v + (plane + static_cast<std::size_t>(y)) * static_cast<std::size_t>(nx);
@@ -224,6 +228,7 @@ void boxPassZ(const float* t2, const unsigned char* live2, const int* dims, Axis
         RowAccumulator acc = lines.forThisThread();
 #pragma omp for schedule(static)
         for (int y = 0; y < ny; ++y) {
+            if (interruptRequested()) continue;
             auto rowIndex = [&](int z) {
                 return static_cast<std::size_t>(y) + static_cast<std::size_t>(ny) * z;
             };
@@ -266,6 +271,7 @@ void boxFlt(const float* in, float* out, const int* dims, float r, FilterWorkspa
     boxPassX(in, dims, xWindows, t1, live1);
     boxPassY(t1, live1, dims, yWindows, lines, t2, live2);
     boxPassZ(t2, live2, dims, zWindows, lines, out);
+    checkInterrupt(WHILE_FILTERING);
 }
 
 void boxFlt(const float* in, float* out, const int* dims, float r) {

@@ -28,6 +28,11 @@ struct FilterWorkspace {
     /// allocate only when the ball sum meets more non-zero voxels than before.
     void reserve(const int* dims, bool temporaries = true);
 
+    /// Bytes that reserve(dims, temporaries) allocates in a fresh workspace
+    /// at the current thread count; the ball sum's compact rows (12 bytes per
+    /// non-zero input voxel) come on top.
+    static double reservedBytes(const int* dims, bool temporaries);
+
     /// Output rows that the ball sum gathers together.
     static constexpr int BALL_ROW_BLOCK = 8;
 

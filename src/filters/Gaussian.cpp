@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "core/Grid.hpp"
+#include "core/Interrupt.hpp"
 #include "filters/FilterWorkspace.hpp"
 #include "filters/VectorClones.hpp"
 
@@ -51,6 +52,7 @@ bool allZero(const float* v, int n) {
 struct PassIo {
     const unsigned char* liveIn = nullptr;  ///< flags of the input rows, or none
     unsigned char* liveOut = nullptr;       ///< set: the output is a temporary
+    const RowSink* rowDone = nullptr;       ///< told of each row of the last pass
 };
 
 // Every output is in[p] * coef[0] + (in[p + 1] + in[p - 1]) * coef[1] + ... in
@@ -70,6 +72,7 @@ void convolveX(const float* in, const int* dims, const FILTER& f, float* out, co
     const float* coef = f.coef.data();
 #pragma omp parallel for schedule(static) if (threaded(dims))
     for (std::int64_t row = 0; row < rows; ++row) {
+        if (interruptRequested()) continue;
         const std::size_t start = static_cast<std::size_t>(row) * static_cast<std::size_t>(n);
         const float* src = in + start;
         float* dst = out + start;
@@ -91,6 +94,7 @@ void convolveX(const float* in, const int* dims, const FILTER& f, float* out, co
             for (int x = m; x < n - m; ++x) dst[x] += (src[x + k] + src[x - k]) * c;
         }
     }
+    checkInterrupt(WHILE_FILTERING);
 }
 
 // The working set that a pass keeps in cache: about one core's L2.
@@ -128,6 +132,7 @@ void convolveYZ(const float* in, const int* dims, const FILTER& f, float* out, i
     const int tiles = tilesPerPlane * (nz / tilePlanes);
 #pragma omp parallel for schedule(static) if (threaded(dims))
     for (int tile = 0; tile < tiles; ++tile) {
+        if (interruptRequested()) continue;
         const int yFirst = (tile % tilesPerPlane) * tileRows;
         const int yEnd = std::min(ny, yFirst + tileRows);
         const int zFirst = (tile / tilesPerPlane) * tilePlanes;
@@ -143,6 +148,7 @@ void convolveYZ(const float* in, const int* dims, const FILTER& f, float* out, i
                         std::fill(dst, dst + nx, 0.0f);
                         io.liveOut[row] = 0;
                     }
+                    if (io.rowDone != nullptr) (*io.rowDone)(row);
                     continue;
                 }
                 // Inside the band, so row - k * rowStep stays in the volume.
@@ -155,6 +161,7 @@ void convolveYZ(const float* in, const int* dims, const FILTER& f, float* out, i
                 if (io.liveOut != nullptr) io.liveOut[row] = anyLive;
                 if (!anyLive) {
                     std::fill(dst, dst + nx, 0.0f);
+                    if (io.rowDone != nullptr) (*io.rowDone)(row);
                     continue;
                 }
                 const float* centre = in + start;
@@ -172,17 +179,19 @@ void convolveYZ(const float* in, const int* dims, const FILTER& f, float* out, i
                         for (int x = 0; x < nx; ++x) dst[x] += one[x] * c;
                     }
                 }
+                if (io.rowDone != nullptr) (*io.rowDone)(row);
             }
     }
+    checkInterrupt(WHILE_FILTERING);
 }
 
 // x pass into T1, y pass into T2, z pass into `out`. Every pass goes between
 // different arrays, so `in` is read completely before `out` is written and
 // the in-place call is safe.
 void filterSeparable(const float* in, float* out, const int* dims, const FILTER& f,
-                     FilterWorkspace& ws) {
+                     FilterWorkspace& ws, const RowSink& sink) {
     // Only the z pass writes `out`, and only inside its band.
-    if (hasNoVoxel(dims) || dims[2] - f.size <= f.size) return;
+    if (hasNoVoxel(dims) || dims[2] - f.size <= f.size) return sinkEveryRow(dims, sink);
     const std::size_t rows = static_cast<std::size_t>(dims[1]) * static_cast<std::size_t>(dims[2]);
     float* t1 = atLeast(ws.t1, voxelCount(dims));
     float* t2 = atLeast(ws.t2, voxelCount(dims));
@@ -190,7 +199,7 @@ void filterSeparable(const float* in, float* out, const int* dims, const FILTER&
     unsigned char* live2 = atLeast(ws.live2, rows);
     convolveX(in, dims, f, t1, {nullptr, live1});
     convolveYZ(t1, dims, f, t2, 1, {live1, live2});
-    convolveYZ(t2, dims, f, out, 2, {live2, nullptr});
+    convolveYZ(t2, dims, f, out, 2, {live2, nullptr, sink ? &sink : nullptr});
 }
 
 }  // namespace
@@ -217,15 +226,15 @@ void float_convol2(const float* in, const int* dims, const FILTER* f, float* out
 }
 
 void filter3D(const float* in, float* out, const int* dims, float sigma, int maxSize,
-              FilterWorkspace& ws) {
+              FilterWorkspace& ws, const RowSink& sink) {
     compute_mask(&ws.kernel, sigma, maxSize);
-    filterSeparable(in, out, dims, ws.kernel, ws);
+    filterSeparable(in, out, dims, ws.kernel, ws, sink);
 }
 
 void filter3DNN(const float* in, float* out, const int* dims, float sigma, int maxSize,
-                FilterWorkspace& ws) {
+                FilterWorkspace& ws, const RowSink& sink) {
     compute_maskNN(&ws.kernel, sigma, maxSize);
-    filterSeparable(in, out, dims, ws.kernel, ws);
+    filterSeparable(in, out, dims, ws.kernel, ws, sink);
 }
 
 void filter3D(const float* in, float* out, const int* dims, float sigma, int maxSize) {

@@ -7,6 +7,8 @@
 
 #include <vector>
 
+#include "filters/RowSink.hpp"
+
 namespace shapescale {
 
 struct FilterWorkspace;
@@ -61,15 +63,17 @@ void float_convol2(const float* in, const int* dims, const FILTER* f, float* out
 void filter3D(const float* in, float* out, const int* dims, float sigma, int maxSize);
 
 /// As above, with scratch memory kept by the caller: the temporaries and the
-/// kernel are taken from `ws` instead of being allocated.
+/// kernel are taken from `ws` instead of being allocated; `sink` is told of
+/// each finished row of `out`.
+/// @throw Interrupted when a signal arrives (the output is then incomplete)
 void filter3D(const float* in, float* out, const int* dims, float sigma, int maxSize,
-              FilterWorkspace& ws);
+              FilterWorkspace& ws, const RowSink& sink = {});
 
 /// As filter3D with the raw kernel of compute_maskNN (centre weight 1).
 void filter3DNN(const float* in, float* out, const int* dims, float sigma, int maxSize);
 
-/// As above, with scratch memory kept by the caller.
+/// As above, with scratch memory kept by the caller, telling `sink` of rows.
 void filter3DNN(const float* in, float* out, const int* dims, float sigma, int maxSize,
-                FilterWorkspace& ws);
+                FilterWorkspace& ws, const RowSink& sink = {});
 
 }  // namespace shapescale

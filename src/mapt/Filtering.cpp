@@ -22,26 +22,31 @@ int kernelSize(float width, const int* dims) {
     return static_cast<int>(width);
 }
 
-void filterVotes(MaptRun& run, double r) {
+bool filterNeedsTemporaries(KernelChoice kernel, bool tensorsOn) {
+    return kernel != KernelChoice::ballSum || tensorsOn;
+}
+
+void filterVotes(MaptRun& run, double r, const RowSink& aptRowDone) {
     const int* dims = run.grid.dims;
     FilterWorkspace& ws = run.filterWorkspace;
     // Sized once per run by MaptRun::allocateVolumes; a workspace reserved
     // again for the same grid allocates nothing.
-    ws.reserve(dims, run.kernel != KernelChoice::ballSum || run.tensorsOn);
+    ws.reserve(dims, filterNeedsTemporaries(run.kernel, run.tensorsOn));
     const float width = static_cast<float>(filterWidth(r, run.startRadius, run.sigma));
     switch (run.kernel) {
         case KernelChoice::ballSum:
-            sphereFlt(run.votes.data(), run.apt.data(), dims, width, ws);
+            sphereFlt(run.votes.data(), run.apt.data(), dims, width, ws, aptRowDone);
             break;
         case KernelChoice::ballSumThenGaussian: {
             sphereFlt(run.votes.data(), run.apt.data(), dims, width, ws);
             const float gaussWidth = 2.0f * width;
             filter3D(run.apt.data(), run.apt.data(), dims, gaussWidth, kernelSize(gaussWidth, dims),
-                     ws);
+                     ws, aptRowDone);
             break;
         }
         case KernelChoice::rawGaussian:
-            filter3DNN(run.votes.data(), run.apt.data(), dims, width, kernelSize(width, dims), ws);
+            filter3DNN(run.votes.data(), run.apt.data(), dims, width, kernelSize(width, dims), ws,
+                       aptRowDone);
             break;
     }
     if (run.tensorsOn) {

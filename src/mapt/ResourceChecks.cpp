@@ -13,7 +13,9 @@
 #include <omp.h>
 
 #include "core/Error.hpp"
+#include "filters/FilterWorkspace.hpp"
 #include "io/Analyze.hpp"
+#include "mapt/Filtering.hpp"
 #include "mapt/MaptRun.hpp"
 
 namespace shapescale {
@@ -40,10 +42,11 @@ double addressSpaceInUse() {
 
 // Bytes a run holds at its peak, in the order they are allocated.
 struct MemoryEstimate {
-    double labels = 0;       ///< one byte per voxel
-    double volumes = 0;      ///< votes, apt, jmapt, scale (+ 12 tensor volumes), writer's
-    double temporaries = 0;  ///< two float volumes inside every filter call, voting lists
-    double mesh = 0;         ///< the mesh's arrays, shared by every copy
+    double labels = 0;   ///< one byte per voxel
+    double volumes = 0;  ///< votes, apt, jmapt, scale (+ 12 tensor volumes), writer's
+    double temporaries =
+        0;  ///< the filters' workspace (two float volumes unless the ball sum alone), voting lists
+    double mesh = 0;  ///< the mesh's arrays, shared by every copy
     int floatVolumes = 0;
     double total() const { return labels + volumes + temporaries + mesh; }
 };
@@ -53,7 +56,7 @@ struct MemoryEstimate {
 // count once. The nearest-vertex voxeliser's k-d tree holds about 200 bytes
 // per vertex (point copies, three rank lists, heaps), counted with the mesh.
 MemoryEstimate estimateMemory(const TriMesh& mesh, const int* dims, bool tensorsOn,
-                              Voxeliser voxeliser, bool writesFiles) {
+                              KernelChoice kernel, Voxeliser voxeliser, bool writesFiles) {
     const double n = static_cast<double>(voxelCount(dims));
     MemoryEstimate m;
     // The writer holds the APT volume (and the xx tensor) of the radius it writes.
@@ -61,7 +64,9 @@ MemoryEstimate estimateMemory(const TriMesh& mesh, const int* dims, bool tensors
     m.floatVolumes = 4 + (tensorsOn ? 2 * TENSOR_COMPONENTS : 0) + writing;
     m.labels = n;
     m.volumes = 4.0 * n * m.floatVolumes;
-    m.temporaries = 4.0 * n * 2 + VotingBuffers().peakBytes(omp_get_max_threads(), dims[2]);
+    m.temporaries =
+        FilterWorkspace::reservedBytes(dims, filterNeedsTemporaries(kernel, tensorsOn)) +
+        VotingBuffers().peakBytes(omp_get_max_threads(), dims[2]);
     const double vertices = static_cast<double>(mesh.vertices.size());
     m.mesh = vertices * 3 * sizeof(Vec3f) +
              static_cast<double>(mesh.faces.size()) * sizeof(Triangle) +
@@ -107,10 +112,10 @@ double freeSpaceFor(std::string dir) {
 
 }  // namespace
 
-void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, Voxeliser voxeliser,
-                   bool writesFiles, const SettingNames& names) {
+void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, KernelChoice kernel,
+                   Voxeliser voxeliser, bool writesFiles, const SettingNames& names) {
     if (writesFiles) checkAnalyzeDims(dims);
-    const MemoryEstimate m = estimateMemory(mesh, dims, tensorsOn, voxeliser, writesFiles);
+    const MemoryEstimate m = estimateMemory(mesh, dims, tensorsOn, kernel, voxeliser, writesFiles);
     const double needed = m.total();
     std::string limit;
     const double physical = static_cast<double>(physicalMemory());

@@ -161,7 +161,7 @@ class TransformRun {
         Grid& grid = run_.grid;
         setUpGrid(mesh_.bboxMin, mesh_.bboxMax, static_cast<float>(grid.h()), grid.dims,
                   grid.origin);
-        checkGridFits(mesh_, grid.dims, run_.tensorsOn, settings_.voxeliser, writes_,
+        checkGridFits(mesh_, grid.dims, run_.tensorsOn, run_.kernel, settings_.voxeliser, writes_,
                       settings_.names);
         if (!writes_) return;
         checkOutputFits(run_.outDir, grid.dims, settings_.radiusCount, run_.tensorsOn,
@@ -184,8 +184,19 @@ class TransformRun {
             .index = run_.radiusIndex, .count = settings_.radiusCount, .radius = run_.radius};
         stage(done.times.smoothing, [&] { smoothForRadius(); });
         stage(done.times.voting, [&] { voteSurface(run_, mesh_, run_.radius); });
-        stage(done.times.filtering, [&] { filterVotes(run_, run_.radius); });
-        stage(done.times.maxima, [&] { updateMaxima(run_, run_.radius); });
+        if (run_.tensorsOn) {
+            // The maxima copy the filtered tensors, which the box filter
+            // finishes only after the APT volume.
+            stage(done.times.filtering, [&] { filterVotes(run_, run_.radius); });
+            stage(done.times.maxima, [&] { updateMaxima(run_, run_.radius); });
+        } else {
+            // The maxima in the last filter pass, while each row is in cache.
+            MaximaPass maxima(run_, run_.radius);
+            stage(done.times.filtering, [&] {
+                filterVotes(run_, run_.radius, [&](std::size_t row) { maxima.row(row); });
+                maxima.finish();
+            });
+        }
         observer_.radiusWriting(run_.radiusIndex);
         stage(done.times.writing, [&] { writeRadius(); });
         done.histogram = &run_.histogram;

@@ -66,11 +66,11 @@ struct RunResult {
 struct BoundedRun {
     std::vector<std::string> args;
     std::string cwd;
-    long long fileSizeLimit = -1;      ///< RLIMIT_FSIZE in bytes; -1: unchanged
-    long long addressSpaceLimit = -1;  ///< RLIMIT_AS in bytes; -1: unchanged
-    double secondsAllowed = 300;       ///< then SIGKILL
-    int signal = 0;                    ///< sent once `sendWhen` returns true; 0: none
-    std::function<bool()> sendWhen;    ///< polled every 5 ms until it returns true
+    long long fileSizeLimit = -1;              ///< RLIMIT_FSIZE in bytes; -1: unchanged
+    long long addressSpaceLimit = -1;          ///< RLIMIT_AS in bytes; -1: unchanged
+    double secondsAllowed = 300;               ///< then SIGKILL
+    int signal = 0;                            ///< sent once `sendWhen` returns true; 0: none
+    std::function<bool()> sendWhen = nullptr;  ///< polled every 5 ms until it returns true
     /// Standard error on a pseudo-terminal, whose text (carriage returns of
     /// line ends removed) comes back as `err`.
     bool terminal = false;
