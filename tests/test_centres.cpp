@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "mapt/Centres.hpp"
-#include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 
 namespace shapescale {
@@ -145,19 +144,22 @@ std::vector<std::vector<double>> readCentres(const std::string& path) {
     return rows;
 }
 
-// A run in `dir` writing c.csv and s.json; checks the status.
-void runWithCentres(const test::TempDir& dir, const std::string& mesh,
-                    std::vector<std::string> args) {
-    args.insert(args.begin(), {"-f", mesh, "-o", "out", "--seed", "1", "--centres", "c.csv",
-                               "--summary", "s.json"});
-    const test::RunResult r = test::runBinary(args, dir.path());
-    ASSERT_EQ(r.status, 1) << r.err;
-}
+// Runs in dir/cwd writing c.csv and s.json there.
+class CentresRun : public test::BinaryRuns {
+  protected:
+    void runWithCentres(const std::string& cwd, const std::string& mesh,
+                        std::vector<std::string> args) {
+        args.insert(args.begin(), {"-f", mesh, "-o", "out", "--seed", "1", "--centres", "c.csv",
+                                   "--summary", "s.json"});
+        const test::RunResult r = run(args, cwd);
+        ASSERT_EQ(r.status, 1) << r.err;
+    }
+};
 
 // Three spheres of radii 1, 0.6 and 0.4: one centre each, within one voxel of
 // the true centre, with the scale volume's radius there; the same centres,
 // moved and turned with the mesh, after a quarter turn about z and a shift.
-TEST(CentresRun, ThreeSpheresMovedAndTurned) {
+TEST_F(CentresRun, ThreeSpheresMovedAndTurned) {
     const std::vector<std::array<double, 3>> truth = {{0, 0, 0}, {2, 0, 0}, {3.2, 0.3, 0}};
     const shapes::PolyMesh spheres = shapes::merged(
         shapes::merged(shapes::icosphere(4, 1.0, truth[0]), shapes::icosphere(4, 0.6, truth[1])),
@@ -169,19 +171,16 @@ TEST(CentresRun, ThreeSpheresMovedAndTurned) {
     shapes::PolyMesh moved = spheres;
     for (auto& p : moved.vertices) p = turned(p);
 
-    test::TempDir plain, turnedDir;
     const std::vector<std::string> settings = {"-r",  "0.05", "-s", "0.2", "-p",
                                                "0.1", "-n",   "10", "-g",  "0.08"};
-    shapes::writeOff(spheres, plain.file("m.off"));
-    shapes::writeOff(moved, turnedDir.file("m.off"));
-    runWithCentres(plain, "m.off", settings);
-    runWithCentres(turnedDir, "m.off", settings);
-    const auto rows = readCentres(plain.file("c.csv")),
-               rowsMoved = readCentres(turnedDir.file("c.csv"));
-    const nlohmann::json summary = nlohmann::json::parse(test::readText(plain.file("s.json")));
+    runWithCentres("plain", mesh(spheres, "plain.off"), settings);
+    runWithCentres("turned", mesh(moved, "turned.off"), settings);
+    const auto rows = readCentres(dir.file("plain/c.csv")),
+               rowsMoved = readCentres(dir.file("turned/c.csv"));
+    const nlohmann::json summary = nlohmann::json::parse(test::readText(dir.file("plain/s.json")));
     const double h = summary["grid"]["h"];
-    const std::vector<float> scale = test::readFloats(plain.file("out/scale.img"));
-    const auto dims = test::analyzeDims(plain.file("out/scale.hdr"));
+    const std::vector<float> scale = test::readFloats(dir.file("plain/out/scale.img"));
+    const auto dims = test::analyzeDims(dir.file("plain/out/scale.hdr"));
     ASSERT_EQ(rows.size(), 3u);
     ASSERT_EQ(rowsMoved.size(), 3u);
     ASSERT_EQ(summary["centres"].size(), 3u);
@@ -211,9 +210,8 @@ TEST(CentresRun, ThreeSpheresMovedAndTurned) {
 
 // The demo's settings: the two bulbs are the two strongest centres, the large
 // one first, both on the axis.
-TEST(CentresRun, DemoDumbbellGivesItsTwoBulbsFirst) {
-    test::TempDir dir;
-    runWithCentres(dir, std::string(SHAPESCALE_SOURCE_DIR) + "/examples/dumbbell.off",
+TEST_F(CentresRun, DemoDumbbellGivesItsTwoBulbsFirst) {
+    runWithCentres("", std::string(SHAPESCALE_SOURCE_DIR) + "/examples/dumbbell.off",
                    {"-s", "0.15", "-p", "0.1", "-n", "12", "-g", "0.03"});
     const auto rows = readCentres(dir.file("c.csv"));
     ASSERT_GE(rows.size(), 2u);

@@ -49,20 +49,14 @@ bool allFiniteAndNonNegative(const std::vector<float>& v) {
     return std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x) && x >= 0; });
 }
 
-class Cli : public testing::Test {
+class Cli : public test::BinaryRuns {
   protected:
-    std::string mesh(const shapes::PolyMesh& poly, const std::string& name = "mesh.off") {
-        shapes::writeOff(poly, dir.file(name));
-        return dir.file(name);
-    }
-    RunResult run(const Args& args) { return test::runBinary(args, dir.path()); }
+    using BinaryRuns::run;
     RunResult run(const std::string& line) { return run(words(line)); }
     std::vector<float> volume(const std::string& name) {
         return test::readFloats(dir.file(name + ".img"));
     }
-    bool exists(const std::string& name) { return test::fileExists(dir.file(name)); }
 
-    test::TempDir dir;
     const std::string cube = mesh(shapes::unitCube());
 };
 
@@ -211,62 +205,6 @@ TEST_F(Cli, SphereCentreSeesTheWholeSphereAtItsOwnRadius) {
     EXPECT_NEAR(apt[best], 1.0, 0.03);  // the inscribed polyhedron's area is a little smaller
     EXPECT_NEAR(scale[best], 10.0, 1e-4);
     EXPECT_LT(apt[best + 5], 0.1f);  // five voxels away the sphere at this radius is not seen
-}
-
-// Each failure: status 2, one line on standard error (after the transform's two set-up
-// lines, if it started), and neither the output directory nor the occupancy file.
-TEST_F(Cli, FailuresEndWithOneLineAndStatus2BeforeAnyOutput) {
-    test::writeText(dir.file("bad.off"), "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n");
-    test::writeText(dir.file("empty.off"), "OFF\n0 0 0\n");
-    test::writeText(dir.file("taken"), "x");
-    const std::string flipped = mesh(shapes::flipped(shapes::unitCube()), "flipped.off"),
-                      flat = mesh({{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}}}, "flat.off");
-    const std::string c = "-f " + cube;
-    auto summary = [](const std::string& fields) { return "$ " + fields + " 0\n"; };
-    const struct {
-        std::string args;
-        std::string message;  // part of the error line
-        std::string out;      // standard output, $ standing for the mesh path
-    } cases[] = {
-        {"-f nowhere.off", "cannot open mesh nowhere.off: No such file or directory",
-         "file not found\n"},
-        {"-f bad.off", "bad.off:6: face 0: vertex number 7", ""},
-        {"-f empty.off", "empty.off: the mesh has no vertex", ""},
-        {"-f " + flat, "bounding box is flat", summary("0 0 0 0 0 0")},
-        {c + " -o no/such/parent", "no/such/parent: No such file or directory", summary(CUBE)},
-        {c + " -o taken", "output directory taken: Not a directory", summary(CUBE)},
-        // Derived from a negative volume, every length is negative.
-        {"-f " + flipped,
-         "the grid resolution -0.024814 is not positive; a negative value derived from the "
-         "mesh means that its faces seem to be ordered clockwise",
-         summary("-1 -0.024814 -0.049628 -0.024814 -0.024814 -0.024814")},
-        {c + " -g -1", "sigma -1 is negative", summary("1 0.024814 0.049628 0.024814 0.024814 -1")},
-        {c + " -r -0.1", "the grid resolution -0.1 is not positive",
-         summary("1 0.024814 0.049628 -0.1 0.024814 0.024814")},
-        {c + " -s -0.5", "radius 0 of the run would be -0.5",
-         summary("1 0.024814 -0.5 0.024814 0.024814 0.024814")},
-        {c + " -r nan", "the grid resolution is not a finite number: nan",
-         summary("1 0.024814 0.049628 nan 0.024814 0.024814")},
-        {c + " -p inf", "the radius step is not a finite number: inf",
-         summary("1 0.024814 0.049628 0.024814 inf 0.024814")},
-        {c + " -s 0.1 -p -0.05 -n 3", "radius", summary("1 0.024814 0.1 0.024814 -0.05 0.024814")},
-        // Every extent fits into memory, but not into the volume format.
-        {c + " -r 1e-5", "32767", summary("1 0.024814 0.049628 1e-05 0.024814 0.024814")},
-    };
-    for (const auto& k : cases) {
-        SCOPED_TRACE(k.args);
-        const RunResult r = run("-o out " + k.args);
-        EXPECT_EQ(r.status, 2);
-        const Args err = lines(r.err);
-        ASSERT_EQ(err.size() - (r.err.rfind("in=", 0) == 0 ? 2 : 0), 1u) << r.err;
-        EXPECT_EQ(err.back().rfind("shapescale: ", 0), 0u) << r.err;
-        EXPECT_NE(err.back().find(k.message), std::string::npos) << r.err;
-        std::string out = k.out;
-        if (!out.empty() && out[0] == '$') out.replace(0, 1, words(k.args)[1]);
-        EXPECT_EQ(r.out, out);
-        EXPECT_FALSE(exists("out"));
-        EXPECT_FALSE(exists("volume.vol"));  // stopped before any voxel work
-    }
 }
 
 TEST_F(Cli, GridLargerThanTheMemoryIsRefusedBeforeAllocating) {

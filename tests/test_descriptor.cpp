@@ -16,7 +16,6 @@
 #include "mapt/Defaults.hpp"
 #include "mapt/Descriptor.hpp"
 #include "mapt/Transform.hpp"
-#include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 
 namespace shapescale {

@@ -2,8 +2,6 @@
 // option's own effect, and that a run which does not ask for one is unchanged.
 
 #include <gtest/gtest.h>
-#include <png.h>
-#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,10 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/MeshCheck.hpp"
-#include "io/PngPreview.hpp"
 #include "mesh/MeshReader.hpp"
-#include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 
 namespace shapescale {
@@ -37,31 +32,9 @@ using test::RunResult;
 using test::TempDir;
 
 const std::string BINARY = SHAPESCALE_BINARY;
-using Files = std::map<std::string, std::vector<unsigned char>>;
+using test::Files;
 
-class Toolbox : public testing::Test {
-  protected:
-    std::string mesh(const PolyMesh& poly, const std::string& name = "mesh.off") {
-        shapes::writeOff(poly, dir.file(name));
-        return dir.file(name);
-    }
-    // Runs in its own working directory `cwd` (created), where "volume.vol" lands.
-    RunResult run(const std::vector<std::string>& args, const std::string& cwd = "") {
-        const std::string where = cwd.empty() ? dir.path() : dir.file(cwd);
-        mkdir(where.c_str(), 0775);
-        return test::runBinary(args, where);
-    }
-    // Every file of `sub` with its bytes, and "volume.vol" of its parent.
-    Files files(const std::string& sub) {
-        Files all;
-        for (const std::string& name : test::listDir(dir.file(sub)))
-            all[name] = readBytes(dir.file(sub + "/" + name));
-        const std::string vol = dir.file(sub + "/../volume.vol");
-        if (test::fileExists(vol)) all["volume.vol"] = readBytes(vol);
-        return all;
-    }
-    TempDir dir;
-};
+using Toolbox = test::BinaryRuns;
 
 // The lines of standard error without the last, the processor time.
 std::vector<std::string> withoutTiming(const std::string& err) {
@@ -157,17 +130,15 @@ TEST_F(Toolbox, SeedRepeatsTheRunAndOptionsAddOnlyTheirOwnFiles) {
         std::vector<std::string> more;      // further files of the output directory
     };
     const std::vector<Variant> variants = {
+        // clang-format off
         {{"--seed", "42", "--threads", "2", "--quiet", "--warnings", "--orient"}, 1, {}, {}},
         {{"--seed", "42", "--exit-zero", "--nifti", "--nifti-gz"}, 0, {".nii", ".nii.gz"}, {}},
-        {{"--seed", "42", "--preview", "--summary", "../s.json"},
-         1,
-         {},
+        {{"--seed", "42", "--preview", "--summary", "../s.json"}, 1, {},
          {"preview_jmapt.png", "preview_scale.png"}},
         {{"--seed", "42", "--vertex-scale", "painted.ply"}, 1, {}, {}},
-        {{"--seed", "42", "--vtk", "--vertex-scale", "painted.vtp", "--summary", "s.json"},
-         1,
-         {},
+        {{"--seed", "42", "--vtk", "--vertex-scale", "painted.vtp", "--summary", "s.json"}, 1, {},
          {"result.vti"}},
+        // clang-format on
     };
     for (std::size_t v = 0; v < variants.size(); ++v) {
         const Variant& variant = variants[v];
@@ -238,22 +209,16 @@ TEST_F(Toolbox, VtkFilesAreWholeOrAbsentAndABadExtensionRunsNothing) {
         bool runs;             // the run starts (its summary line) before the failure
     };
     const std::vector<Case> cases = {
-        {{"--vertex-scale", "p.obj"},
-         "extension",
-         "shapescale: --vertex-scale 'p.obj': expected a file name ending in .ply or .vtp",
-         "out",
+        // clang-format off
+        {{"--vertex-scale", "p.obj"}, "extension",
+         "shapescale: --vertex-scale 'p.obj': expected a file name ending in .ply or .vtp", "out",
          false},
-        {{"--vertex-scale", "none/p.vtp"},
-         "create",
-         "shapescale: cannot create none/p.vtp: No such file or directory",
-         "none/p.vtp",
-         true},
+        {{"--vertex-scale", "none/p.vtp"}, "create",
+         "shapescale: cannot create none/p.vtp: No such file or directory", "none/p.vtp", true},
         // A full disk: result.vti is a link to /dev/full, which is written in place.
-        {{"--vtk", "-t"},
-         "full",
-         "shapescale: cannot write out/result.vti: No space left on device",
-         "out/result.vti",
-         true},
+        {{"--vtk", "-t"}, "full", "shapescale: cannot write out/result.vti: No space left on device",
+         "out/result.vti", true},
+        // clang-format on
     };
     mkdir(dir.file("full").c_str(), 0775);
     mkdir(dir.file("full/out").c_str(), 0775);
@@ -297,44 +262,6 @@ TEST_F(Toolbox, OrientFlipsAClockwiseMeshAsAHandEditWould) {
     const RunResult refused = run({"-f", cw, "-n", "2", "-o", "out"}, "c");
     EXPECT_EQ(refused.status, 2);
     EXPECT_NE(lines(refused.err).back().find("--orient"), std::string::npos) << refused.err;
-}
-
-TEST_F(Toolbox, MeshTopologyAndWarnings) {
-    PolyMesh open = shapes::unitCube(), fin = shapes::unitCube(), turned = shapes::unitCube();
-    // Drop the two triangles of one side; add a fin on an edge; turn one triangle.
-    open.faces.resize(10);  // the last two are the side x = 1
-    fin.vertices.push_back({0.5, 0.5, 3.0});
-    fin.faces.push_back({fin.faces[0][0], fin.faces[0][1], 8});
-    std::reverse(turned.faces[0].begin(), turned.faces[0].end());
-    struct Case {
-        PolyMesh mesh;
-        std::array<std::int64_t, 4> expected;  // edges, boundary, non-manifold, misoriented
-        std::vector<std::string> warnings;
-    };
-    const std::vector<Case> cases = {
-        {shapes::unitCube(), {18, 0, 0, 0}, {}},
-        {open, {17, 4, 0, 0}, {"the mesh is open (4 boundary edges)"}},
-        {fin, {20, 2, 1, 0}, {"the mesh is open (2", "1 non-manifold edges"}},
-        {turned, {18, 0, 0, 3}, {"not consistently oriented: 3 edges"}},
-    };
-    for (const Case& c : cases) {
-        const MeshStats t = computeMeshStats(shapes::loadMesh(c.mesh));
-        EXPECT_EQ((std::array{t.edges, t.boundaryEdges, t.nonManifoldEdges, t.misorientedEdges}),
-                  c.expected);
-        const std::vector<std::string> w = meshWarnings(t, true);
-        ASSERT_EQ(w.size(), c.warnings.size());
-        for (std::size_t k = 0; k < w.size(); ++k)
-            EXPECT_NE(w[k].find(c.warnings[k]), std::string::npos) << w[k];
-        // The nearest-vertex mode does not need a closed mesh.
-        EXPECT_EQ(meshWarnings(t, false).size(), w.size() - (t.boundaryEdges > 0 ? 1 : 0));
-    }
-    // Off a terminal the warnings need --warnings.
-    const std::string path = mesh(open, "open.off");
-    const RunResult quiet = run({"-f", path, "-n", "1", "-o", "out"});
-    const RunResult warned = run({"-f", path, "-n", "1", "-o", "out", "--warnings"});
-    EXPECT_EQ(lines(quiet.err).size(), 4u) << quiet.err;
-    EXPECT_EQ(lines(warned.err).at(0),
-              "warning: " + meshWarnings(computeMeshStats(shapes::loadMesh(open)), true).at(0));
 }
 
 // The bin of an APT value: b/12 <= a < (b+1)/12 with both bounds in single
@@ -436,91 +363,6 @@ TEST_F(Toolbox, SummaryAgreesWithTheFilesOfTheRun) {
     EXPECT_TRUE(files("clock/out") == files("again/out"));
 }
 
-TEST_F(Toolbox, PreviewIsAPictureOfTheMidSlices) {
-    const RunResult r =
-        run({"-f", mesh(shapes::icosphere(3)), "-r", "0.1", "-n", "2", "--preview", "-o", "out"});
-    ASSERT_EQ(r.status, 1) << r.err;
-    const std::array<int, 3> dims = test::analyzeDims(dir.file("out/jmapt.hdr"));
-    ASSERT_EQ(dims[0], 25);  // 2 / 0.1 + 5 voxels per axis
-    // The documented layout: 320 / 25 = 12 pixels per voxel, clamped to 8.
-    const int scale = 8;
-    const int width = 10 + scale * (2 * dims[0] + dims[1]) + 30 + 16 + 4 + 72 + 10;
-    const int height = 10 + 14 + scale * std::max(dims[1], dims[2]) + 10;
-    for (const char* name : {"preview_jmapt.png", "preview_scale.png"}) {
-        png_image image;
-        std::memset(&image, 0, sizeof image);
-        image.version = PNG_IMAGE_VERSION;
-        ASSERT_TRUE(
-            png_image_begin_read_from_file(&image, dir.file("out/" + std::string(name)).c_str()))
-            << name << ": " << image.message;
-        image.format = PNG_FORMAT_RGB;
-        std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
-        ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr))
-            << image.message;
-        EXPECT_EQ(static_cast<int>(image.width), width);
-        EXPECT_EQ(static_cast<int>(image.height), height);
-        auto pixel = [&](int x, int y) {
-            const unsigned char* p = &rgb[(static_cast<std::size_t>(y) * image.width + x) * 3];
-            return std::vector<int>{p[0], p[1], p[2]};
-        };
-        // The colour bar runs from viridis' yellow at the top to its purple.
-        const int barX = width - 10 - 72 - 4 - 16 + 8, top = 24;
-        EXPECT_EQ(pixel(barX, top), (std::vector<int>{253, 231, 37})) << name;
-        EXPECT_EQ(pixel(barX, height - 11), (std::vector<int>{68, 1, 84})) << name;
-        // The outline crosses the middle row of the XY slice at the sphere's
-        // surface, 10 voxels left and right of the centre.
-        int white = 0;
-        const int row = top + scale * dims[1] / 2;
-        for (int x = 10; x < 10 + scale * dims[0]; ++x)
-            white += pixel(x, row) == std::vector<int>{255, 255, 255} ? 1 : 0;
-        EXPECT_GE(white, 2 * scale) << name;
-        EXPECT_LE(white, 6 * scale) << name;
-    }
-}
-
-TEST(PreviewLayout, LargeGridsAreSampledEveryStrideVoxels) {
-    Grid grid;
-    const int dims[3] = {700, 30, 20};  // 700 > 320: one pixel for every 3rd voxel
-    std::copy(dims, dims + 3, grid.dims);
-    const std::vector<float> values(grid.voxels(), 0.5f);
-    std::vector<unsigned char> labels(grid.voxels(), LABEL_OUTSIDE);
-    labels[grid.index(699, 15, 10)] = 0;  // the last voxel of the sampled row
-    const RgbImage image = renderPreview(values.data(), labels.data(), grid, "JMAPT");
-    EXPECT_EQ(image.width, 10 + (2 * 234 + 10) + 30 + 16 + 4 + 72 + 10);
-    EXPECT_EQ(image.height, 10 + 14 + 10 + 10);
-    ASSERT_EQ(image.pixels.size(), static_cast<std::size_t>(image.width * image.height * 3));
-    // That voxel, alone inside, is outline: cell (233, 5) of the XY slice, y up.
-    const std::size_t at = (static_cast<std::size_t>(24 + 9 - 5) * image.width + 10 + 233) * 3;
-    EXPECT_EQ(image.pixels[at] + image.pixels[at + 1] + image.pixels[at + 2], 3 * 255);
-    EXPECT_LT(image.pixels[at - 3] + image.pixels[at - 2] + image.pixels[at - 1], 3 * 255);
-}
-
-// Runs the binary with standard error on a terminal; returns what the
-// terminal received, carriage returns of line ends removed.
-std::string onTerminal(const std::vector<std::string>& args, const std::string& cwd) {
-    std::vector<std::string> argv = {BINARY};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargs;
-    for (auto& a : argv) cargs.push_back(a.data());
-    cargs.push_back(nullptr);
-    int master = -1;
-    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-        if (chdir(cwd.c_str()) != 0 || !std::freopen("stdout.txt", "w", stdout)) _exit(127);
-        execv(cargs[0], cargs.data());
-        _exit(127);
-    }
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-    close(master);
-    waitpid(pid, nullptr, 0);
-    std::string plain;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];
-    return plain;
-}
-
 TEST_F(Toolbox, ProgressAndWarningsOnATerminalOnly) {
     const std::string cube = mesh(shapes::unitCube());
     const std::string open = mesh(shapes::hemisphere(2), "open.off");
@@ -529,15 +371,19 @@ TEST_F(Toolbox, ProgressAndWarningsOnATerminalOnly) {
         std::vector<std::string> args;
         int progressLines;  // lines drawn, each erased again
         bool warning;
+        bool terminal = true;  // standard error on a terminal; off one, warnings need the option
     };
     const std::vector<Case> cases = {
         {{"-f", cube, "-r", "0.1", "-n", "3", "-o", "out"}, 3, false},
         {{"-f", open, "-n", "2", "-o", "out"}, 2, true},
         {{"-f", open, "-n", "2", "-o", "out", "--quiet"}, 0, false},
         {{"-f", open, "-n", "2", "-o", "out", "--quiet", "--warnings"}, 0, true},
+        {{"-f", open, "-n", "2", "-o", "out"}, 0, false, false},
+        {{"-f", open, "-n", "2", "-o", "out", "--warnings"}, 0, true, false},
     };
     for (const Case& c : cases) {
-        const std::string text = onTerminal(c.args, dir.path());
+        const std::string text =
+            test::runBounded({.args = c.args, .cwd = dir.path(), .terminal = c.terminal}).err;
         // Pieces between the control sequences alternate: the run's own
         // output, a progress line, the run's own output, ...
         std::string own;

@@ -1,7 +1,7 @@
 #pragma once
-// Small generated polygon meshes (cubes, spheres, tori, the demo dumbbell),
-// written as OFF text or loaded in memory, for the tests, the benchmarks and
-// the generator of the shipped example.
+// Generated polygon meshes (spheres, tori, the demo dumbbell, lumpy spheres)
+// and their OFF, PLY, STL and OBJ bytes, for the tests, the benchmarks and the
+// generator of the shipped example.
 
 #include <array>
 #include <string>
@@ -18,12 +18,6 @@ struct PolyMesh {
     std::vector<std::vector<int>> faces;
 };
 
-/// The unit cube [0, 1]^3 as 12 triangles.
-PolyMesh unitCube();
-/// The axis-aligned box [lo, hi] as 12 triangles.
-PolyMesh box(const std::array<double, 3>& lo, const std::array<double, 3>& hi);
-/// The unit cube as 6 quadrilaterals.
-PolyMesh quadCube();
 /// Icosahedron subdivided `levels` times, projected onto the sphere.
 PolyMesh icosphere(int levels, double radius = 1.0, std::array<double, 3> centre = {0, 0, 0});
 /// Torus around the z axis: ring radius R, tube radius r, nu x nv quads split in two.
@@ -32,19 +26,10 @@ PolyMesh torus(double R, double r, int nu, int nv);
 /// a large bulb, a thin neck and a smaller bulb, about 2 * rings * segments
 /// triangles, 4 units long.
 PolyMesh dumbbell(int rings, int segments);
-/// Capped cylinder around the z axis from z = -length/2 to length/2: `rings`
-/// bands of `segments` quads split in two, each cap a fan around its centre.
-PolyMesh cylinder(double radius, double length, int segments, int rings);
 /// A sphere of radius about 1 with smooth bumps and dents (radius 1 +- 0.2),
 /// about 2 * rings * segments triangles, for benchmarks: poles and rings of
 /// `segments` vertices, like dumbbell().
 PolyMesh lumpySphere(int rings, int segments);
-/// The same surface with every face reversed (clockwise seen from outside).
-PolyMesh flipped(PolyMesh mesh);
-/// Both meshes in one, b's vertex numbers shifted.
-PolyMesh merged(const PolyMesh& a, const PolyMesh& b);
-/// Upper half of an icosphere (vertices with z >= 0 and the faces among them): an open surface.
-PolyMesh hemisphere(int levels, double radius = 1.0);
 
 /// Every triangle split `times` times into four by the midpoints of its
 /// edges: the same surface with 4^times as many triangles, each new vertex

@@ -3,7 +3,9 @@
 #include "io/OutputFile.hpp"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -87,15 +89,17 @@ RunResult runBounded(const BoundedRun& run) {
     for (auto& a : argv) cargs.push_back(a.data());
     cargs.push_back(nullptr);
 
-    const pid_t pid = fork();
+    int terminal = -1;
+    const pid_t pid = run.terminal ? forkpty(&terminal, nullptr, nullptr, nullptr) : fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-            dup2(err, 2) < 0 || chdir(run.cwd.c_str()) != 0)
-            _exit(127);
+        if (out < 0 || dup2(out, 1) < 0 || chdir(run.cwd.c_str()) != 0) _exit(127);
+        if (!run.terminal) {
+            const int in = open("/dev/null", O_RDONLY);
+            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (in < 0 || err < 0 || dup2(in, 0) < 0 || dup2(err, 2) < 0) _exit(127);
+        }
         const auto limit = [](int resource, long long bytes) {
             if (bytes < 0) return true;
             const rlimit r{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
@@ -106,11 +110,20 @@ RunResult runBounded(const BoundedRun& run) {
         execv(cargs[0], cargs.data());
         _exit(127);
     }
+    // The terminal is drained while the child runs, so that it never blocks on a full one.
+    std::string shown;
+    const auto drain = [&] {
+        char buffer[4096];
+        for (ssize_t n; terminal >= 0 && (n = read(terminal, buffer, sizeof buffer)) > 0;)
+            shown.append(buffer, static_cast<std::size_t>(n));
+    };
+    if (terminal >= 0) fcntl(terminal, F_SETFL, O_NONBLOCK);
     RunResult result;
     const auto start = std::chrono::steady_clock::now();
     int wstatus = 0;
     for (;;) {
         const pid_t done = waitpid(pid, &wstatus, WNOHANG);
+        drain();
         if (done == pid) break;
         if (done < 0 && errno != EINTR) throw std::runtime_error("waitpid failed");
         const double elapsed =
@@ -129,7 +142,38 @@ RunResult runBounded(const BoundedRun& run) {
     result.termSignal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
     result.out = readText(outPath);
     result.err = readText(errPath);
+    if (terminal >= 0) {
+        drain();
+        close(terminal);
+        for (std::size_t i = 0; i < shown.size(); ++i)
+            if (!(shown[i] == '\r' && i + 1 < shown.size() && shown[i + 1] == '\n'))
+                result.err += shown[i];
+    }
     return result;
+}
+
+std::string BinaryRuns::mesh(const shapes::PolyMesh& poly, const std::string& name) {
+    shapes::writeOff(poly, dir.file(name));
+    return dir.file(name);
+}
+
+RunResult BinaryRuns::run(const std::vector<std::string>& args, const std::string& cwd) {
+    const std::string where = cwd.empty() ? dir.path() : dir.file(cwd);
+    mkdir(where.c_str(), 0775);
+    return runBinary(args, where);
+}
+
+Files BinaryRuns::files(const std::string& sub) {
+    Files all;
+    for (const std::string& name : listDir(dir.file(sub)))
+        all[name] = readBytes(dir.file(sub + "/" + name));
+    const std::string vol = dir.file(sub + "/../volume.vol");
+    if (fileExists(vol)) all["volume.vol"] = readBytes(vol);
+    return all;
+}
+
+bool BinaryRuns::exists(const std::string& name) const {
+    return fileExists(dir.file(name));
 }
 
 std::vector<std::string> temporaryFiles(const std::string& dir) {

@@ -3,8 +3,9 @@
 // directories, whole-file reads, the runner of the real shapescale binary
 // (optionally under limits: a file-size or address-space limit set in the child
 // before exec, a signal sent once a condition holds, and a time bound after which
-// the child is killed, so that a hang fails the test, never the suite), and small
-// helpers for errors, threads and meshes.
+// the child is killed, so that a hang fails the test, never the suite; standard
+// error on a terminal when asked), the fixture of the tests that run it, and
+// small helpers for errors, threads and meshes.
 
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -14,11 +15,12 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "core/Error.hpp"
-#include "shapes/Shapes.hpp"
+#include "support/TestMeshes.hpp"
 
 namespace shapescale::test {
 
@@ -64,11 +66,14 @@ struct RunResult {
 struct BoundedRun {
     std::vector<std::string> args;
     std::string cwd;
-    long long fileSizeLimit = -1;      ///< RLIMIT_FSIZE in bytes; -1: unchanged
-    long long addressSpaceLimit = -1;  ///< RLIMIT_AS in bytes; -1: unchanged
-    double secondsAllowed = 300;       ///< then SIGKILL
-    int signal = 0;                    ///< sent once `sendWhen` returns true; 0: none
-    std::function<bool()> sendWhen;    ///< polled every 5 ms until it returns true
+    long long fileSizeLimit = -1;              ///< RLIMIT_FSIZE in bytes; -1: unchanged
+    long long addressSpaceLimit = -1;          ///< RLIMIT_AS in bytes; -1: unchanged
+    double secondsAllowed = 300;               ///< then SIGKILL
+    int signal = 0;                            ///< sent once `sendWhen` returns true; 0: none
+    std::function<bool()> sendWhen = nullptr;  ///< polled every 5 ms until it returns true
+    /// Standard error on a pseudo-terminal, whose text (carriage returns of
+    /// line ends removed) comes back as `err`.
+    bool terminal = false;
 };
 
 /// Runs the shapescale binary as `run` says and waits for it; standard input is empty.
@@ -81,6 +86,24 @@ inline RunResult runBinary(const std::vector<std::string>& args, const std::stri
     run.cwd = cwd;
     return runBounded(run);
 }
+
+using Files = std::map<std::string, std::vector<unsigned char>>;
+
+/// The fixture of the tests that run the binary: a temporary directory, the
+/// meshes written into it, runs in it and the files they leave.
+class BinaryRuns : public testing::Test {
+  protected:
+    /// Writes `poly` as OFF text to dir/name; returns its path.
+    std::string mesh(const shapes::PolyMesh& poly, const std::string& name = "mesh.off");
+    /// Runs in dir/cwd (created when missing; dir itself when empty), where
+    /// "volume.vol" lands.
+    RunResult run(const std::vector<std::string>& args, const std::string& cwd = "");
+    /// Every file of dir/sub with its bytes, and "volume.vol" of its parent.
+    Files files(const std::string& sub);
+    bool exists(const std::string& name) const;
+
+    TempDir dir;
+};
 
 /// Names of every entry below `dir` (recursively) starting with
 /// TEMPORARY_PREFIX (".ss-"): the temporary names of files being written.

@@ -1,5 +1,6 @@
-// The PLY, STL and OBJ readers against the OFF reader, their errors, the edge
-// statistics and the outward orientation; the formats through the real binary.
+// The mesh: the TriMesh arrays and measures, the OFF, PLY, STL and OBJ readers,
+// their errors, the edge statistics and the outward orientation; the formats
+// through the real binary.
 
 #include <gtest/gtest.h>
 
@@ -11,29 +12,229 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/Error.hpp"
+#include "driver/MeshCheck.hpp"
 #include "mesh/MeshReader.hpp"
 #include "mesh/MeshStats.hpp"
 #include "mesh/ObjReader.hpp"
+#include "mesh/OffReader.hpp"
 #include "mesh/Orientation.hpp"
 #include "mesh/PlyReader.hpp"
 #include "mesh/ReaderInput.hpp"
 #include "mesh/StlReader.hpp"
-#include "shapes/Shapes.hpp"
 #include "support/TestFiles.hpp"
 
 namespace shapescale {
 namespace {
 
+using shapes::loadMesh;
+using shapes::loadOffText;
 using shapes::PlyStyle;
 using shapes::PolyMesh;
 using Reader = TriMesh (*)(std::FILE*, const std::string&, ReadReport*);
 using Enc = PlyStyle::Encoding;
+
+TEST(TriMesh, CopiesShareEveryArray) {
+    TriMesh copy;
+    {
+        const TriMesh mesh = test::withNormals(shapes::unitCube());
+        copy = mesh;
+        copy.vertices[3][0] = 42.0f;
+        copy.vertexNormals[0][1] = 7.0f;
+        EXPECT_EQ(mesh.vertices[3][0], 42.0f);
+        EXPECT_EQ(mesh.vertexNormals[0][1], 7.0f);
+        EXPECT_TRUE(copy.faces.sharesWith(mesh.faces));
+        EXPECT_TRUE(copy.vertexNeighbours.sharesWith(mesh.vertexNeighbours));
+    }
+    ASSERT_EQ(copy.vertices.size(), 8u);  // the triples outlive the loaded mesh
+    EXPECT_EQ(copy.vertices[7][2], 1.0f);
+    EXPECT_EQ(copy.vertexNeighbours[7].size(), 6u);  // and so do the lists
+}
+
+// The lists, normals, measures and smoothing split the vertices or the
+// triangles among the threads; every sum keeps its order, so the bits are
+// the same on any number of threads. Split once, the sphere's triangles span
+// the vertex ranges of the threads.
+TEST(TriMesh, SameBitsOnOneTwoAndThreeThreads) {
+    const shapes::PolyMesh poly = shapes::subdivided(shapes::lumpySphere(20, 100), 1);
+    auto stages = [&](int threads) {
+        return test::withThreads(threads, [&] {
+            TriMesh mesh = test::withNormals(poly);
+            const MeshMeasures loaded = measureMesh(mesh);
+            std::vector<Vec3f> normals(mesh.vertexNormals.begin(), mesh.vertexNormals.end());
+            for (int pass = 0; pass < 2; ++pass) smoothVertices(mesh);
+            refreshVertexNormals(mesh);
+            normals.insert(normals.end(), mesh.vertexNormals.begin(), mesh.vertexNormals.end());
+            return std::tuple(loaded.volume, loaded.areaSum, test::neighbourLists(mesh), normals,
+                              std::vector<Vec3f>(mesh.vertices.begin(), mesh.vertices.end()));
+        });
+    };
+    const auto one = stages(1);
+    EXPECT_TRUE(one == stages(2));
+    EXPECT_TRUE(one == stages(3));
+}
+
+// At vertex 0, unnormalised face normals (0, 0, 4) (area 2) and (0, -1, 0) (area 0.5);
+// the two faces on 5, 6, 7 cancel; vertex 8 is in no face. Mirrored in z, the faces turn
+// inside out: the refreshed normals are mirrored and reversed.
+TEST(VertexNormals, AreaWeightedOrZeroAndRefreshedAfterMirroring) {
+    TriMesh mesh = test::withNormals({{{0, 0, 0},
+                                       {2, 0, 0},
+                                       {0, 2, 0},
+                                       {1, 0, 0},
+                                       {0, 0, 1},
+                                       {3, 0, 0},
+                                       {4, 0, 0},
+                                       {3, 1, 0},
+                                       {5, 5, 5}},
+                                      {{0, 1, 2}, {0, 3, 4}, {5, 6, 7}, {5, 7, 6}}});
+    const Vec3f n = mesh.vertexNormals[0];
+    EXPECT_FLOAT_EQ(n[0], 0.0f);
+    EXPECT_FLOAT_EQ(n[1], -1.0f / std::sqrt(17.0f));
+    EXPECT_FLOAT_EQ(n[2], 4.0f / std::sqrt(17.0f));
+    EXPECT_EQ(mesh.vertexNormals[1], (Vec3f{0, 0, 1}));  // only the first face
+    for (std::size_t i = 5; i < 9; ++i) EXPECT_EQ(mesh.vertexNormals[i], (Vec3f{0, 0, 0})) << i;
+    for (Vec3f& v : mesh.vertices) v[2] = -v[2];
+    refreshVertexNormals(mesh);
+    EXPECT_EQ(mesh.vertexNormals[0], (Vec3f{-n[0], -n[1], n[2]}));
+}
+
+TEST(MeshMeasures, SignedVolumeAndAreaSum) {
+    const MeshMeasures cube = measureMesh(loadMesh(shapes::unitCube()));
+    const MeshMeasures flipped = measureMesh(loadMesh(shapes::flipped(shapes::unitCube())));
+    const MeshMeasures none = measureMesh(shapes::loadOffText("OFF\n1 0 0\n1 2 3\n"));
+    // Split twice by edge midpoints: the same surface, dyadic coordinates (exact sums).
+    const TriMesh split = loadMesh(shapes::subdivided(shapes::unitCube(), 2));
+    const MeshMeasures splitCube = measureMesh(split);
+    EXPECT_EQ(std::tuple(split.faces.size(), split.vertices.size()), std::tuple(192u, 98u));
+    EXPECT_EQ(std::tuple(splitCube.volume, splitCube.areaSum), std::tuple(1.0f, 12.0));
+    EXPECT_EQ(std::tuple(cube.volume, cube.areaSum), std::tuple(1.0f, 12.0));  // area sum: twice 6
+    EXPECT_EQ(std::tuple(flipped.volume, flipped.areaSum), std::tuple(-1.0f, 12.0));
+    EXPECT_EQ(std::tuple(none.volume, none.areaSum), std::tuple(0.0f, 0.0));
+    const MeshMeasures m = measureMesh(loadMesh(shapes::icosphere(4, 2.0, {1, -3, 0.5})));
+    const double ball = 4.0 / 3.0 * M_PI * 8.0;
+    EXPECT_NEAR(m.volume, ball, 0.01 * ball);  // polyhedron inside the sphere
+    EXPECT_LT(m.volume, ball);
+    EXPECT_NEAR(m.areaSum * 0.5, 4.0 * M_PI * 4.0, 0.01 * 16.0 * M_PI);
+}
+
+std::vector<Triangle> triangles(const TriMesh& mesh) {
+    return {mesh.faces.begin(), mesh.faces.end()};
+}
+
+// "counts: vertices | triangles | bounding box", numbers in the stream's default format.
+std::string describe(const TriMesh& m) {
+    std::ostringstream s;
+    s << m.nVertices << " " << m.nFaces << ":";
+    for (const Vec3f& v : m.vertices) s << " " << v[0] << " " << v[1] << " " << v[2] << ",";
+    s << " |";
+    for (const Triangle& t : m.faces) s << " " << t[0] << " " << t[1] << " " << t[2] << ",";
+    s << " | " << m.bboxMin[0] << " " << m.bboxMin[1] << " " << m.bboxMin[2] << " .. "
+      << m.bboxMax[0] << " " << m.bboxMax[1] << " " << m.bboxMax[2];
+    return s.str();
+}
+
+TEST(OffLoader, AcceptedVariantsOfTheFormatAndTheBoundingBox) {
+    const char* const files[] = {
+        "# made by hand\nOFF\n# 3 vertices, 1 face\n3 1 0\n0 0 0\n1 0 0\n0 2 0\n3 0 1 2\n",
+        "\n  OFF  # header\n\n3 1 0 # counts\n0 0 0\n# between\n\n1 0 0 # x\n0 2 0\n\n# faces\n3 0 "
+        "1 2\n#\n",
+        "OFF\r\n3 1 0\r\n0 0 0\r\n1 0 0\r\n0 2 0\r\n3 0 1 2\r\n",
+        // Vertices span lines; the rest of a vertex's last line is dropped.
+        "OFF\n3 1 0\n0 0\n0 1 0 0 0\n2\n0 rest of the line is dropped\n3 0 1 2\n",
+        "OFF3 1 0\n0 0 0\n1 0 0\n0 2 0\n3 0 1 2\n",           // counts glued on
+        "OFF 3 1 0\n0 0 0\n1 0 0\n0 2 0\n3 0 1 2 255 0 0\n",  // face colour
+        "COFF\n3 1 0\n0 0 0 255 0 0 255\n1 0 0 0 255 0 255\n0 2 0 0 0 255 255\n3 0 1 2\n",
+        "STNOFF\n3 1 0\n0 0 0 0 0 1 0.5 0.5\n1 0 0 0 0 1 1 0\n0 2 0 0 0 1 0 1\n3 0 1 2\n",
+    };
+    for (const char* text : files)
+        EXPECT_EQ(describe(loadOffText(text)),
+                  "3 1: 0 0 0, 1 0 0, 0 2 0, | 0 1 2, | 0 0 0 .. 1 2 0")
+            << text;
+    EXPECT_EQ(describe(loadOffText("OFF\n3 0 0\n1 5 -2\n-3 0 4\n2 -1 0.1\n")),
+              "3 0: 1 5 -2, -3 0 4, 2 -1 0.1, | | -3 -1 -2 .. 2 5 4");
+    EXPECT_EQ(describe(loadOffText("OFF\n1 0 0\n-1.5 2 3.25\n")),
+              "1 0: -1.5 2 3.25, | | -1.5 2 3.25 .. -1.5 2 3.25");
+}
+
+// Polygons become fans around their first vertex; faces of fewer than three vertices are
+// reported on standard output ("errore <face> <count>") and skipped.
+TEST(OffLoader, PolygonsBecomeFansAndShortFacesAreReportedAndSkipped) {
+    std::string text = "OFF\n9 6 0\n";
+    for (int i = 0; i < 9; ++i) text += std::to_string(i) + " " + std::to_string(i * i) + " 0\n";
+    text += "0\n1 99\n4 0 1 2 3\n# not a face line\n5 0 1 2 3 4\n9 0 1 2 3 4 5 6 7 8\n2 7 8\n";
+    testing::internal::CaptureStdout();
+    const TriMesh mesh = loadOffText(text);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "errore 0 0 \nerrore 1 1 \nerrore 5 2 \n");
+    const std::vector<Triangle> expected = {{0, 1, 2}, {0, 2, 3},             // quad
+                                            {0, 1, 2}, {0, 2, 3}, {0, 3, 4},  // pentagon
+                                            {0, 1, 2}, {0, 2, 3}, {0, 3, 4}, {0, 4, 5},
+                                            {0, 5, 6}, {0, 6, 7}, {0, 7, 8}};  // nine, read whole
+    EXPECT_EQ(triangles(mesh), expected);
+    EXPECT_EQ(mesh.nFaces, 6);
+    // Only the first three corners of a face enter the neighbour lists.
+    const std::vector<std::vector<int>> lists = test::neighbourLists(mesh);
+    EXPECT_EQ(lists[0], (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(lists[2], (std::vector<int>{0, 0, 0}));
+    EXPECT_TRUE(lists[3].empty() && lists[7].empty());
+    EXPECT_EQ(shapes::loadMesh(shapes::quadCube()).faces.size(), 12u);
+}
+
+TEST(OffLoader, ClosedMeshListsEachAdjacentVertexOnce) {
+    const TriMesh mesh = shapes::loadMesh(shapes::icosphere(2));
+    std::vector<std::vector<int>> adjacent(mesh.vertices.size());
+    for (const Triangle& t : mesh.faces)
+        for (int k = 0; k < 3; ++k)
+            adjacent[static_cast<std::size_t>(t[k])].push_back(t[(k + 1) % 3]);
+    for (std::size_t i = 0; i < adjacent.size(); ++i) {
+        std::vector<int> listed(mesh.vertexNeighbours[i].begin(), mesh.vertexNeighbours[i].end());
+        std::sort(listed.begin(), listed.end());
+        std::sort(adjacent[i].begin(), adjacent[i].end());
+        EXPECT_EQ(listed, adjacent[i]);
+        EXPECT_EQ(std::adjacent_find(listed.begin(), listed.end()), listed.end());
+    }
+}
+
+// Through the binary the hostile-input table checks more of these messages.
+TEST(OffLoaderErrors, EachNamesTheFileLineAndProblem) {
+    const std::string tri = "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"# only a comment\n\n", "no OFF header found (the file ends at line 2)"},
+        {"OFF\n8\n", "memory.off:2: the counts line holds only one integer"},
+        {"OFF8\n", "only one integer"},
+        {"OFF\n3 1 0\n0 0 0\n1 0 0\n", "vertex 2 of 3 is missing (the file ends at line 4)"},
+        {"OFF\n2 0 0\n0 0 0\n1 abc 0\n", "memory.off:4: vertex 1: coordinate 'abc'"},
+        {"OFF\n2 0 0\n0 0 0\n1 nan 0\n", "memory.off:4: vertex 1: coordinate 'nan'"},
+        {"OFF\n2 0 0\n0 0 0\n1 -infinity 0\n", "coordinate '-infinity' is not a finite number"},
+        {"OFF\n2 0 0\n0 0 0\n1 1e50 0\n", "coordinate '1e50'"},
+        {"OFF\n2 0 0\n0 0 0\n1 1.0x 0\n", "coordinate '1.0x'"},
+        {"COFF\n1 0 0\n0 0\n", "fewer than three coordinates"},
+        {tri + "# comment\n3 0 x 2\n", "memory.off:7: face 0: vertex number 'x' is not an integer"},
+        {tri + "3 0 1.5 2\n", "vertex number '1.5'"},
+        {tri + "three 0 1 2\n", "vertex count 'three'"},
+        {tri + "3 0 1 3\n", "memory.off:6: face 0: vertex number 3 is outside 0..2"},
+        {tri + "2000000000 0 1 2\n", "2000000000 vertices announced, 3 found before the end"},
+        {"OFF BINARY\n", "binary OFF files are not supported"},
+        {"nOFF\n4\n1 0 0\n", "not supported"},
+    };
+    for (const auto& [text, expected] : cases) {
+        const std::string message = test::errorOf([&] { loadOffText(text); });
+        EXPECT_NE(message.find(expected), std::string::npos) << text << "\n=> " << message;
+        EXPECT_EQ(message.rfind("memory.off", 0), 0u) << message;
+    }
+}
+
+// The PLY, STL and OBJ readers against the OFF reader, their errors, the edge
+// statistics and the outward orientation; the formats through the real binary.
 
 TriMesh readBytes(Reader reader, std::string bytes, const std::string& name) {
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(
@@ -82,37 +283,30 @@ const std::vector<PolyMesh>& sampleMeshes() {
 }
 
 TEST(Readers, EveryEncodingGivesTheOffMesh) {
-    struct Case {
+    const struct {
         const char* what;
-        Reader reader;
-        std::string (*write)(const PolyMesh&);
-    };
-    const std::vector<Case> cases = {
-        {"ply ascii", readPlyMesh, [](const PolyMesh& m) { return shapes::toPly(m); }},
-        {"ply ascii extras, double, uint/short", readPlyMesh,
-         [](const PolyMesh& m) {
-             return shapes::toPly(m, {Enc::ascii, "double", "uint", "short", true});
-         }},
-        {"ply little endian extras, uchar/int", readPlyMesh,
-         [](const PolyMesh& m) {
-             return shapes::toPly(m, {Enc::binaryLittleEndian, "float", "uchar", "int", true});
-         }},
-        {"ply big endian extras, double, ushort/uint32", readPlyMesh,
-         [](const PolyMesh& m) {
-             return shapes::toPly(m, {Enc::binaryBigEndian, "float64", "ushort", "uint32", true});
-         }},
-        {"ply big endian, int8/uint16", readPlyMesh,
-         [](const PolyMesh& m) {
-             return shapes::toPly(m, {Enc::binaryBigEndian, "float", "int8", "uint16", false});
-         }},
-        {"obj", readObjMesh, [](const PolyMesh& m) { return shapes::toObj(m, false); }},
-        {"obj relative", readObjMesh, [](const PolyMesh& m) { return shapes::toObj(m, true); }},
+        std::optional<PlyStyle> ply;  // none: OBJ
+        bool relative;                // OBJ vertex numbers
+    } cases[] = {
+        {"ply ascii", PlyStyle{}, false},
+        {"ply ascii extras, double, uint/short",
+         PlyStyle{Enc::ascii, "double", "uint", "short", true}, false},
+        {"ply little endian extras, uchar/int",
+         PlyStyle{Enc::binaryLittleEndian, "float", "uchar", "int", true}, false},
+        {"ply big endian extras, double, ushort/uint32",
+         PlyStyle{Enc::binaryBigEndian, "float64", "ushort", "uint32", true}, false},
+        {"ply big endian, int8/uint16", PlyStyle{Enc::binaryBigEndian, "float", "int8", "uint16"},
+         false},
+        {"obj", std::nullopt, false},
+        {"obj relative", std::nullopt, true},
     };
     for (const PolyMesh& poly : sampleMeshes()) {
         const TriMesh want = shapes::loadMesh(poly);
-        for (const Case& c : cases) {
+        for (const auto& c : cases) {
             SCOPED_TRACE(c.what);
-            expectSameMesh(readBytes(c.reader, c.write(poly), "memory"), want);
+            const std::string bytes =
+                c.ply ? shapes::toPly(poly, *c.ply) : shapes::toObj(poly, c.relative);
+            expectSameMesh(readBytes(c.ply ? readPlyMesh : readObjMesh, bytes, "memory"), want);
         }
     }
 }
@@ -455,6 +649,38 @@ TEST(MeshStats, EdgesOfClosedOpenAndBrokenMeshes) {
     EXPECT_EQ(h.boundaryEdges, 2 * h.edges - 3 * hf);
     EXPECT_GT(h.boundaryEdges, 0);
     EXPECT_TRUE(h.consistentlyOriented());
+}
+
+// The counts behind the warnings, and the warnings of the nearest-vertex mode.
+TEST(MeshStats, WarningsOfOpenFinnedAndTurnedMeshes) {
+    PolyMesh open = shapes::unitCube(), fin = shapes::unitCube(), turned = shapes::unitCube();
+    // Drop the two triangles of one side; add a fin on an edge; turn one triangle.
+    open.faces.resize(10);  // the last two are the side x = 1
+    fin.vertices.push_back({0.5, 0.5, 3.0});
+    fin.faces.push_back({fin.faces[0][0], fin.faces[0][1], 8});
+    std::reverse(turned.faces[0].begin(), turned.faces[0].end());
+    struct Case {
+        PolyMesh mesh;
+        std::array<std::int64_t, 4> expected;  // edges, boundary, non-manifold, misoriented
+        std::vector<std::string> warnings;
+    };
+    const std::vector<Case> cases = {
+        {shapes::unitCube(), {18, 0, 0, 0}, {}},
+        {open, {17, 4, 0, 0}, {"the mesh is open (4 boundary edges)"}},
+        {fin, {20, 2, 1, 0}, {"the mesh is open (2", "1 non-manifold edges"}},
+        {turned, {18, 0, 0, 3}, {"not consistently oriented: 3 edges"}},
+    };
+    for (const Case& c : cases) {
+        const MeshStats t = computeMeshStats(shapes::loadMesh(c.mesh));
+        EXPECT_EQ((std::array{t.edges, t.boundaryEdges, t.nonManifoldEdges, t.misorientedEdges}),
+                  c.expected);
+        const std::vector<std::string> w = meshWarnings(t, true);
+        ASSERT_EQ(w.size(), c.warnings.size());
+        for (std::size_t k = 0; k < w.size(); ++k)
+            EXPECT_NE(w[k].find(c.warnings[k]), std::string::npos) << w[k];
+        // The nearest-vertex mode does not need a closed mesh.
+        EXPECT_EQ(meshWarnings(t, false).size(), w.size() - (t.boundaryEdges > 0 ? 1 : 0));
+    }
 }
 
 // Orientation: a clockwise closed mesh comes out as the same file with every
