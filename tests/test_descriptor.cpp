@@ -2,16 +2,10 @@
 // batch of generated meshes through scripts/parallel-example.sh,
 // scripts/gather-descriptors and examples/retrieval.py.
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cmath>
 #include <cstdio>
-#include <map>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "mapt/Defaults.hpp"
 #include "mapt/Descriptor.hpp"
@@ -22,6 +16,7 @@ namespace shapescale {
 namespace {
 
 using shapes::PolyMesh;
+using test::shell;
 
 // The descriptor of a run with the derived lengths, in memory.
 std::vector<double> descriptorOf(const PolyMesh& poly, int radii, bool even, std::uint32_t seed) {
@@ -59,11 +54,6 @@ TEST(Tessellation, EvenSamplingMakesTheVotesIndependentOfTheTriangles) {
     EXPECT_GT(splitDistance[0], 10 * splitDistance[1]);
     EXPECT_GT(splitDistance[0], 10 * seedDistance[0]);
     EXPECT_LT(splitDistance[1], 3 * seedDistance[1]);
-}
-
-int shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Seven generated shapes, a copy of one turned, scaled by 3.7 and moved, and

@@ -1,20 +1,10 @@
 // The long options through the real binary, on meshes generated here: each
 // option's own effect, and that a run which does not ask for one is unchanged.
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <map>
 #include <nlohmann/json.hpp>
-#include <string>
-#include <vector>
 
 #include "mesh/MeshReader.hpp"
 #include "support/TestFiles.hpp"
@@ -29,6 +19,7 @@ using test::readBytes;
 using test::readFloats;
 using test::readText;
 using test::RunResult;
+using test::shell;
 using test::TempDir;
 
 const std::string BINARY = SHAPESCALE_BINARY;
@@ -42,11 +33,6 @@ std::vector<std::string> withoutTiming(const std::string& err) {
     EXPECT_EQ(l.empty() ? "" : l.back().substr(0, 14), "Time elapsed: ");
     if (!l.empty()) l.pop_back();
     return l;
-}
-
-int shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // The start of a shell command that runs a check script of the source tree
@@ -133,11 +119,9 @@ TEST_F(Toolbox, SeedRepeatsTheRunAndOptionsAddOnlyTheirOwnFiles) {
         // clang-format off
         {{"--seed", "42", "--threads", "2", "--quiet", "--warnings", "--orient"}, 1, {}, {}},
         {{"--seed", "42", "--exit-zero", "--nifti", "--nifti-gz"}, 0, {".nii", ".nii.gz"}, {}},
-        {{"--seed", "42", "--preview", "--summary", "../s.json"}, 1, {},
-         {"preview_jmapt.png", "preview_scale.png"}},
+        {{"--seed", "42", "--preview", "--summary", "../s.json"}, 1, {}, {"preview_jmapt.png", "preview_scale.png"}},
         {{"--seed", "42", "--vertex-scale", "painted.ply"}, 1, {}, {}},
-        {{"--seed", "42", "--vtk", "--vertex-scale", "painted.vtp", "--summary", "s.json"}, 1, {},
-         {"result.vti"}},
+        {{"--seed", "42", "--vtk", "--vertex-scale", "painted.vtp", "--summary", "s.json"}, 1, {}, {"result.vti"}},
         // clang-format on
     };
     for (std::size_t v = 0; v < variants.size(); ++v) {
@@ -213,11 +197,9 @@ TEST_F(Toolbox, VtkFilesAreWholeOrAbsentAndABadExtensionRunsNothing) {
         {{"--vertex-scale", "p.obj"}, "extension",
          "shapescale: --vertex-scale 'p.obj': expected a file name ending in .ply or .vtp", "out",
          false},
-        {{"--vertex-scale", "none/p.vtp"}, "create",
-         "shapescale: cannot create none/p.vtp: No such file or directory", "none/p.vtp", true},
+        {{"--vertex-scale", "none/p.vtp"}, "create", "shapescale: cannot create none/p.vtp: No such file or directory", "none/p.vtp", true},
         // A full disk: result.vti is a link to /dev/full, which is written in place.
-        {{"--vtk", "-t"}, "full", "shapescale: cannot write out/result.vti: No space left on device",
-         "out/result.vti", true},
+        {{"--vtk", "-t"}, "full", "shapescale: cannot write out/result.vti: No space left on device", "out/result.vti", true},
         // clang-format on
     };
     mkdir(dir.file("full").c_str(), 0775);
@@ -485,15 +467,12 @@ void BatchRecipe::checkRecipe() {
     }
     EXPECT_NE(readText(dir.file("results/bad/stderr.txt")).find("vertex number"),
               std::string::npos);
-    if (!slurm) {  // the job log tells completed (0) from failed (2) runs
-        for (const std::string& row : lines(readText(dir.file("results/joblog")))) {
-            if (row.find("-f ") != std::string::npos) {
-                EXPECT_EQ(row.find("\t2\t0\t") != std::string::npos,
-                          row.find("bad.off") != std::string::npos)
-                    << row;
-            }
-        }
-    }
+    // Parallel's job log tells completed (0) from failed (2) runs.
+    for (const std::string& row : lines(slurm ? "" : readText(dir.file("results/joblog"))))
+        EXPECT_TRUE(row.find("-f ") == std::string::npos ||
+                    (row.find("\t2\t0\t") != std::string::npos) ==
+                        (row.find("bad.off") != std::string::npos))
+            << row;
 
     // SIGTERM to the recipe once a radius is done: the tool stops with its
     // line, status 143, and leaves whole files of the finished radii only.

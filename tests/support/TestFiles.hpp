@@ -113,6 +113,9 @@ std::vector<std::string> temporaryFiles(const std::string& dir);
 /// with its data file of 4 * nx * ny * nz bytes, and no data file alone.
 std::string brokenPairs(const std::string& dir);
 
+/// The exit status of `command` run by /bin/sh; -1 when it did not exit.
+int shell(const std::string& command);
+
 /// Splits text into lines (without their newlines).
 std::vector<std::string> lines(const std::string& text);
 
