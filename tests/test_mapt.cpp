@@ -1,25 +1,15 @@
 // The transform: its stages on hand-made volumes, the fast voting against the
 // reference loop, whole runs in memory and the scale painted on the mesh.
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <csignal>
 #include <cstring>
-#include <functional>
 #include <numeric>
 #include <set>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include "core/Error.hpp"
 #include "core/Interrupt.hpp"
 #include "filters/BallSum.hpp"
 #include "filters/Gaussian.hpp"
-#include "io/PlyWriter.hpp"
 #include "mapt/Filtering.hpp"
 #include "mapt/MaptRun.hpp"
 #include "mapt/Maxima.hpp"
@@ -48,6 +38,16 @@ MaptRun emptyRun(int n, double h = 1.0, bool tensors = false) {
     run.tensorsOn = tensors;
     run.allocateVolumes();
     run.labels.assign(run.voxels(), 0);
+    return run;
+}
+
+// An n^3 run holding random votes, filtered with kernel `choice` at width r / 2.
+MaptRun filterRun(int n, float choice, double h = 1.0, bool tensors = false) {
+    MaptRun run = emptyRun(n, h, tensors);
+    run.votes = test::randomVolume(run.grid.dims, 0.0f, 1.0f);
+    run.startRadius = 2.0;
+    run.sigma = 1.0;
+    run.kernel = kernelChoiceFrom(choice);
     return run;
 }
 
@@ -222,11 +222,7 @@ TEST(FilterChoice, KernelChoiceSelectsTheFilterAtAWidthProportionalToTheRadius) 
                                                                  {0.0f, &ball},
                                                                  {2.0f, &ballThenGaussian}};
     for (const auto& [choice, result] : cases) {
-        MaptRun run = emptyRun(12);
-        run.votes = votes;
-        run.startRadius = 2.0;  // at radius 5 the width is 2.5
-        run.sigma = 1.0;
-        run.kernel = kernelChoiceFrom(choice);
+        MaptRun run = filterRun(12, choice);  // at radius 5 the width is 2.5
         filterVotes(run, 5.0);
         EXPECT_EQ(run.apt, *result) << "choice " << choice;
     }
@@ -237,11 +233,7 @@ TEST(FilterChoice, KernelChoiceSelectsTheFilterAtAWidthProportionalToTheRadius) 
 TEST(FilterChoice, MaximaInTheLastPassEqualTheSeparatePass) {
     for (const float choice : {0.0f, 1.0f, 2.0f}) {
         auto makeRun = [&] {
-            MaptRun run = emptyRun(32, 0.25);  // 2^15 voxels: the filters use every thread
-            run.votes = test::randomVolume(run.grid.dims, 0.0f, 1.0f);
-            run.startRadius = 2.0;
-            run.sigma = 1.0;
-            run.kernel = kernelChoiceFrom(choice);
+            MaptRun run = filterRun(32, choice, 0.25);  // 2^15 voxels: the filters use every thread
             for (std::size_t i = 0; i < run.voxels(); i += 7) run.labels[i] = LABEL_OUTSIDE;
             return run;
         };
@@ -277,11 +269,7 @@ TEST(Interruption, FiltersAndVotingStopInsideTheirLoops) {
         detail::pendingSignal.store(0);
     };
     for (const float choice : {0.0f, 1.0f, 2.0f}) {
-        MaptRun run = emptyRun(64);
-        run.votes = test::randomVolume(run.grid.dims, 0.0f, 1.0f);
-        run.startRadius = 2.0;
-        run.sigma = 1.0;
-        run.kernel = kernelChoiceFrom(choice);
+        MaptRun run = filterRun(64, choice);
         std::atomic<std::size_t> rows{0};
         expectStopped(
             [&] {
@@ -292,10 +280,7 @@ TEST(Interruption, FiltersAndVotingStopInsideTheirLoops) {
             WHILE_FILTERING);
         EXPECT_LT(rows.load(), 64u * 64u / 2) << choice;  // most rows never finished
     }
-    MaptRun run = emptyRun(64, 1.0, true);
-    run.votes = test::randomVolume(run.grid.dims, 0.0f, 1.0f);
-    run.startRadius = 2.0;
-    run.sigma = 1.0;
+    MaptRun run = filterRun(64, 0.0f, 1.0, true);
     expectStopped(
         [&] {
             detail::pendingSignal.store(SIGTERM);
