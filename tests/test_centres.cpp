@@ -2,15 +2,9 @@
 // suppression on hand-made volumes; through the binary, disjoint spheres
 // (moved and turned) and the demo dumbbell.
 
-#include <gtest/gtest.h>
-
-#include <array>
-#include <cmath>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "mapt/Centres.hpp"
 #include "support/TestFiles.hpp"
@@ -29,9 +23,7 @@ struct Volumes {
 
     Volumes() {
         grid.dims[0] = grid.dims[1] = grid.dims[2] = 8;
-        grid.origin[0] = 1;
-        grid.origin[1] = 2;
-        grid.origin[2] = 3;
+        for (int a = 0; a < 3; ++a) grid.origin[a] = 1 + a;
         for (double& h : grid.voxelSize) h = 0.5;
         labels.assign(grid.voxels(), 0);
         jmapt.assign(grid.voxels(), 0.0f);

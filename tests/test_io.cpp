@@ -1,21 +1,15 @@
 // The output files: Analyze pairs written whole or absent, the painted-mesh PLY
 // and the PNG previews.
 
-#include <gtest/gtest.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <bit>
-#include <cmath>
 #include <cstring>
-#include <functional>
 #include <sstream>
-#include <string>
 #include <tuple>
 
-#include "core/Error.hpp"
 #include "core/Grid.hpp"
 #include "io/Analyze.hpp"
 #include "io/OutputFile.hpp"

@@ -1,6 +1,5 @@
 // The heaps and the k-d tree.
 
-#include <functional>
 #include <limits>
 #include <memory>
 #include <numeric>

@@ -1,14 +1,7 @@
 // The nearest-vertex voxeliser and the bucketed nearest search against the tree.
 
-#include <gtest/gtest.h>
-#include <omp.h>
-
-#include <algorithm>
-#include <cmath>
 #include <limits>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "kdtree/FastNearest.hpp"
 #include "kdtree/KDTree.hpp"
@@ -177,15 +170,13 @@ TEST(FastNearest, AnswersAsTheTreeDoesTiesIncluded) {
         int minTies, minDescentWins;
     };
     const std::vector<Case> cases = {
+        // clang-format off
         {"lattice", lattice(6, 5, 4, 0.0, 1.0, 1), {-1.5, 0.5, 17}, 1000, 1000},
         {"lattice, every point twice", lattice(5, 4, 4, 0.0, 1.0, 2), {-1.0, 0.5, 14}, 1000, 1000},
-        {"lattice far from the origin",
-         lattice(5, 5, 5, 1000.25, 0.125, 1),
-         {1000.0, 0.0625, 15},
-         1000,
-         500},
+        {"lattice far from the origin", lattice(5, 5, 5, 1000.25, 0.125, 1), {1000.0, 0.0625, 15}, 1000, 500},
         {"random", random, {-1.1, 0.147, 16}, 0, 0},
         {"sphere and its centre", sphere, {-1.2, 0.2, 13}, 50, 100},
+        // clang-format on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
