@@ -135,28 +135,49 @@ double extraBytes(double voxels, bool tensorsOn, const ExtraOutputs& extras) {
 
 }  // namespace
 
+// Address space that the writer thread reserves besides the run's buffers:
+// its stack (the soft stack limit, 8 MiB when unlimited) and the malloc arena
+// it gets (glibc reserves 64 MiB of address space per arena on 64-bit
+// systems). Not memory in use, so it counts against RLIMIT_AS only. The
+// worker threads already run (the mesh's normals started them): their
+// reserve is in what is in use.
+double writerThreadReserve(bool writesFiles) {
+    if (!writesFiles) return 0.0;
+    constexpr double MIB = 1024.0 * 1024.0;
+    double stack = 8.0 * MIB;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        stack = static_cast<double>(limit.rlim_cur);
+    return stack + 64.0 * MIB;
+}
+
 void checkGridFits(const TriMesh& mesh, const int* dims, bool tensorsOn, KernelChoice kernel,
                    Voxeliser voxeliser, bool writesFiles, const SettingNames& names) {
     if (writesFiles) checkAnalyzeDims(dims);
     const MemoryEstimate m = estimateMemory(mesh, dims, tensorsOn, kernel, voxeliser, writesFiles);
-    const double needed = m.total();
+    double needed = m.total();
     std::string limit;
+    std::string reserve;
     const double physical = static_cast<double>(physicalMemory());
     if (needed > physical) limit = "more than this machine has (" + gibibytes(physical) + ")";
     rlimit as{};
     if (limit.empty() && getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY) {
         const double inUse = addressSpaceInUse();
-        if (needed > static_cast<double>(as.rlim_cur) - inUse)
+        const double threads = writerThreadReserve(writesFiles);
+        if (needed + threads > static_cast<double>(as.rlim_cur) - inUse) {
+            needed += threads;
+            if (threads > 0) reserve = ", the writer thread's stack and heap " + gibibytes(threads);
             limit = "more than the address-space limit leaves (RLIMIT_AS " +
                     gibibytes(static_cast<double>(as.rlim_cur)) + ", " + gibibytes(inUse) +
                     " of it in use)";
+        }
     }
     if (limit.empty()) return;
     throw OutOfMemory("the grid " + gridText(dims) + " needs " + gibibytes(needed) +
                       " of memory (labels " + gibibytes(m.labels) + ", " +
                       std::to_string(m.floatVolumes) + " float volumes " + gibibytes(m.volumes) +
                       ", filter and voting temporaries " + gibibytes(m.temporaries) + ", mesh " +
-                      gibibytes(m.mesh) + "), " + limit +
+                      gibibytes(m.mesh) + reserve + "), " + limit +
                       "; choose a coarser grid resolution with " + names.resolution);
 }
 
